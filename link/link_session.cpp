@@ -1,0 +1,164 @@
+#include "link/link_session.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+namespace zolt {
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+// A port that reports a hang-up is looked at again after this long rather than in a loop:
+// a USB adapter pulled out, or a simulated phone gone, must not burn a core.
+constexpr Millis DEAD_PORT_RECHECK{20};
+}  // namespace
+
+LinkSession::LinkSession() { port.AttachStopSignal(&stop); }
+
+LinkSession::~LinkSession() { port.AttachStopSignal(nullptr); }
+
+int LinkSession::OpenLink(const std::string& name, int baud) {
+    port.SetWriteLimit(timing.writeLimit);
+    if (port.Open(name, baud, 8, PARITY_NONE, false, false, false)) {
+        portName = name;
+        portNumber = ComPortNumber(name);
+        baudRate = baud;
+        return LINK_OPENED;
+    }
+    return port.LastError() == SerialError::AccessDenied ? LINK_ACCESS_DENIED : LINK_FAILED;
+}
+
+void LinkSession::BuildRequest(std::initializer_list<std::uint8_t> body) {
+    txFrame.fill(0);
+    std::copy(body.begin(), body.end(), txFrame.begin() + 3);
+    txLength = 3 + static_cast<int>(body.size());
+}
+
+int LinkSession::SendFrame() {
+    // The checksum goes at txLength, which must lie inside the buffer.
+    if (txLength < 3 || txLength >= EtsFrame::BUFFER_SIZE) return SEND_REFUSED;
+    const int bodyLength = txLength - 3;
+    txFrame[0] = EtsFrame::START;
+    txFrame[1] = static_cast<std::uint8_t>(bodyLength & 0xFF);
+    txFrame[2] = static_cast<std::uint8_t>(bodyLength >> 8);
+    txFrame[txLength] = FrameChecksum(txFrame.data(), txLength);
+
+    const int escaped = EscapeBytes(txFrame.data() + 1, txLength, txWire.data() + 1,
+                                    EtsFrame::BUFFER_SIZE - 1);
+    if (escaped < 0) {
+        txWireLength = 0;
+        return SEND_REFUSED;
+    }
+    txWire[0] = EtsFrame::START;
+    txWireLength = 1 + escaped;
+    const int sent = device->SendData(txWire.data(), txWireLength);
+    CheckStopped();
+    return sent;
+}
+
+int LinkSession::UnescapeChunk(std::uint8_t* destination, const std::uint8_t* source, int count) {
+    int o = 0;
+    int k = 0;
+    if (escapePending && count > 0) {
+        destination[0] = static_cast<std::uint8_t>(~source[0]);
+        escapePending = 0;
+        o = k = 1;
+    }
+    while (k < count) {
+        if (source[k] == EtsFrame::ESCAPE) {
+            if (k + 1 == count) {
+                escapePending = 1;
+                break;
+            }
+            destination[o++] = static_cast<std::uint8_t>(~source[k + 1]);
+            k += 2;
+        } else {
+            destination[o++] = source[k++];
+        }
+    }
+    return o;
+}
+
+void LinkSession::AddChunk(int n, bool& inFrame) {
+    if (!inFrame) {
+        const auto* begin = rxChunk.data();
+        const auto* start = std::find(begin, begin + n, EtsFrame::START);
+        if (start == begin + n) return;  // noise between frames
+        escapePending = 0;
+        rxCount = UnescapeChunk(rxFrame.data(), start, static_cast<int>(begin + n - start));
+        inFrame = true;
+        return;
+    }
+    if (rxCount + n >= EtsFrame::BUFFER_SIZE) {
+        // Too long for any frame: drop it whole and look for the next start byte.
+        rxFrame.fill(0);
+        rxCount = 0;
+        inFrame = false;
+        return;
+    }
+    rxCount += UnescapeChunk(rxFrame.data() + rxCount, rxChunk.data(), n);
+}
+
+void LinkSession::DeliverTimeoutFrame() {
+    std::memcpy(rxFrame.data(), EtsFrame::TIMEOUT_FRAME, sizeof EtsFrame::TIMEOUT_FRAME);
+    rxCount = static_cast<int>(sizeof EtsFrame::TIMEOUT_FRAME);
+}
+
+int LinkSession::Receive(bool limited, Millis limit, bool giveUpEmpty) {
+    rxCount = 0;
+    rxChunk.fill(0);
+    rxFrame.fill(0);
+    bool inFrame = false;
+    bool complete = false;
+    const auto deadline = Clock::now() + limit;
+
+    for (;;) {
+        Millis wait{-1};
+        if (limited) wait = std::max(Millis(0), std::chrono::ceil<Millis>(deadline - Clock::now()));
+        switch (device->WaitReadable(wait)) {
+            case WaitResult::Stopped:
+                throw LineStopped{};
+            case WaitResult::Ready: {
+                const int n = device->ReadData(rxChunk.data(), EtsFrame::BUFFER_SIZE);
+                if (n > 0) AddChunk(n, inFrame);
+                break;
+            }
+            case WaitResult::Failed:
+                Pause(limited ? std::min(wait, DEAD_PORT_RECHECK) : DEAD_PORT_RECHECK);
+                break;
+            case WaitResult::TimedOut:
+                break;
+        }
+        if (inFrame && rxCount > 3) {
+            const int expected = rxFrame[1] | (rxFrame[2] << 8);
+            if (rxCount >= expected + 4) complete = true;
+        }
+        // The limit is looked at before completeness, as a poll counter would be.
+        if (limited && Clock::now() >= deadline) {
+            if (giveUpEmpty) return 0;
+            DeliverTimeoutFrame();
+            return rxCount;
+        }
+        if (complete) return rxCount;
+    }
+}
+
+int LinkSession::ReceiveFrame(int mode) {
+    const bool limited = mode == RECEIVE_POLL || mode == RECEIVE_TIMEOUT_FRAME;
+    return Receive(limited, timing.receiveFrameLimit, mode == RECEIVE_POLL);
+}
+
+int LinkSession::WaitReply(int mode) {
+    return Receive(mode == RECEIVE_TIMEOUT_FRAME, timing.waitReplyLimit, false);
+}
+
+void LinkSession::Pause(Millis duration) {
+    if (stop.WaitFor(duration)) throw LineStopped{};
+}
+
+void LinkSession::CheckStopped() const {
+    if (stop.IsRaised()) throw LineStopped{};
+}
+
+}  // namespace zolt

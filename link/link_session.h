@@ -1,0 +1,123 @@
+// The phone-link side of one line: its serial port, its frame buffers, its status text and
+// progress counters, and the operations that every task builds on (send a frame, receive a
+// frame in one of three modes, the file-system access handshake and its release).
+//
+// Everything here runs on the line's worker thread, except OpenLink (the owner's thread,
+// before a job) and the readers of statusText and the progress counters (any thread).
+// Every wait and pause honours `stop`: when it is raised they throw LineStopped.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+#include "link/ets_frame.h"
+#include "link/serial_port.h"
+#include "link/shared_text.h"
+#include "link/stop_signal.h"
+#include "link/timing.h"
+
+namespace zolt {
+
+// Receive modes of ReceiveFrame and WaitReply.
+inline constexpr int RECEIVE_UNTIL_FRAME = 1;    // wait until a complete frame has come
+inline constexpr int RECEIVE_POLL = 6;           // ReceiveFrame: give up after a while, return 0
+inline constexpr int RECEIVE_TIMEOUT_FRAME = 11; // give up after a while with the time-out frame
+
+// Results of OpenLink.
+inline constexpr int LINK_OPENED = 1;
+inline constexpr int LINK_ACCESS_DENIED = 2;
+inline constexpr int LINK_FAILED = 3;
+
+// Result of SendFrame for a request whose escaped form would not fit the 800-byte buffer.
+inline constexpr int SEND_REFUSED = -2;
+
+// Operation results, as the task runners use them.
+inline constexpr int RESULT_OK = 0;
+inline constexpr int RESULT_FAIL = 255;
+
+class LinkSession {
+public:
+    LinkSession();
+    virtual ~LinkSession();
+    LinkSession(const LinkSession&) = delete;
+    LinkSession& operator=(const LinkSession&) = delete;
+
+    // Opens `port` at the given speed, 8N1 without flow control. Returns LINK_OPENED (and
+    // stores the name, COM number and speed), LINK_ACCESS_DENIED when another program holds
+    // the port, or LINK_FAILED for any other failure (no such port, not a serial device).
+    [[nodiscard]] int OpenLink(const std::string& name, int baud);
+
+    // Sends the request built in txFrame (body from offset 3, txLength = 3 + L): fills in the
+    // length and checksum, escapes it into txWire and writes it. Returns the byte count handed
+    // to the port, -1 when the port is closed, SEND_REFUSED when the escaped frame would not
+    // fit 800 bytes (nothing is sent). The request is left as built, so a second call sends
+    // the same frame again.
+    int SendFrame();
+
+    // Clears txFrame and writes `body` from offset 3 on, setting txLength.
+    void BuildRequest(std::initializer_list<std::uint8_t> body);
+
+    // Receive one frame into rxFrame, starting empty. Returns rxCount (> 3) for a complete
+    // frame, 0 when ReceiveFrame gave up in RECEIVE_POLL mode, 5 when the time-out frame
+    // (FE 01 00 32 CD) was delivered. Neither checks the checksum or the message id.
+    //   ReceiveFrame: modes 6 and 11 give up after timing.receiveFrameLimit.
+    //   WaitReply: mode 11 gives up after timing.waitReplyLimit; the others wait for ever.
+    int ReceiveFrame(int mode);
+    int WaitReply(int mode);
+
+    // Undoes escaping of `count` bytes into `destination` (room for `count` bytes needed),
+    // carrying a trailing FD over to the next call in escapePending. Returns the byte count.
+    int UnescapeChunk(std::uint8_t* destination, const std::uint8_t* source, int count);
+
+    void SetStatusText(std::string_view text) { statusText.Set(text); }
+
+    // The file-system access handshake before a calibration run: loopback probes until the
+    // echo comes, then the access request until it is answered. Mode 1 is the backup's.
+    // Returns RESULT_OK or RESULT_FAIL; waits without limit until the phone answers.
+    int WaitForFs(int mode);
+    // The release after a calibration run (F3 03, then CE 00 00). Returns the last send's result.
+    int FinishFsAccess();
+
+    // Sleeps, or throws LineStopped when the line is stopped.
+    void Pause(Millis duration);
+    // Throws LineStopped when the line has been stopped.
+    void CheckStopped() const;
+
+    // --- Link fields ---
+    SerialPort port;
+    // What frames are sent to and read from: `port`, unless a test puts another device here.
+    SerialDevice* device = &port;
+    std::string portName;
+    int portNumber = 0;  // the COM number, 0 for a port that has none
+    int baudRate = 0;
+    SharedText statusText;
+
+    std::array<std::uint8_t, EtsFrame::BUFFER_SIZE> txFrame{};
+    int txLength = 0;
+    std::array<std::uint8_t, EtsFrame::BUFFER_SIZE> txWire{};
+    int txWireLength = 0;
+    std::array<std::uint8_t, EtsFrame::BUFFER_SIZE> rxChunk{};
+    std::array<std::uint8_t, EtsFrame::BUFFER_SIZE> rxFrame{};
+    int rxCount = 0;
+    int escapePending = 0;
+
+    // --- Flash progress, read by the display while the worker writes it ---
+    std::atomic<std::uint32_t> flashBlock{0};
+    std::atomic<std::int32_t> flashBlockCount{0};
+    int flashAttempts = 0;
+    const std::uint8_t* flashData = nullptr;
+
+    Timing timing = Timing::Standard();
+    StopSignal stop;
+
+private:
+    int Receive(bool limited, Millis limit, bool giveUpEmpty);
+    void AddChunk(int n, bool& inFrame);
+    void DeliverTimeoutFrame();
+};
+
+}  // namespace zolt

@@ -1,0 +1,10 @@
+#include "link/timing.h"
+
+namespace zolt {
+
+const Timing& Timing::Standard() {
+    static const Timing standard{};
+    return standard;
+}
+
+}  // namespace zolt

@@ -1,0 +1,52 @@
+// The one table of waits, pauses and limits of a line. Every value the phone link and the
+// task runners wait for comes from here, so that tests can run a line with shorter values.
+#pragma once
+
+#include <chrono>
+
+namespace zolt {
+
+using Millis = std::chrono::milliseconds;
+
+struct Timing {
+    // A receive that reads frames without sending anything gives up after this long without
+    // a complete frame. The phone answers a request within a few milliseconds at 115200 baud;
+    // a second is what the original poll limit amounted to on a PC of its day.
+    Millis receiveFrameLimit{1000};
+
+    // A reply to a flash write block is awaited this long before the attempt counts as
+    // failed. A 362-byte write request plus its reply take about 33 ms on the wire; the
+    // rest is the phone's time to program a block.
+    Millis waitReplyLimit{250};
+
+    // Between two loopback probes of the file-system handshake: long enough for the phone's
+    // echo of the previous probe to be on its way.
+    Millis probeGap{100};
+
+    // Between the first two loopback probes of the boot-loader handshake: the phone needs
+    // about a second after its firmware hands over to the boot loader.
+    Millis bootProbeGap{1000};
+
+    // After the last block of a section: lets the phone commit its final page before the
+    // next erase or reset arrives.
+    Millis flashDonePause{1000};
+
+    // After the resets that end Update Data: the phone reboots into its new firmware.
+    Millis dataResetPause{5000};
+
+    // Between the start of two lines' workers, and after a line was stopped.
+    Millis threadStartGap{10};
+    Millis stopPause{10};
+
+    // A write to the port that has not completed in this time is abandoned, as a stuck
+    // driver would otherwise hold the line for ever.
+    Millis writeLimit{5000};
+
+    // Attempts of one flash block (time-outs and unusable replies) before the write fails.
+    int flashAttemptLimit{100};
+
+    // The standard values; a test copies them and shortens what it needs.
+    static const Timing& Standard();
+};
+
+}  // namespace zolt

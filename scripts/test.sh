@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# The whole test run: installs what is needed, builds every preset and runs every test:
+# natively, under AddressSanitizer + UndefinedBehaviorSanitizer, under ThreadSanitizer, and
+# the Windows build under wine.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+
+bash scripts/setup.sh
+
+presets=(linux linux-asan linux-tsan windows)
+[ $# -gt 0 ] && presets=("$@")
+
+status=0
+for preset in "${presets[@]}"; do
+  echo "=== $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j 2
+  if [ "$preset" = linux-tsan ]; then
+    # Debian 12's kernel randomises mmap more than TSan of clang/gcc 12 accepts.
+    export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
+  fi
+  if [ "$preset" = windows ]; then
+    ctest --preset "$preset" || status=1
+    if [ -f scripts/wine-serial-tests.sh ]; then bash scripts/wine-serial-tests.sh build/windows || status=1; fi
+  else
+    ctest --preset "$preset" || status=1
+  fi
+done
+exit $status

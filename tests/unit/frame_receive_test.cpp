@@ -1,0 +1,175 @@
+// Receiving frames: reassembly across reads, noise, give-ups and each mode's limit.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "link/ets_frame.h"
+#include "link/link_session.h"
+#include "support/scripted_device.h"
+
+namespace zolt {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Bytes;
+using test::ScriptedDevice;
+
+struct ReceiveFixture : ::testing::Test {
+    LinkSession session;
+    ScriptedDevice device{session.stop};
+    void SetUp() override {
+        session.device = &device;
+        session.timing.receiveFrameLimit = 40ms;
+        session.timing.waitReplyLimit = 20ms;
+    }
+    Bytes Received() const {
+        return Bytes(session.rxFrame.begin(), session.rxFrame.begin() + session.rxCount);
+    }
+};
+
+const Bytes kEcho = {0xFE, 0x03, 0x00, 0x00, 0x00, 0x01, 0xFC};
+
+TEST_F(ReceiveFixture, WholeFrameInOneRead) {
+    device.Queue(kEcho);
+    EXPECT_EQ(session.ReceiveFrame(RECEIVE_POLL), 7);
+    EXPECT_EQ(Received(), kEcho);
+}
+
+TEST_F(ReceiveFixture, FrameSplitOverReadsIsAssembledAsIfReadAtOnce) {
+    // Body FE FD 00 escaped; split right between an FD and the byte it escapes.
+    const Bytes wire = EncodeFrame(Bytes{0xFE, 0xFD, 0x00});
+    const Bytes plain = {0xFE, 0x03, 0x00, 0xFE, 0xFD, 0x00, 0x02};
+    for (std::size_t cut = 1; cut < wire.size(); ++cut) {
+        device.Queue(Bytes(wire.begin(), wire.begin() + static_cast<long>(cut)));
+        device.Queue(Bytes(wire.begin() + static_cast<long>(cut), wire.end()));
+        ASSERT_EQ(session.WaitReply(RECEIVE_UNTIL_FRAME), 7) << "cut at " << cut;
+        EXPECT_EQ(Received(), plain) << "cut at " << cut;
+    }
+    // One byte per read.
+    for (std::uint8_t b : wire) device.Queue(Bytes{b});
+    ASSERT_EQ(session.ReceiveFrame(RECEIVE_UNTIL_FRAME), 7);
+    EXPECT_EQ(Received(), plain);
+}
+
+TEST_F(ReceiveFixture, NoiseBeforeTheStartByteIsDropped) {
+    Bytes noisy = {0x11, 0x22, 0xFD, 0x33};
+    noisy.insert(noisy.end(), kEcho.begin(), kEcho.end());
+    device.Queue(noisy);
+    EXPECT_EQ(session.ReceiveFrame(RECEIVE_POLL), 7);
+    EXPECT_EQ(Received(), kEcho);
+    // A chunk of noise alone is dropped too.
+    device.Queue({0x01, 0x02, 0x03});
+    device.Queue(kEcho);
+    EXPECT_EQ(session.ReceiveFrame(RECEIVE_POLL), 7);
+    EXPECT_EQ(Received(), kEcho);
+}
+
+TEST_F(ReceiveFixture, StartByteInsideAFrameIsData) {
+    // FE 04 00 then a raw FE inside the body (a phone that does not escape): kept as data.
+    device.Queue({0xFE, 0x02, 0x00, 0xFE});
+    device.Queue({0x01, 0xFF});
+    EXPECT_EQ(session.ReceiveFrame(RECEIVE_POLL), 6);
+    EXPECT_EQ(Received(), (Bytes{0xFE, 0x02, 0x00, 0xFE, 0x01, 0xFF}));
+}
+
+TEST_F(ReceiveFixture, LengthZeroFrameIsCompleteAfterFourBytes) {
+    device.Queue({0xFE, 0x00, 0x00, 0x00});
+    EXPECT_EQ(session.ReceiveFrame(RECEIVE_POLL), 4);
+}
+
+TEST_F(ReceiveFixture, BytesAfterTheFrameInTheSameReadStayBehindIt) {
+    Bytes two = kEcho;
+    two.insert(two.end(), kEcho.begin(), kEcho.end());
+    device.Queue(two);
+    EXPECT_EQ(session.ReceiveFrame(RECEIVE_POLL), 14);
+    // The next receive starts empty: the second frame is gone with the first.
+    EXPECT_EQ(session.ReceiveFrame(RECEIVE_POLL), 0);
+}
+
+TEST_F(ReceiveFixture, FrameThatWouldOutgrowTheBufferIsGivenUpForTheNextStart) {
+    // Declares 1000 bytes; the chunks pile up until 800 would be reached, then the receiver
+    // drops it and finds the echo in a later chunk.
+    device.Queue({0xFE, 0xE8, 0x03});
+    for (int i = 0; i < 4; ++i) device.Queue(Bytes(250, 0x55));
+    device.Queue(kEcho);
+    EXPECT_EQ(session.ReceiveFrame(RECEIVE_POLL), 7);
+    EXPECT_EQ(Received(), kEcho);
+    EXPECT_LT(session.rxCount, EtsFrame::BUFFER_SIZE);
+}
+
+TEST_F(ReceiveFixture, EndlessStreamOfOversizedFramesNeverOverrunsAndGivesUpInTime) {
+    for (int i = 0; i < 50; ++i) {
+        device.Queue({0xFE, 0xFF, 0xFF});
+        device.Queue(Bytes(799, 0xFD));  // all escapes, the worst case for the unescaper
+    }
+    EXPECT_EQ(session.ReceiveFrame(RECEIVE_POLL), 0);
+}
+
+TEST_F(ReceiveFixture, EachModeGivesUpAsItShouldOnASilentPhone) {
+    EXPECT_EQ(session.ReceiveFrame(RECEIVE_POLL), 0);
+
+    session.rxFrame.fill(0x77);
+    EXPECT_EQ(session.ReceiveFrame(RECEIVE_TIMEOUT_FRAME), 5);
+    EXPECT_EQ(Received(), (Bytes{0xFE, 0x01, 0x00, 0x32, 0xCD}));
+
+    EXPECT_EQ(session.WaitReply(RECEIVE_TIMEOUT_FRAME), 5);
+    EXPECT_EQ(Received(), (Bytes{0xFE, 0x01, 0x00, 0x32, 0xCD}));
+}
+
+TEST_F(ReceiveFixture, TimeoutFrameKeepsWhatCameBeforeBehindIt) {
+    device.Queue({0xFE, 0x10, 0x00, 0xA1, 0xA2, 0xA3});  // incomplete
+    EXPECT_EQ(session.WaitReply(RECEIVE_TIMEOUT_FRAME), 5);
+    EXPECT_EQ(session.rxFrame[5], 0xA3);
+}
+
+TEST_F(ReceiveFixture, WaitingModesWaitBeyondTheLimitsUntilStopped) {
+    // WaitReply in RECEIVE_POLL, and both operations in RECEIVE_UNTIL_FRAME, have no limit:
+    // they are still waiting well past the receive limit and end only by Stop.
+    for (auto receive : {+[](LinkSession& s) { return s.WaitReply(RECEIVE_POLL); },
+                         +[](LinkSession& s) { return s.WaitReply(RECEIVE_UNTIL_FRAME); },
+                         +[](LinkSession& s) { return s.ReceiveFrame(RECEIVE_UNTIL_FRAME); }}) {
+        session.stop.Clear();
+        std::thread stopper([&] {
+            std::this_thread::sleep_for(150ms);
+            session.stop.Raise();
+        });
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_THROW(receive(session), LineStopped);
+        EXPECT_GE(std::chrono::steady_clock::now() - start, 140ms);
+        stopper.join();
+    }
+}
+
+TEST_F(ReceiveFixture, StopEndsALimitedWaitAtOnce) {
+    session.timing.receiveFrameLimit = 10s;
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(20ms);
+        session.stop.Raise();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(session.ReceiveFrame(RECEIVE_POLL), LineStopped);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    stopper.join();
+}
+
+TEST(UnescapeChunk, CarriesATrailingEscapeIntoTheNextChunk) {
+    LinkSession session;
+    std::uint8_t out[8] = {};
+    const std::uint8_t first[] = {0x10, 0xFD};
+    EXPECT_EQ(session.UnescapeChunk(out, first, 2), 1);
+    EXPECT_EQ(session.escapePending, 1);
+    const std::uint8_t second[] = {0x01, 0x20, 0xFD, 0x02};
+    EXPECT_EQ(session.UnescapeChunk(out, second, 4), 3);
+    EXPECT_EQ(out[0], 0xFE);
+    EXPECT_EQ(out[1], 0x20);
+    EXPECT_EQ(out[2], 0xFD);
+    EXPECT_EQ(session.escapePending, 0);
+    // Any byte after FD is complemented, not only 01 and 02.
+    const std::uint8_t odd[] = {0xFD, 0x00};
+    EXPECT_EQ(session.UnescapeChunk(out, odd, 2), 1);
+    EXPECT_EQ(out[0], 0xFF);
+}
+
+}  // namespace
+}  // namespace zolt
