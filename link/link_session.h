@@ -82,6 +82,16 @@ public:
     // The release after a calibration run (F3 03, then CE 00 00). Returns the last send's result.
     int FinishFsAccess();
 
+    // --- Boot loading and flash programming (link/flash.cpp) ---
+    // Each returns RESULT_OK or RESULT_FAIL after setting the status text.
+    int BootLoad();
+    int FlashErase(int type);
+    int FlashWrite(int type, const std::uint8_t* sectionStart, std::int32_t length);
+    int FlashWriteBlock(int type, const std::uint8_t* blockStart, int length);
+    void ResetPhone();
+    // The line's progress for the display; safe to call from any thread.
+    int DownloadPercent() const;
+
     // Sleeps, or throws LineStopped when the line is stopped.
     void Pause(Millis duration);
     // Throws LineStopped when the line has been stopped.
