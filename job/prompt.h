@@ -11,6 +11,7 @@ namespace zolt {
 enum class PromptIcon {
     Information,  // the start checks
     Error,        // refusals and failures (the stop icon)
+    None,         // the calibration layer's local-file failures, shown without an icon
 };
 
 class Prompt {
