@@ -1,0 +1,66 @@
+#include "job/config_file.h"
+
+#include <filesystem>
+#include <system_error>
+
+namespace zolt {
+namespace {
+
+constexpr char kSeparator = static_cast<char>(std::filesystem::path::preferred_separator);
+
+bool IsSeparator(char c) { return c == kSeparator || c == '/'; }
+
+}  // namespace
+
+std::string CurrentDirectory() {
+    try {
+        std::error_code ec;
+        const std::filesystem::path cwd = std::filesystem::current_path(ec);
+        if (ec) return {};
+        return cwd.string();
+    } catch (const std::exception&) {
+        // A directory name the narrow character set cannot express.
+        return {};
+    }
+}
+
+std::string JoinPath(std::string_view directory, std::string_view name) {
+    std::string path(directory);
+    if (!path.empty() && !IsSeparator(path.back())) path += kSeparator;
+    path.append(name);
+    return path;
+}
+
+std::string DefaultConfigPath() { return JoinPath(CurrentDirectory(), CONFIG_FILE_NAME); }
+
+std::string ConfigChooserInitialName() {
+    return JoinPath(JoinPath(CurrentDirectory(), CONFIG_FOLDER_NAME), "*.ini");
+}
+
+void ReadUpdateFlag(Config& config) {
+    config.updateFlag = IniFile::Load(DefaultConfigPath()).GetInt("MainConfig", "UpdateFlag ", 0);
+}
+
+void ApplyConfig(const IniFile& file, Config& config) {
+    const Config defaults;
+    config.checkInfo = file.GetString("MainConfig", "CheckInfo", defaults.checkInfo);
+    config.mobileName = file.GetString("MainConfig", "MobileName", defaults.mobileName);
+    config.combineVer = file.GetInt("MainConfig", "CombineVer ", defaults.combineVer);
+    config.bootStart = file.GetInt("BootConfig", "Start", defaults.bootStart);
+    config.bootSize = file.GetInt("BootConfig", "Size", defaults.bootSize);
+    config.bootChksumPos = file.GetInt("BootConfig", "ChksumPos", defaults.bootChksumPos);
+    config.cpStart = file.GetInt("CpConfig", "Start", defaults.cpStart);
+    config.cpSize = file.GetInt("CpConfig", "Size", defaults.cpSize);
+    config.cpChksumPos = file.GetInt("CpConfig", "ChksumPos", defaults.cpChksumPos);
+    config.dataStart = file.GetInt("DataConfig", "Start", defaults.dataStart);
+    config.dataSize = file.GetInt("DataConfig", "Size", defaults.dataSize);
+}
+
+std::string ReadConfig(Config& config, const std::optional<std::string>& chosenPath) {
+    // Cancelling the chooser is not a way out: it reads the default file.
+    std::string path = chosenPath && !chosenPath->empty() ? *chosenPath : DefaultConfigPath();
+    ApplyConfig(IniFile::Load(path), config);
+    return path;
+}
+
+}  // namespace zolt
