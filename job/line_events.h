@@ -15,6 +15,9 @@ public:
     virtual ~LineEventSink() = default;
     // Called on a worker thread. Must not block and must not call back into the line.
     virtual void PostLineEvent(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) = 0;
+    // Owner's thread, after a line was stopped: drop that line's events that were posted
+    // before the stop but not yet handled, so that nothing of a stopped job shows up later.
+    virtual void DiscardPending(std::intptr_t lineNumber) { (void)lineNumber; }
 };
 
 }  // namespace zolt

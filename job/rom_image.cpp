@@ -148,7 +148,7 @@ int JobFile::ReloadJobFile(const std::string& path) {
     JobFileKind kind = path == lastPath_ ? lastKind_ : JobFileKind::None;
     if (kind == JobFileKind::None) kind = EndsWithBinExtension(path) ? JobFileKind::Image : JobFileKind::Plain;
     const int result = kind == JobFileKind::Image ? LoadRomImage(path) : LoadPlainFile(path);
-    return result == LOAD_OK ? LOAD_OK : LOAD_FAILED;
+    return result;
 }
 
 }  // namespace zolt

@@ -97,9 +97,10 @@ public:
 
     // Loads the job's file at `path` again from disk, with the loader that last loaded it
     // with LOAD_OK (a file never loaded so is taken as an image when its name ends in
-    // ".bin" in any case, else as a plain file). Returns LOAD_OK, after which info() is what
-    // the view shows (cleared for a plain file); otherwise LOAD_FAILED, with no message of
-    // its own (a file that cannot be read was reported by the loader).
+    // ".bin" in any case, else as a plain file). Returns the loader's result: LOAD_OK, after
+    // which info() is what the view shows (cleared for a plain file); LOAD_FORMAT_ERROR for an
+    // image that no longer matches the configuration; LOAD_FAILED. No message of its own (a
+    // file that cannot be read was reported by the loader).
     [[nodiscard]] int ReloadJobFile(const std::string& path);
 
     const RomImage& image() const { return image_; }

@@ -1,0 +1,220 @@
+#include "job/job_control.h"
+
+#include <thread>
+
+namespace zolt {
+
+namespace {
+constexpr int PROBE_BAUD = 115200;
+}
+
+JobControl::JobControl(JobView& view, Prompt& prompt, LineEventSink& sink,
+                       std::unique_ptr<PortProber> prober, TaskRunners runners)
+    : file(config, prompt), view_(view), prompt_(prompt), sink_(sink), prober_(std::move(prober)), runners_(std::move(runners)) {
+    for (int i = 0; i < LINE_COUNT; ++i) lines[i].lineNumber = i + 1;
+    context_.tasks = &tasks;
+    context_.config = &config;
+    context_.sink = &sink_;
+    context_.prompt = &prompt_;
+    context_.runners = &runners_;
+}
+
+JobControl::~JobControl() {
+    for (auto& line : lines) line.StopWorker();
+}
+
+void JobControl::SetTiming(const Timing& timing) {
+    timing_ = timing;
+    for (auto& line : lines) line.timing = timing;
+}
+
+bool JobControl::IsAnyLineRunning() const {
+    for (const auto& line : lines) {
+        if (line.IsRunning()) return true;
+    }
+    return false;
+}
+
+PortState JobControl::ProbePort(const std::string& device) {
+    auto& entry = portTable[device];
+    if (entry.listed) return entry.state;
+    entry.state = prober_->Probe(device);
+    return entry.state;
+}
+
+void JobControl::SetPortState(const std::string& device, PortState state) {
+    for (auto& row : portList) {
+        if (row.device == device) {
+            row.state = state;
+            break;
+        }
+    }
+    auto& entry = portTable[device];
+    entry.state = state;
+}
+
+void JobControl::ProbePorts() {
+    for (const auto& device : prober_->Candidates()) (void)RowOfDevice(device);
+}
+
+int JobControl::RowOfDevice(const std::string& device) {
+    for (std::size_t i = 0; i < portList.size(); ++i) {
+        if (portList[i].device == device) return static_cast<int>(i);
+    }
+    const PortState state = ProbePort(device);
+    if (state == PORT_ABSENT) return -1;
+    PortEntry row = prober_->Describe(device);
+    row.state = state;
+    row.baud = PROBE_BAUD;
+    portList.push_back(row);
+    portTable[device].listed = true;
+    return static_cast<int>(portList.size()) - 1;
+}
+
+int JobControl::AttachRow(int row) {
+    if (row < 0 || row >= static_cast<int>(portList.size())) return -1;
+    const PortEntry entry = portList[row];
+    if (entry.state != PORT_FREE) {
+        prompt_.ShowMessage("Port has been used!", PromptIcon::Error);
+        return -1;
+    }
+    for (int i = 0; i < LINE_COUNT; ++i) {
+        PortSession& line = lines[i];
+        if (line.port.IsOpen()) continue;
+        const int result = line.OpenLink(entry.device, PROBE_BAUD);
+        if (result != LINK_FAILED) SetPortState(entry.device, static_cast<PortState>(result));
+        if (result != LINK_OPENED) return -1;
+        view_.SetLinePanel(i, true, entry.portNumber, entry.name);
+        return i;
+    }
+    return -1;  // every line is attached already
+}
+
+void JobControl::SelectPorts(
+    const std::function<std::optional<std::vector<int>>(const std::vector<PortEntry>&)>& choose) {
+    ProbePorts();
+    const auto chosen = choose(portList);
+    if (!chosen) return;
+    for (int row : *chosen) (void)AttachRow(row);
+}
+
+int JobControl::BuildTaskList(int choice, bool withCal) {
+    switch (choice) {
+        case CHOICE_ALL:
+            if (withCal) {
+                tasks.Assign({TASK_BACKUP_CAL, TASK_UPDATE_BOOT, TASK_UPDATE_CP, TASK_UPDATE_DATA, TASK_RESTORE_CAL});
+            } else {
+                tasks.Assign({TASK_UPDATE_BOOT, TASK_UPDATE_CP, TASK_UPDATE_DATA});
+            }
+            return 1;
+        case CHOICE_BOOT: tasks.Assign({TASK_UPDATE_BOOT}); return 1;
+        case CHOICE_CP:
+            if (config.updateFlag == 4) {
+                tasks.Assign({TASK_UPDATE_CP, TASK_UPDATE_DATA});
+            } else {
+                tasks.Assign({TASK_UPDATE_CP});
+            }
+            return 1;
+        case CHOICE_DATA: tasks.Assign({TASK_UPDATE_DATA}); return 1;
+        case CHOICE_SCRIPT: tasks.Assign({TASK_SCRIPT}); return 1;
+        default: return 0;
+    }
+}
+
+int JobControl::ResetTaskStatuses() {
+    if (!tasks.ResetStatuses()) return 0;
+    view_.ShowTaskList(tasks);
+    return 1;
+}
+
+void JobControl::StartTimer() {
+    if (timerRunning) return;
+    timerRunning = true;
+    view_.StartDisplayTimer();
+}
+
+int JobControl::StartJob(const std::string& filePath, const std::string& workDir) {
+    StartTimer();  // also for a refused start
+    if (filePath.empty()) {
+        prompt_.ShowMessage("Please select the binary file for done.", PromptIcon::Information);
+        return 0;
+    }
+    if (tasks.taskCount == 0) {
+        prompt_.ShowMessage("Please select the actions for done.", PromptIcon::Information);
+        return 0;
+    }
+    ResetTaskStatuses();
+    const int loaded = file.ReloadJobFile(filePath);
+    if (loaded != LOAD_OK) {
+        // An image that no longer matches the configuration would otherwise stop the start
+        // without a word.
+        if (loaded == LOAD_FORMAT_ERROR) prompt_.ShowMessage("File format error !", PromptIcon::Error);
+        return 0;
+    }
+    view_.ShowImageInfo(true, file.info());
+    context_.file = file.Bytes();
+
+    int started = 0;
+    for (int i = 0; i < LINE_COUNT; ++i) {
+        PortSession& line = lines[i];
+        line.workDir.clear();
+        if (!line.port.IsOpen()) continue;
+        line.StartWorker(&context_, i, workDir);
+        ++started;
+        std::this_thread::sleep_for(timing_.threadStartGap);
+    }
+    if (started == 0) prompt_.ShowMessage("Please select the ports for done.", PromptIcon::Information);
+    return started;
+}
+
+void JobControl::StopJob() {
+    for (int i = 0; i < LINE_COUNT; ++i) {
+        PortSession& line = lines[i];
+        if (!line.port.IsOpen() || !line.IsRunning()) continue;
+        line.StopWorker();
+        std::this_thread::sleep_for(timing_.stopPause);
+        sink_.DiscardPending(line.lineNumber);
+        ResetTaskStatuses();
+        view_.ResetLinePanel(i);
+    }
+    if (timerRunning) {
+        view_.StopDisplayTimer();
+        timerRunning = false;
+    }
+}
+
+void JobControl::OnTimer() {
+    if (!IsAnyLineRunning()) return;
+    for (int i = 0; i < LINE_COUNT; ++i) {
+        PortSession& line = lines[i];
+        if (!line.IsRunning()) continue;
+        view_.ShowLineProgress(i, line.DownloadPercent());
+        view_.SetLineStatus(i, line.statusText.Get());
+    }
+}
+
+void JobControl::OnLineEvent(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
+    if (lParam < 1 || lParam > LINE_COUNT) return;
+    const int index = static_cast<int>(lParam) - 1;
+    PortSession& line = lines[index];
+    switch (message) {
+        case WM_PORT_TASK_DONE:
+            // The line's own outcome: the shared status byte may hold another line's.
+            if (wParam < MAX_TASKS) {
+                const int row = static_cast<int>(wParam);
+                view_.SetTaskCell(row, static_cast<int>(lParam), tasks.LineOutcome(row, index));
+            }
+            break;
+        case WM_PORT_FAILED:
+            view_.SetLineStatus(index, line.statusText.Get());
+            break;
+        case WM_PORT_ALL_DONE:
+            view_.ShowLineProgress(index, line.DownloadPercent());
+            view_.SetLineStatus(index, line.statusText.Get());
+            break;
+        default:
+            break;
+    }
+}
+
+}  // namespace zolt

@@ -1,0 +1,95 @@
+// The brain of a job: the eight lines, the task list, the configuration, the loaded file and
+// the port list; starting, stopping and following a job. Front ends (the Win32 frame, the
+// command line) own one and drive it from one thread, their "owner's thread": every operation
+// here is called there, and so are the view and the prompt.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "job/config.h"
+#include "job/job_task.h"
+#include "job/job_view.h"
+#include "job/line_events.h"
+#include "job/port_list.h"
+#include "job/port_session.h"
+#include "job/prompt.h"
+#include "job/rom_image.h"
+
+namespace zolt {
+
+// Update choices, as the Settings dialog gives them.
+inline constexpr int CHOICE_ALL = 1;
+inline constexpr int CHOICE_BOOT = 2;
+inline constexpr int CHOICE_CP = 3;
+inline constexpr int CHOICE_DATA = 4;
+inline constexpr int CHOICE_SCRIPT = 7;
+
+class JobControl {
+public:
+    // `sink` receives the workers' events on their threads; the front end hands them back to
+    // OnLineEvent on the owner's thread.
+    JobControl(JobView& view, Prompt& prompt, LineEventSink& sink,
+               std::unique_ptr<PortProber> prober = PortProber::Standard(),
+               TaskRunners runners = TaskRunners::Standard());
+    ~JobControl();  // stops every running worker before the lines go
+    JobControl(const JobControl&) = delete;
+    JobControl& operator=(const JobControl&) = delete;
+
+    bool IsAnyLineRunning() const;
+
+    // Ports. ProbePorts brings `portList` up to date (ports once listed are not probed again).
+    void ProbePorts();
+    PortState ProbePort(const std::string& device);
+    void SetPortState(const std::string& device, PortState state);
+    // Probes, lets `choose` pick rows of the port list (indexes in list order; nullopt when
+    // the operator cancelled), and attaches the chosen free ports to the lowest free lines.
+    void SelectPorts(const std::function<std::optional<std::vector<int>>(const std::vector<PortEntry>&)>& choose);
+    // Attaches one row of the port list as SelectPorts does. Returns the line index, or -1
+    // when nothing was attached (the row is not free, no line is free, or the open failed).
+    int AttachRow(int row);
+    // The row of a device, probing and listing it first if it is not listed yet; -1 when the
+    // device is absent.
+    int RowOfDevice(const std::string& device);
+
+    // Replaces the task list for an update choice. Returns 1, or 0 for an unknown choice
+    // (the list stays as it was).
+    int BuildTaskList(int choice, bool withCal);
+    int ResetTaskStatuses();
+
+    // Starts a job on every attached line. Returns the number of lines started.
+    int StartJob(const std::string& filePath, const std::string& workDir);
+    void StopJob();
+    void OnTimer();
+    void OnLineEvent(unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
+
+    // Every line's waits, pauses and limits.
+    void SetTiming(const Timing& timing);
+
+    std::array<PortSession, LINE_COUNT> lines;
+    TaskList tasks;
+    Config config;
+    JobFile file;
+    std::vector<PortEntry> portList;
+    std::map<std::string, PortTableEntry> portTable;
+    bool timerRunning = false;
+
+private:
+    void StartTimer();
+
+    JobView& view_;
+    Prompt& prompt_;
+    LineEventSink& sink_;
+    std::unique_ptr<PortProber> prober_;
+    TaskRunners runners_;
+    JobContext context_;
+    Timing timing_ = Timing::Standard();
+};
+
+}  // namespace zolt

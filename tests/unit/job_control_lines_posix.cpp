@@ -1,0 +1,172 @@
+// Job control with real ports (pseudo-terminals) and stand-in runners: attaching lines,
+// running, failing and stopping a job.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <thread>
+
+#include "job/job_control.h"
+#include "support/fake_prober.h"
+#include "support/pty_posix.h"
+#include "support/recording_prompt.h"
+#include "support/recording_sink.h"
+#include "support/recording_view.h"
+
+namespace zolt {
+namespace {
+
+using namespace std::chrono_literals;
+using test::FakeProber;
+using test::Pty;
+using test::RecordingPrompt;
+using test::RecordingSink;
+using test::RecordingView;
+
+struct LinesFixture : ::testing::Test {
+    RecordingView view;
+    RecordingPrompt prompt;
+    RecordingSink sink;
+    FakeProber* prober = nullptr;
+    std::unique_ptr<JobControl> job;
+    std::vector<std::unique_ptr<Pty>> ptys;
+    std::filesystem::path script;
+
+    void SetUp() override { Make(TaskRunners{}); }
+    void Make(TaskRunners runners) {
+        job.reset();
+        auto fake = std::make_unique<FakeProber>();
+        prober = fake.get();
+        job = std::make_unique<JobControl>(view, prompt, sink, std::move(fake), std::move(runners));
+        Timing fast = Timing::Standard();
+        fast.threadStartGap = 1ms;
+        fast.stopPause = 1ms;
+        job->SetTiming(fast);
+    }
+    void TearDown() override {
+        job.reset();
+        if (!script.empty()) std::filesystem::remove(script);
+    }
+    // n free ports on the made-up machine, listed in this order.
+    void MachineWith(int n) {
+        for (int i = 0; i < n; ++i) {
+            ptys.push_back(std::make_unique<Pty>());
+            prober->candidates.push_back(ptys.back()->path());
+            prober->states[ptys.back()->path()] = PORT_FREE;
+        }
+    }
+    void SelectAll() {
+        job->SelectPorts([](const std::vector<PortEntry>& rows) {
+            std::vector<int> all;
+            for (std::size_t i = 0; i < rows.size(); ++i) all.push_back(static_cast<int>(i));
+            return std::optional<std::vector<int>>(all);
+        });
+    }
+    std::string Script() {
+        script = std::filesystem::temp_directory_path() /
+                 ("zolt-job-" + std::to_string(::getpid()) + ".srp");
+        std::ofstream(script) << "ETS, Id=CP Power, Power=Down\nEND\n";
+        return script.string();
+    }
+    // Runs events to the job control as a front end would, until `count` lines finished.
+    void Follow(int count) {
+        ASSERT_TRUE(sink.WaitFor(WM_PORT_ALL_DONE, 0));
+        for (int finished = 0, seen = 0; finished < count;) {
+            auto events = sink.events();
+            for (; seen < static_cast<int>(events.size()); ++seen) {
+                const auto& e = events[seen];
+                job->OnLineEvent(e.message, e.wParam, e.lParam);
+                finished += e.message == WM_PORT_ALL_DONE || e.message == WM_PORT_FAILED;
+            }
+            std::this_thread::sleep_for(1ms);
+        }
+    }
+};
+
+TEST_F(LinesFixture, ThreeFreeRowsWithTwoFreeLinesAttachTheFirstTwo) {
+    MachineWith(9);
+    SelectAll();
+    for (int i = 0; i < LINE_COUNT; ++i) {
+        EXPECT_TRUE(job->lines[i].port.IsOpen()) << i;
+        EXPECT_EQ(job->lines[i].portName, ptys[i]->path());
+        EXPECT_EQ(job->portList[i].state, PORT_CONNECTED);
+        EXPECT_TRUE(view.panels[i].attached);
+    }
+    EXPECT_EQ(job->portList[8].state, PORT_FREE);  // no line left for it; silently ignored
+    EXPECT_TRUE(prompt.messages().empty());
+
+    // Choosing a row that a line holds already is refused.
+    job->SelectPorts([](const std::vector<PortEntry>&) { return std::optional<std::vector<int>>(std::vector<int>{0}); });
+    EXPECT_EQ(prompt.texts(), (std::vector<std::string>{"Port has been used!"}));
+}
+
+TEST_F(LinesFixture, CancelledChoiceAttachesNothing) {
+    MachineWith(2);
+    job->SelectPorts([](const std::vector<PortEntry>&) { return std::optional<std::vector<int>>(); });
+    for (const auto& line : job->lines) EXPECT_FALSE(line.port.IsOpen());
+}
+
+TEST_F(LinesFixture, OneLineFailsWhileTheOthersSucceed) {
+    TaskRunners runners;
+    runners.Set(TASK_SCRIPT, [](PortSession& line, bool) {
+        line.SetStatusText(line.lineNumber == 2 ? "Link error!" : "Script done");
+        return line.lineNumber == 2 ? RESULT_FAIL : RESULT_OK;
+    });
+    Make(std::move(runners));
+    MachineWith(3);
+    SelectAll();
+    ASSERT_EQ(job->BuildTaskList(CHOICE_SCRIPT, false), 1);
+    ASSERT_EQ(job->StartJob(Script(), "."), 3);
+    Follow(3);
+    EXPECT_FALSE(job->IsAnyLineRunning());
+    EXPECT_EQ(view.panels[0].status, "Script done");
+    EXPECT_EQ(view.panels[1].status, "Link error!");
+    EXPECT_EQ(view.grid[0][1], "Done");
+    EXPECT_EQ(view.grid[0][2], "Fail");
+    EXPECT_EQ(view.grid[0][3], "Done");
+    EXPECT_EQ(view.grid[0][4], "Wait");  // line 4 had no port
+    EXPECT_TRUE(view.timer);             // keeps ticking after the job
+    EXPECT_TRUE(view.imageShown);        // the reload shows the (cleared) information
+}
+
+TEST_F(LinesFixture, ResetDuringAJobStopsEveryLineAndKeepsThemAttached) {
+    TaskRunners runners;
+    runners.Set(TASK_SCRIPT, [](PortSession& line, bool) {
+        line.SetStatusText("Restore wait for success.");
+        return line.WaitReply(RECEIVE_POLL) > 0 ? RESULT_OK : RESULT_FAIL;
+    });
+    Make(std::move(runners));
+    MachineWith(2);
+    SelectAll();
+    ASSERT_EQ(job->BuildTaskList(CHOICE_SCRIPT, false), 1);
+    ASSERT_EQ(job->StartJob(Script(), "."), 2);
+    std::this_thread::sleep_for(20ms);
+    job->OnTimer();
+    EXPECT_EQ(view.panels[0].status, "Restore wait for success.");
+
+    const auto start = std::chrono::steady_clock::now();
+    job->StopJob();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
+    EXPECT_FALSE(job->IsAnyLineRunning());
+    EXPECT_FALSE(view.timer);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_TRUE(job->lines[i].port.IsOpen());
+        EXPECT_EQ(view.panels[i].status, "Waiting ...");
+        EXPECT_EQ(view.grid[0][i + 1], "Wait");
+    }
+    EXPECT_TRUE(sink.events().empty());
+
+    // The next job runs on the same lines.
+    ASSERT_EQ(job->StartJob(script.string(), "."), 2);
+    job->StopJob();
+}
+
+TEST_F(LinesFixture, StartWithoutAttachedLinesSaysSo) {
+    ASSERT_EQ(job->BuildTaskList(CHOICE_SCRIPT, false), 1);
+    EXPECT_EQ(job->StartJob(Script(), "."), 0);
+    EXPECT_EQ(prompt.texts().back(), "Please select the ports for done.");
+}
+
+}  // namespace
+}  // namespace zolt
