@@ -1,0 +1,24 @@
+// The calibration side of a line: its page catalogue, the calibration text of its last
+// backup, and the reader that plays a calibration or script text back. The line owns one
+// CalState; only the line's worker touches it while a job runs (the catalogue is loaded
+// before, on the owner's thread, and only read afterwards).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "cal/cal_catalog.h"
+#include "cal/srp_reader.h"
+
+namespace zolt {
+
+struct CalState {
+    CalMessageCatalog catalog;
+    // The calibration file as read back at the end of a backup; empty when none is held.
+    std::vector<std::uint8_t> backupText;
+    // A setting read from the phone at the end of a backup, written back after a restore.
+    std::uint8_t savedSettingByte = 0;
+    SrpReader reader;
+};
+
+}  // namespace zolt
