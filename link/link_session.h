@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <initializer_list>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -83,13 +84,30 @@ public:
     int FinishFsAccess();
 
     // --- Boot loading and flash programming (link/flash.cpp) ---
-    // Each returns RESULT_OK or RESULT_FAIL after setting the status text.
+    // Each returns RESULT_OK or RESULT_FAIL after setting the status text; `type` is an image
+    // type code (link/flash.h).
+    //
+    // Brings the phone into its boot loader: loopback probes until it answers E0 00, then the
+    // confirm. Waits without limit for the phone (until the line is stopped).
     int BootLoad();
+    // Erases the area of `type`. Succeeds on any reply; the reply leaves in flashBlock the
+    // first block FlashWrite is to send (2 when the erase was accepted).
     int FlashErase(int type);
-    int FlashWrite(int type, const std::uint8_t* sectionStart, std::int32_t length);
-    int FlashWriteBlock(int type, const std::uint8_t* blockStart, int length);
+    // Writes `section` in 350-byte blocks, starting at flashBlock and going where the phone's
+    // replies point, until flashBlock lies past the end. Fails when flashBlock falls below 2,
+    // a request cannot be sent, or timing.flashAttemptLimit attempts bring no accepted block.
+    // Sets flashData and flashBlockCount, and leaves flashBlockCount set.
+    int FlashWrite(int type, std::span<const std::uint8_t> section);
+    // One write request (block number flashBlock, 1 to 350 bytes) and its reply. Returns
+    // RESULT_OK when a reply of any kind (the time-out frame included) was received, having
+    // moved flashBlock as the reply says and counted the attempt; RESULT_FAIL when the attempt
+    // limit had been reached (nothing is sent) or the request could not be sent.
+    int FlashWriteBlock(int type, std::span<const std::uint8_t> block);
+    // Sends the reset request twice; no reply is awaited.
     void ResetPhone();
-    // The line's progress for the display; safe to call from any thread.
+    // The line's progress for the display: 0 when flashBlockCount is 0, otherwise
+    // (flashBlock * 100 - 100) / flashBlockCount, truncated; above 100 at the end of a write.
+    // Safe to call from any thread while the worker runs.
     int DownloadPercent() const;
 
     // Sleeps, or throws LineStopped when the line is stopped.

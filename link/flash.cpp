@@ -1,0 +1,228 @@
+// Boot loading, flash erase, flash write and reset: the flash operations of a line.
+#include "link/flash.h"
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <string>
+
+#include "link/link_session.h"
+
+namespace zolt {
+
+namespace {
+
+const char* const LOOPBACK_FAILED = "Timeout on message loopback!";
+
+// The boot loader answers a probe with E0 00: L = 2, checksum 1E.
+constexpr int BOOT_REPLY_LENGTH = 2;
+constexpr std::uint8_t BOOT_REPLY_CHECKSUM = 0x1E;
+
+int Fail(LinkSession& s, const std::string& text) {
+    s.SetStatusText(text);
+    return RESULT_FAIL;
+}
+
+std::string WithName(const char* text, std::string_view name) {
+    std::string out(text);
+    out += '(';
+    out += name;
+    out += ')';
+    return out;
+}
+
+void SendProbe(LinkSession& s) {
+    s.BuildRequest({0x00, 0x00, 0x01});
+    if (s.SendFrame() < 0) s.SetStatusText(LOOPBACK_FAILED);
+}
+
+int BodyLength(const LinkSession& s) { return s.rxFrame[1] | (s.rxFrame[2] << 8); }
+
+// A received frame whose checksum byte is valid: the bytes after the start byte sum to 0.
+bool ChecksumValid(const LinkSession& s) {
+    const int at = BodyLength(s) + 3;
+    return at < EtsFrame::BUFFER_SIZE && at < s.rxCount &&
+           FrameChecksum(s.rxFrame.data(), at) == s.rxFrame[at];
+}
+
+bool IsBootLoaderReply(const LinkSession& s) {
+    return BodyLength(s) == BOOT_REPLY_LENGTH && ChecksumValid(s) &&
+           s.rxFrame[BOOT_REPLY_LENGTH + 3] == BOOT_REPLY_CHECKSUM;
+}
+
+// Reads and drops the input queued on the line, without waiting. Bounded, so that a line
+// that never stops talking cannot hold the worker here.
+void DiscardInput(LinkSession& s) {
+    constexpr int MOST_READS = 64;
+    for (int i = 0; i < MOST_READS; ++i) {
+        if (s.device->ReadData(s.rxChunk.data(), EtsFrame::BUFFER_SIZE) <= 0) return;
+    }
+}
+
+struct FlashReply {
+    std::uint32_t block;
+    std::uint8_t status;
+};
+
+// The B2 04 reply in rxFrame, if that is what came. A frame too short to hold the block
+// number and status, or one damaged on the line (bad checksum), is no reply at all: acting
+// on a block number that noise produced could skip blocks and end a write as a success with
+// a hole in the phone's flash. The time-out frame (id 32) is no reply either.
+std::optional<FlashReply> ReadFlashReply(const LinkSession& s) {
+    if (BodyLength(s) < FLASH_REPLY_LENGTH || !ChecksumValid(s)) return std::nullopt;
+    const auto& f = s.rxFrame;
+    if (f[3] != FLASH_ID || f[4] != FLASH_SUBCOMMAND) return std::nullopt;
+    const std::uint32_t block = static_cast<std::uint32_t>(f[5]) |
+                                (static_cast<std::uint32_t>(f[6]) << 8) |
+                                (static_cast<std::uint32_t>(f[7]) << 16) |
+                                (static_cast<std::uint32_t>(f[8]) << 24);
+    return FlashReply{block, f[9]};
+}
+
+// Moves flashBlock as a reply says. Returns true when the reply accepted a block.
+bool FollowReply(LinkSession& s, const FlashReply& reply) {
+    if (reply.status == FLASH_ACCEPTED) {
+        // Block 0xFFFFFFFF accepted wraps to block 0, which the write takes as an erase
+        // failure: a nonsense reply ends the write as failed, never as a success.
+        s.flashBlock.store(reply.block + 1, std::memory_order_relaxed);
+        return true;
+    }
+    if (reply.status == FLASH_SEND_BLOCK) s.flashBlock.store(reply.block, std::memory_order_relaxed);
+    return false;
+}
+
+void PutLe32(std::uint8_t* at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+void PutLe16(std::uint8_t* at, unsigned value) {
+    at[0] = static_cast<std::uint8_t>(value & 0xFF);
+    at[1] = static_cast<std::uint8_t>((value >> 8) & 0xFF);
+}
+
+// Builds a B2 04 request in txFrame: header and, for a write, the data behind it.
+void BuildFlashRequest(LinkSession& s, std::uint32_t block, std::uint8_t operation, int type,
+                       std::span<const std::uint8_t> data) {
+    unsigned sum = 0;
+    for (std::uint8_t b : data) sum += b;
+    s.txFrame.fill(0);
+    std::uint8_t* body = s.txFrame.data() + 3;
+    body[0] = FLASH_ID;
+    body[1] = FLASH_SUBCOMMAND;
+    PutLe32(body + 2, block);
+    body[6] = operation;
+    body[7] = static_cast<std::uint8_t>(type);
+    PutLe16(body + 8, sum & 0xFFFF);
+    PutLe16(body + 10, static_cast<unsigned>(data.size()));
+    std::copy(data.begin(), data.end(), body + FLASH_REQUEST_HEADER);
+    s.txLength = 3 + FLASH_REQUEST_HEADER + static_cast<int>(data.size());
+}
+
+}  // namespace
+
+std::optional<std::string_view> ImageTypeName(int code) {
+    static constexpr std::array<std::string_view, 7> NAMES = {"Boot", "CP", "DSPM", "DSPV",
+                                                              "All",  "4M", "1M Data"};
+    if (code < 0 || code >= static_cast<int>(NAMES.size())) return std::nullopt;
+    return NAMES[static_cast<std::size_t>(code)];
+}
+
+int LinkSession::BootLoad() {
+    SetStatusText("Wait for boot load...");
+    SendProbe(*this);
+    Pause(timing.bootProbeGap);
+    SendProbe(*this);
+    // Until the boot loader answers: anything else (an echo of the running firmware, noise)
+    // earns another probe.
+    for (;;) {
+        (void)WaitReply(RECEIVE_POLL);
+        if (IsBootLoaderReply(*this)) break;
+        SendProbe(*this);
+    }
+    BuildRequest({0xE0, 0x00});
+    if (SendFrame() < 0) return Fail(*this, "Boot load failed.");
+    SetStatusText("Boot load success.");
+    return RESULT_OK;
+}
+
+int LinkSession::FlashErase(int type) {
+    const auto name = ImageTypeName(type);
+    if (!name) return Fail(*this, "Flash type error!");
+    SetStatusText(WithName("Flash erasing...", *name));
+
+    flashBlock.store(ERASE_BLOCK, std::memory_order_relaxed);
+    BuildFlashRequest(*this, ERASE_BLOCK, FLASH_OP_ERASE, type, {});
+    // Whatever is queued now answers something older (a late reply to the previous section's
+    // last block) and would be taken for the erase reply, moving the write off block 2.
+    DiscardInput(*this);
+    if (SendFrame() < 0) return Fail(*this, "Flash erase error!");
+    // The boot loader answers every probe that reached it, and only the first answer ends
+    // BootLoad; the others may still be on their way and are not the erase reply.
+    do {
+        if (WaitReply(RECEIVE_UNTIL_FRAME) <= 0) return Fail(*this, "Flash erase error!");
+    } while (IsBootLoaderReply(*this));
+    // Whether the phone accepted the erase shows only in flashBlock, which FlashWrite checks.
+    if (const auto reply = ReadFlashReply(*this)) (void)FollowReply(*this, *reply);
+
+    SetStatusText(WithName("Flash erase success.", *name));
+    return RESULT_OK;
+}
+
+int LinkSession::FlashWrite(int type, std::span<const std::uint8_t> section) {
+    flashData = section.data();
+    const auto name = ImageTypeName(type);
+    if (!name) return Fail(*this, "Flash type error!");
+    SetStatusText(WithName("Flash writing...", *name));
+
+    const auto length = static_cast<std::int64_t>(section.size());
+    flashBlockCount.store(static_cast<std::int32_t>(FlashBlockCountOf(length)),
+                          std::memory_order_relaxed);
+    flashAttempts = 0;
+
+    for (;;) {
+        const std::int64_t position = FlashBlockPosition(flashBlock.load(std::memory_order_relaxed));
+        if (position < 0) return Fail(*this, "Flash Erase error!");
+        if (position >= length) {
+            SetStatusText(WithName("Flash writing success.", *name));
+            // Lets the phone commit its last page before an erase or reset arrives.
+            Pause(timing.flashDonePause);
+            return RESULT_OK;
+        }
+        const auto n = static_cast<std::size_t>(std::min<std::int64_t>(length - position, FLASH_BLOCK_SIZE));
+        if (FlashWriteBlock(type, section.subspan(static_cast<std::size_t>(position), n)) != RESULT_OK) {
+            // Few attempts since the last accepted block: the request itself could not go out.
+            return Fail(*this, flashAttempts < 3 ? "Flash write error!" : "Link error!");
+        }
+    }
+}
+
+int LinkSession::FlashWriteBlock(int type, std::span<const std::uint8_t> block) {
+    if (flashAttempts >= timing.flashAttemptLimit) return RESULT_FAIL;
+    BuildFlashRequest(*this, flashBlock.load(std::memory_order_relaxed), FLASH_OP_WRITE, type,
+                      block.first(std::min<std::size_t>(block.size(), FLASH_BLOCK_SIZE)));
+    if (SendFrame() < 0) return RESULT_FAIL;
+    if (WaitReply(RECEIVE_TIMEOUT_FRAME) <= 0) return RESULT_FAIL;
+    if (const auto reply = ReadFlashReply(*this); reply && FollowReply(*this, *reply)) {
+        flashAttempts = 0;
+    }
+    ++flashAttempts;
+    return RESULT_OK;
+}
+
+void LinkSession::ResetPhone() {
+    for (int i = 0; i < 2; ++i) {
+        BuildRequest({0xDC, 0x00});
+        if (SendFrame() < 0) SetStatusText("Reset phone error.");
+    }
+}
+
+int LinkSession::DownloadPercent() const {
+    const std::int64_t count = flashBlockCount.load(std::memory_order_relaxed);
+    if (count == 0) return 0;
+    const std::int64_t block = flashBlock.load(std::memory_order_relaxed);
+    const std::int64_t percent = (block * 100 - 100) / count;
+    // Only a nonsense block number from a phone gets near the limits of int.
+    return static_cast<int>(std::clamp<std::int64_t>(percent, INT_MIN, INT_MAX));
+}
+
+}  // namespace zolt
