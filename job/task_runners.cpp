@@ -1,5 +1,6 @@
 // The runners of this build, by task code.
 #include "job/port_session.h"
+#include "link/flash_runners.h"
 
 namespace zolt {
 
@@ -11,6 +12,16 @@ TaskRunners TaskRunners::Standard() {
         return RESULT_FAIL;
     };
     for (std::uint8_t code = TASK_UPDATE_BOOT; code <= TASK_SCRIPT; ++code) runners.Set(code, missing);
+
+    runners.Set(TASK_UPDATE_BOOT, [](PortSession& line, bool) {
+        return RunUpdateBoot(line, *line.owner->config, line.owner->file);
+    });
+    runners.Set(TASK_UPDATE_CP, [](PortSession& line, bool firstTask) {
+        return RunUpdateCp(line, *line.owner->config, line.owner->file, firstTask);
+    });
+    runners.Set(TASK_UPDATE_DATA, [](PortSession& line, bool firstTask) {
+        return RunUpdateData(line, *line.owner->config, line.owner->file, firstTask);
+    });
     return runners;
 }
 

@@ -42,6 +42,18 @@ struct Timing {
     // driver would otherwise hold the line for ever.
     Millis writeLimit{5000};
 
+    // A serial read asks only for bytes the driver has already queued, so it completes at
+    // once; this bounds a driver that holds such a read anyway (Win32 read time-out).
+    Millis serialReadLimit{1000};
+
+    // Where the serial driver cannot signal arriving input (wine on a pseudo-terminal, some
+    // virtual COM drivers), a wait for input looks at the queue this often instead: a few
+    // bytes' time at 115200 baud, far below any reply time-out.
+    Millis serialPollGap{2};
+
+    // How often a front end refreshes the lines' progress and status while a job runs.
+    Millis displayTick{1000};
+
     // Attempts of one flash block (time-outs and unusable replies) before the write fails.
     int flashAttemptLimit{100};
 

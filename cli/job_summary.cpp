@@ -1,0 +1,87 @@
+#include "cli/job_summary.h"
+
+#include <cstdio>
+
+namespace zolt::cli {
+
+namespace {
+std::string Pad(std::string text, std::size_t width) {
+    if (text.size() < width) text.resize(width, ' ');
+    return text;
+}
+
+std::string Number(double value, const char* format) {
+    char text[48];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+std::string Throughput(const LineSummary& line) {
+    if (line.payloadBytes == 0 || line.seconds <= 0) return "-";
+    return Number(static_cast<double>(line.payloadBytes) / line.seconds / 1024.0, "%.1f KiB/s");
+}
+}  // namespace
+
+std::string FormatSummary(const JobSummary& s) {
+    std::string out = Pad("Task", 18);
+    for (const auto& line : s.lines) out += Pad("Line " + std::to_string(line.lineNumber), 8);
+    out += "\n";
+    for (std::size_t t = 0; t < s.tasks.size(); ++t) {
+        out += Pad(s.tasks[t], 18);
+        for (const auto& line : s.lines) out += Pad(t < line.outcomes.size() ? line.outcomes[t] : "", 8);
+        out += "\n";
+    }
+    out += "\n";
+    for (const auto& line : s.lines) {
+        out += "Line " + std::to_string(line.lineNumber) + "  " + line.port + "  " + line.result + "  " +
+               Number(line.seconds, "%.1f s") + "  " + Throughput(line) + "  " + line.status + "\n";
+    }
+    return out;
+}
+
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (c < 0x20 || c >= 0x7F) {
+                    // Status texts are ASCII; anything else is shown by its code, never as
+                    // a byte that would make the report invalid UTF-8.
+                    char escaped[8];
+                    std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+                    out += escaped;
+                } else {
+                    out += static_cast<char>(c);
+                }
+        }
+    }
+    return out + "\"";
+}
+
+std::string FormatJson(const JobSummary& s) {
+    std::string out = "{\n  \"file\": " + JsonString(s.file) + ",\n  \"tasks\": [";
+    for (std::size_t t = 0; t < s.tasks.size(); ++t) out += (t ? ", " : "") + JsonString(s.tasks[t]);
+    out += "],\n  \"exit_status\": " + std::to_string(s.exitStatus) + ",\n  \"lines\": [";
+    for (std::size_t i = 0; i < s.lines.size(); ++i) {
+        const LineSummary& l = s.lines[i];
+        out += std::string(i ? "," : "") + "\n    {\"line\": " + std::to_string(l.lineNumber) +
+               ", \"port\": " + JsonString(l.port) + ", \"result\": " + JsonString(l.result) +
+               ", \"status\": " + JsonString(l.status) + ", \"seconds\": " + Number(l.seconds, "%.3f") +
+               ", \"payload_bytes\": " + std::to_string(l.payloadBytes) + ", \"bytes_per_second\": " +
+               Number(l.seconds > 0 ? static_cast<double>(l.payloadBytes) / l.seconds : 0.0, "%.1f") +
+               ", \"tasks\": [";
+        for (std::size_t t = 0; t < l.outcomes.size(); ++t) {
+            out += std::string(t ? ", " : "") + "{\"task\": " + JsonString(t < s.tasks.size() ? s.tasks[t] : "") +
+                   ", \"outcome\": " + JsonString(l.outcomes[t]) + "}";
+        }
+        out += "]}";
+    }
+    return out + "\n  ]\n}\n";
+}
+
+}  // namespace zolt::cli

@@ -1,0 +1,34 @@
+// What a finished (or stopped) job leaves for the operator: the task grid, each line's last
+// status, duration and throughput, as text and as a JSON report.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zolt::cli {
+
+struct LineSummary {
+    int lineNumber = 0;
+    std::string port;
+    std::string status;            // the line's last status text
+    std::string result;            // "ok", "failed" or "stopped"
+    std::vector<std::string> outcomes;  // per task: "Wait", "Done", "Fail"
+    double seconds = 0;
+    std::uint64_t payloadBytes = 0;  // image bytes of the flash tasks the line finished
+};
+
+struct JobSummary {
+    std::string file;
+    std::vector<std::string> tasks;  // task names in list order
+    std::vector<LineSummary> lines;
+    int exitStatus = 0;
+};
+
+// The grid and the per-line lines, for a terminal.
+std::string FormatSummary(const JobSummary& summary);
+std::string FormatJson(const JobSummary& summary);
+// Quotes and escapes a text for JSON.
+std::string JsonString(const std::string& text);
+
+}  // namespace zolt::cli

@@ -1,0 +1,86 @@
+#include "cli/run_options.h"
+
+#include <algorithm>
+
+namespace zolt::cli {
+
+const char* const RUN_USAGE =
+    "usage: zolt run --image FILE.bin --update all|boot|cp|data [--with-cal] --port DEVICE...\n"
+    "       zolt run --script FILE.srp --port DEVICE...\n"
+    "options:\n"
+    "  --port DEVICE    a phone's port (COMn on Windows, a device path elsewhere); repeat for\n"
+    "                   up to 8 lines, numbered in the order given\n"
+    "  --config FILE    the configuration (default: ZOLT.ini of the current directory)\n"
+    "  --workdir DIR    where calibration files go (default: the current directory)\n"
+    "  --report FILE    also write the outcome as JSON\n"
+    "exit status: 0 every line finished every task, 1 a line failed, 2 usage, configuration\n"
+    "or file error, 130 interrupted\n";
+
+std::optional<RunOptions> ParseRunOptions(const std::vector<std::string>& args, std::string& error) {
+    RunOptions o;
+    std::string update;
+    auto value = [&](std::size_t& i, const std::string& name) -> std::optional<std::string> {
+        if (i + 1 >= args.size() || args[i + 1].empty()) {
+            error = name + " needs a value";
+            return std::nullopt;
+        }
+        return args[++i];
+    };
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        std::optional<std::string> v;
+        if (a == "--help" || a == "-h") {
+            o.help = true;
+            return o;
+        } else if (a == "--with-cal") {
+            o.withCal = true;
+            continue;
+        } else if (a == "--image" || a == "--script" || a == "--update" || a == "--port" || a == "--config" ||
+                   a == "--workdir" || a == "--report") {
+            if (!(v = value(i, a))) return std::nullopt;
+        } else {
+            error = "unknown option " + a;
+            return std::nullopt;
+        }
+        if (a == "--image") o.image = *v;
+        if (a == "--script") o.script = *v;
+        if (a == "--update") update = *v;
+        if (a == "--port") o.ports.push_back(*v);
+        if (a == "--config") o.config = *v;
+        if (a == "--workdir") o.workdir = *v;
+        if (a == "--report") o.report = *v;
+    }
+    if (o.image.empty() == o.script.empty()) {
+        error = "give either --image or --script";
+        return std::nullopt;
+    }
+    if (!o.image.empty()) {
+        static const char* const names[] = {"all", "boot", "cp", "data"};
+        auto it = std::find(std::begin(names), std::end(names), update);
+        if (it == std::end(names)) {
+            error = update.empty() ? "--image needs --update all|boot|cp|data" : "unknown --update " + update;
+            return std::nullopt;
+        }
+        o.choice = static_cast<int>(it - std::begin(names)) + 1;
+    } else if (!update.empty()) {
+        error = "--update goes with --image, not with --script";
+        return std::nullopt;
+    }
+    if (o.withCal && o.choice != 1) {
+        error = "--with-cal only goes with --update all";
+        return std::nullopt;
+    }
+    if (o.ports.empty() || o.ports.size() > 8) {
+        error = o.ports.empty() ? "give at least one --port" : "at most 8 ports";
+        return std::nullopt;
+    }
+    for (std::size_t i = 0; i < o.ports.size(); ++i) {
+        if (std::count(o.ports.begin(), o.ports.end(), o.ports[i]) > 1) {
+            error = "port " + o.ports[i] + " is given twice";
+            return std::nullopt;
+        }
+    }
+    return o;
+}
+
+}  // namespace zolt::cli

@@ -1,0 +1,32 @@
+// The words of `zolt run`, checked.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zolt::cli {
+
+inline constexpr int EXIT_OK = 0;
+inline constexpr int EXIT_LINE_FAILED = 1;
+inline constexpr int EXIT_USAGE = 2;
+inline constexpr int EXIT_INTERRUPTED = 130;
+
+struct RunOptions {
+    std::string image;     // --image, or
+    std::string script;    // --script
+    int choice = 0;        // from --update: 1 all, 2 boot, 3 cp, 4 data
+    bool withCal = false;
+    std::vector<std::string> ports;
+    std::optional<std::string> config;
+    std::optional<std::string> workdir;
+    std::optional<std::string> report;
+    bool help = false;
+};
+
+// Parses the arguments after "run". On a mistake returns nothing and sets `error`.
+std::optional<RunOptions> ParseRunOptions(const std::vector<std::string>& args, std::string& error);
+
+extern const char* const RUN_USAGE;
+
+}  // namespace zolt::cli

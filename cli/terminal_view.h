@@ -1,0 +1,62 @@
+// The command line's display of a job: one row per line with its lamp, port, bar, progress
+// text, status text and elapsed time. On a terminal the rows are redrawn in place; on a pipe
+// or file a plain line is written whenever a line's status text changes.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "job/job_view.h"
+
+namespace zolt::cli {
+
+class TerminalView : public JobView {
+public:
+    TerminalView(std::FILE* out, bool live);
+
+    // Which lines take part, and the job's start.
+    void Begin(const std::vector<int>& lineIndexes);
+    // Marks a line as finished (its elapsed time stops) and redraws.
+    void Finish(int line, bool failed);
+    // Draws the rows (live) once more.
+    void Redraw();
+
+    void SetLinePanel(int line, bool attached, int comPort, const std::string& portName) override;
+    void ResetLinePanel(int line) override;
+    void SetLineStatus(int line, const std::string& text) override;
+    void ShowLineProgress(int line, int percent) override;
+    void ShowImageInfo(bool, const ImageInfo&) override {}
+    void ShowTaskList(const TaskList&) override {}
+    void SetTaskCell(int, int, std::uint8_t) override {}
+    void StartDisplayTimer() override { timer = true; }
+    void StopDisplayTimer() override { timer = false; }
+
+    bool timer = false;
+
+    struct Row {
+        bool attached = false;
+        std::string port;
+        std::string status;
+        int percent = 0;
+        bool finished = false;
+        bool failed = false;
+        std::chrono::steady_clock::time_point end;
+    };
+    const Row& row(int line) const { return rows_[line]; }
+    double Seconds(int line) const;
+
+private:
+    std::string Format(int line) const;
+
+    std::FILE* out_;
+    bool live_;
+    std::array<Row, 8> rows_{};
+    std::vector<int> shown_;
+    std::chrono::steady_clock::time_point start_;
+    int drawn_ = 0;
+};
+
+}  // namespace zolt::cli
