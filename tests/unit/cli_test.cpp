@@ -1,0 +1,105 @@
+// The command line's words and what it writes at the end of a job.
+#include <gtest/gtest.h>
+
+#include "cli/job_summary.h"
+#include "cli/run_options.h"
+#include "job/update_choices.h"
+
+namespace zolt {
+namespace {
+
+using cli::ParseRunOptions;
+
+std::optional<cli::RunOptions> Parse(std::vector<std::string> args, std::string* error = nullptr) {
+    std::string e;
+    auto o = ParseRunOptions(args, e);
+    if (error) *error = e;
+    return o;
+}
+
+TEST(RunOptions, AcceptsAnImageJobAndKeepsPortOrder) {
+    auto o = Parse({"--image", "a.bin", "--update", "all", "--with-cal", "--port", "/dev/b", "--port", "/dev/a",
+                    "--workdir", "w", "--report", "r.json", "--config", "c.ini"});
+    ASSERT_TRUE(o);
+    EXPECT_EQ(o->choice, 1);
+    EXPECT_TRUE(o->withCal);
+    EXPECT_EQ(o->ports, (std::vector<std::string>{"/dev/b", "/dev/a"}));
+    EXPECT_EQ(o->workdir, "w");
+    EXPECT_EQ(o->report, "r.json");
+    EXPECT_EQ(o->config, "c.ini");
+    auto script = Parse({"--script", "s.srp", "--port", "COM5"});
+    ASSERT_TRUE(script);
+    EXPECT_EQ(script->choice, 0);
+}
+
+TEST(RunOptions, RefusesWhatCannotMakeAJob) {
+    const std::vector<std::vector<std::string>> bad = {
+        {},                                                               // nothing
+        {"--image", "a.bin", "--port", "p"},                              // no --update
+        {"--image", "a.bin", "--update", "everything", "--port", "p"},    // unknown choice
+        {"--image", "a.bin", "--update", "cp", "--with-cal", "--port", "p"},
+        {"--script", "s.srp", "--update", "all", "--port", "p"},
+        {"--image", "a.bin", "--script", "s.srp", "--update", "all", "--port", "p"},
+        {"--image", "a.bin", "--update", "all"},                          // no port
+        {"--image", "a.bin", "--update", "all", "--port", "p", "--port", "p"},
+        {"--image", "a.bin", "--update", "all", "--port"},                // value missing
+        {"--image", "a.bin", "--update", "all", "--port", "p", "--colour"},
+    };
+    for (const auto& args : bad) {
+        std::string error;
+        EXPECT_FALSE(Parse(args, &error)) << ::testing::PrintToString(args);
+        EXPECT_FALSE(error.empty());
+    }
+    std::vector<std::string> nine = {"--script", "s.srp"};
+    for (int i = 0; i < 9; ++i) nine.insert(nine.end(), {"--port", "p" + std::to_string(i)});
+    EXPECT_FALSE(Parse(nine));
+}
+
+TEST(UpdateChoices, FollowTheUpdateFlag) {
+    EXPECT_TRUE(ChoiceAllowed(0, 1, true));
+    EXPECT_TRUE(ChoiceAllowed(0, 4, false));
+    EXPECT_FALSE(ChoiceAllowed(0, 2, true));  // the check box goes with all sections only
+    EXPECT_FALSE(ChoiceAllowed(1, 1, false));
+    EXPECT_TRUE(ChoiceAllowed(1, 2, false));
+    EXPECT_TRUE(ChoiceAllowed(1, 3, false));
+    EXPECT_FALSE(ChoiceAllowed(1, 4, false));
+    EXPECT_TRUE(ChoiceAllowed(2, 3, false));
+    EXPECT_FALSE(ChoiceAllowed(2, 2, false));
+    EXPECT_TRUE(ChoiceAllowed(3, 4, false));
+    EXPECT_FALSE(ChoiceAllowed(3, 3, false));
+    EXPECT_TRUE(ChoiceAllowed(4, 3, false));  // "Updata Cp and Data"
+    EXPECT_FALSE(ChoiceAllowed(4, 1, false));
+    EXPECT_TRUE(ChoiceAllowed(7, 1, true));
+    EXPECT_EQ(OfferedChoices(0).preselected, 1);
+    EXPECT_EQ(OfferedChoices(4).preselected, 3);
+    EXPECT_EQ(OfferedChoices(1).preselected, 0);
+}
+
+TEST(JobSummary, JsonReportIsValidForAnyStatusText) {
+    cli::JobSummary s;
+    s.file = "C:\\roms\\\"new\".bin";
+    s.tasks = {"Update Boot"};
+    cli::LineSummary line;
+    line.lineNumber = 3;
+    line.port = "/dev/pts/4";
+    line.status = std::string("bad\x01\xff\n");
+    line.result = "failed";
+    line.outcomes = {"Fail"};
+    line.seconds = 2;
+    line.payloadBytes = 2048;
+    s.lines.push_back(line);
+    s.exitStatus = 1;
+    const std::string json = cli::FormatJson(s);
+    EXPECT_NE(json.find(R"("file": "C:\\roms\\\"new\".bin")"), std::string::npos);
+    EXPECT_NE(json.find(R"("status": "bad\u0001\u00ff\n")"), std::string::npos);
+    EXPECT_NE(json.find(R"("bytes_per_second": 1024.0)"), std::string::npos);
+    EXPECT_NE(json.find(R"({"task": "Update Boot", "outcome": "Fail"})"), std::string::npos);
+    EXPECT_NE(json.find(R"("exit_status": 1)"), std::string::npos);
+
+    const std::string text = cli::FormatSummary(s);
+    EXPECT_NE(text.find("Line 3"), std::string::npos);
+    EXPECT_NE(text.find("1.0 KiB/s"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace zolt
