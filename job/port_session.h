@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "cal/cal_state.h"
 #include "job/config.h"
 #include "job/job_task.h"
 #include "job/line_events.h"
@@ -72,6 +73,9 @@ public:
     std::atomic<int> running{0};
     std::string workDir;
     std::thread thread;
+
+    // --- Calibration: the page catalogue, the last backup's text, the text reader ---
+    CalState cal;
 
 private:
     friend int PortWorker(PortSession* line);
