@@ -1,7 +1,8 @@
 #include "job/ini_file.h"
 
 #include <algorithm>
-#include <fstream>
+
+#include "job/input_file.h"
 
 namespace zolt {
 namespace {
@@ -68,18 +69,16 @@ int DigitValue(char c, int base) {
 }  // namespace
 
 IniFile IniFile::Load(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return IniFile(std::string());
-    // Read in chunks so a small file costs little and a huge one stops at the cap.
-    constexpr std::size_t kChunk = 64 * 1024;
-    std::string text;
-    while (text.size() < kMaxFileBytes && in) {
-        std::size_t old = text.size();
-        std::size_t want = std::min(kChunk, kMaxFileBytes - old);
-        text.resize(old + want);
-        in.read(text.data() + old, static_cast<std::streamsize>(want));
-        std::streamsize got = std::max<std::streamsize>(in.gcount(), 0);
-        text.resize(old + static_cast<std::size_t>(got));
+    // Through InputFile rather than a stream: it refuses pipes and devices, which a stream
+    // would wait on or read without end.
+    InputFile file;
+    std::uint64_t length = 0;
+    if (file.Open(path) != FileError::None || file.Length(length) != FileError::None) {
+        return IniFile(std::string());
+    }
+    std::string text(static_cast<std::size_t>(std::min<std::uint64_t>(length, kMaxFileBytes)), '\0');
+    if (file.ReadAll(reinterpret_cast<std::uint8_t*>(text.data()), text.size()) != FileError::None) {
+        return IniFile(std::string());
     }
     return Parse(text);
 }

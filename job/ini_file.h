@@ -29,11 +29,13 @@ public:
     // memory and lookup time.
     static constexpr std::size_t kMaxFileBytes = 1024 * 1024;
 
-    // The text of the file at `path`; a missing or unreadable file gives an empty IniFile,
-    // in which every lookup gives its default.
+    // The text of the file at `path`; a missing or unreadable file, or one that is not a
+    // regular file, gives an empty IniFile, in which every lookup gives its default.
     [[nodiscard]] static IniFile Load(const std::string& path);
     // An IniFile over `text` (also capped at kMaxFileBytes).
     [[nodiscard]] static IniFile Parse(std::string_view text);
+
+    // Each lookup scans the text once (the files are small and read a few dozen times).
 
     // The value of `key` in `section`, or `defaultValue` when the section or the key is
     // missing. The result is cut to its first `maxChars` bytes (the program's text buffers
