@@ -46,9 +46,9 @@ struct Timing {
     // once; this bounds a driver that holds such a read anyway (Win32 read time-out).
     Millis serialReadLimit{1000};
 
-    // Where the serial driver cannot signal arriving input (wine on a pseudo-terminal, some
-    // virtual COM drivers), a wait for input looks at the queue this often instead: a few
-    // bytes' time at 115200 baud, far below any reply time-out.
+    // Where the serial driver cannot signal arriving input (wine on a pseudo-terminal, for
+    // one), a wait for input looks at the queue this often instead: a few bytes' time at
+    // 115200 baud, far below any reply time-out.
     Millis serialPollGap{2};
 
     // How often a front end refreshes the lines' progress and status while a job runs.

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs a Windows program under wine in ZOLT's private prefix, creating the prefix on first
-# use. Serial ports: a link $WINEPREFIX/dosdevices/comN -> /dev/pts/M makes COMN that pty.
+# use; without a program it only makes sure the prefix exists. Serial ports: a link
+# $WINEPREFIX/dosdevices/comN -> /dev/pts/M makes COMN that pty.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 export WINEPREFIX=${ZOLT_WINEPREFIX:-$here/build/wineprefix}
@@ -9,8 +10,16 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 export WINEARCH=win64
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  mkdir -p "$WINEPREFIX"
-  wineboot -i >/dev/null 2>&1 || true
-  wineserver -w || true
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  # Two first runs at once must not both build the prefix.
+  (
+    flock 9
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+      mkdir -p "$WINEPREFIX"
+      wineboot -i >/dev/null 2>&1 || true
+      wineserver -w || true
+    fi
+  ) 9>"$WINEPREFIX.lock"
 fi
+[ $# -eq 0 ] && exit 0
 exec wine "$@"

@@ -1,0 +1,323 @@
+// Win32 serial port. The device is opened for overlapped I/O so that every read, write and
+// wait for input ends on an event of its own and can be given up: on a time-out, or when the
+// line's stop signal (a manual-reset event) is raised.
+#include "link/serial_port.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <stdexcept>
+
+namespace zolt {
+
+struct SerialPort::Impl {
+    HANDLE device = INVALID_HANDLE_VALUE;
+    // A named event that exists while some port object holds this port; see ClaimPort.
+    HANDLE claim = nullptr;
+    bool open = false;
+    // Cleared when the driver cannot wait for comm events; WaitReadable then looks at the
+    // queue at intervals instead.
+    bool commEvents = true;
+    // One OVERLAPPED per kind of operation, each with its own manual-reset event, so that a
+    // read, a write and a wait never share state.
+    OVERLAPPED readIo{};
+    OVERLAPPED writeIo{};
+    OVERLAPPED waitIo{};
+};
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Driver queue sizes: several whole frames (at most 800 bytes on the wire) each way.
+constexpr DWORD QUEUE_SIZE = 4096;
+
+enum class IoEnd { Done, TimedOut, Stopped, Failed };
+
+DWORD WaitMillis(Millis limit) {
+    if (limit.count() < 0) return INFINITE;
+    return static_cast<DWORD>(std::min<long long>(limit.count(), INFINITE - 1));
+}
+
+// Finishes an overlapped operation that `started` (the result of ReadFile, WriteFile or
+// WaitCommEvent on `io`) began: waits up to `limit` for it, or until `stop` is set. An
+// operation that is given up is cancelled and then drained with a waiting
+// GetOverlappedResult, because the driver owns `io` and the buffer until it has completed.
+// Done also covers an operation that completed in the instant before its cancel took hold:
+// its bytes were moved and must be counted.
+IoEnd FinishIo(HANDLE device, OVERLAPPED& io, BOOL started, DWORD& transferred, Millis limit,
+               HANDLE stop) {
+    transferred = 0;
+    if (!started && GetLastError() != ERROR_IO_PENDING) return IoEnd::Failed;
+    IoEnd end = IoEnd::Done;
+    if (!started) {
+        const HANDLE events[2] = {io.hEvent, stop};
+        switch (WaitForMultipleObjects(stop ? 2 : 1, events, FALSE, WaitMillis(limit))) {
+            case WAIT_OBJECT_0: break;
+            case WAIT_OBJECT_0 + 1: end = IoEnd::Stopped; break;
+            case WAIT_TIMEOUT: end = IoEnd::TimedOut; break;
+            default: end = IoEnd::Failed; break;
+        }
+        if (end != IoEnd::Done) CancelIoEx(device, &io);
+    }
+    if (GetOverlappedResult(device, &io, &transferred, TRUE)) return IoEnd::Done;
+    return end == IoEnd::Done ? IoEnd::Failed : end;
+}
+
+SerialError ErrorOfOpen(DWORD code) {
+    switch (code) {
+        case ERROR_ACCESS_DENIED:
+        // What wine reports for a port that another handle holds; Windows' serial driver
+        // says ERROR_ACCESS_DENIED.
+        case ERROR_SHARING_VIOLATION:
+            return SerialError::AccessDenied;
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            return SerialError::NotFound;
+        default:
+            return SerialError::Failed;
+    }
+}
+
+// Bytes waiting in the driver's input queue; clears any line error on the way. -1 when the
+// device does not answer (removed, or not a serial device).
+long QueuedBytes(HANDLE device) {
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!ClearCommError(device, &errors, &status)) return -1;
+    return static_cast<long>(status.cbInQue);
+}
+
+// Windows' serial drivers refuse a second open of a port themselves, but not every system that
+// runs this program does (wine lets any number of handles share a COM port), so a port is also
+// claimed by a named kernel object, which goes away with the last handle to it, also when its
+// process dies. Returns null when the port is claimed already.
+HANDLE ClaimPort(const std::string& name) {
+    const int number = ComPortNumber(name);
+    std::string key = "Local\\ZOLT.port.";
+    if (number > 0) {
+        key += "COM" + std::to_string(number);
+    } else {
+        for (char c : name) key += c == '\\' ? '/' : c;  // a backslash would name a namespace
+    }
+    HANDLE claim = CreateEventA(nullptr, TRUE, FALSE, key.c_str());
+    if (claim && GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(claim);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    return claim;
+}
+
+HANDLE NewEvent() {
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!event) throw std::runtime_error("cannot create the events of a serial port");
+    return event;
+}
+
+}  // namespace
+
+SerialPort::SerialPort() : impl_(std::make_unique<Impl>()) {
+    impl_->readIo.hEvent = NewEvent();
+    impl_->writeIo.hEvent = NewEvent();
+    impl_->waitIo.hEvent = NewEvent();
+}
+
+SerialPort::~SerialPort() {
+    Close();
+    CloseHandle(impl_->readIo.hEvent);
+    CloseHandle(impl_->writeIo.hEvent);
+    CloseHandle(impl_->waitIo.hEvent);
+}
+
+std::string SerialPort::DeviceName(const std::string& name) {
+    const int number = ComPortNumber(name);
+    if (number <= 0) return name;
+    char device[24];
+    std::snprintf(device, sizeof device, number <= 2 ? "COM%d" : "\\\\.\\COM%d", number);
+    return device;
+}
+
+bool SerialPort::IsOpen() const { return impl_->open; }
+
+std::string SerialPort::LastErrorText() const {
+    if (lastSystemError_ == 0) return {};
+    char text[256] = {};
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             static_cast<DWORD>(lastSystemError_), 0, text, sizeof text, nullptr);
+    while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' ')) --n;
+    if (n == 0) return "error " + std::to_string(lastSystemError_);
+    return std::string(text, n);
+}
+
+int SerialPort::Open(const std::string& name, int baudRate, int dataBits, int parity, bool dsrFlow,
+                     bool ctsFlow, bool xonXoff) {
+    if (IsOpen()) {
+        lastError_ = SerialError::AlreadyOpen;
+        lastSystemError_ = ERROR_BUSY;
+        return 0;
+    }
+    HANDLE claim = nullptr;
+    auto fail = [&](SerialError error, DWORD code, HANDLE device) {
+        if (device != INVALID_HANDLE_VALUE) CloseHandle(device);
+        if (claim) CloseHandle(claim);
+        lastError_ = error;
+        lastSystemError_ = static_cast<int>(code);
+        return 0;
+    };
+
+    claim = ClaimPort(name);
+    if (!claim) {
+        const DWORD code = GetLastError();
+        return fail(ErrorOfOpen(code), code, INVALID_HANDLE_VALUE);
+    }
+    HANDLE device = CreateFileA(DeviceName(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (device == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        return fail(ErrorOfOpen(code), code, device);
+    }
+
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    // Only a communications device has a control block: a file or another device that
+    // opened under this name stops here.
+    if (!GetCommState(device, &dcb)) return fail(SerialError::NotSerial, GetLastError(), device);
+    dcb.BaudRate = static_cast<DWORD>(baudRate);
+    dcb.ByteSize = static_cast<BYTE>(dataBits);
+    dcb.Parity = static_cast<BYTE>(parity);
+    dcb.StopBits = ONESTOPBIT;
+    dcb.fBinary = TRUE;
+    dcb.fParity = TRUE;
+    dcb.fOutxDsrFlow = dsrFlow;
+    dcb.fDtrControl = dsrFlow ? DTR_CONTROL_HANDSHAKE : DTR_CONTROL_ENABLE;
+    dcb.fOutxCtsFlow = ctsFlow;
+    dcb.fRtsControl = ctsFlow ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
+    dcb.fOutX = xonXoff;
+    dcb.fInX = xonXoff;
+    // A previous program may have left these on, and each would damage a binary stream:
+    // null bytes discarded, bytes replaced on parity errors, input dropped while DSR is low,
+    // every transfer refused after a line error until it is cleared.
+    dcb.fNull = FALSE;
+    dcb.fErrorChar = FALSE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fAbortOnError = FALSE;
+    if (!SetCommState(device, &dcb)) return fail(SerialError::Failed, GetLastError(), device);
+
+    // Reads ask only for bytes already queued, so they complete at once; the read constant
+    // only bounds a driver that holds a read anyway. A write that the driver has not finished
+    // within the write limit ends there.
+    const Millis readLimit = Timing::Standard().serialReadLimit;
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = 0;
+    timeouts.ReadTotalTimeoutConstant = WaitMillis(readLimit);
+    timeouts.WriteTotalTimeoutMultiplier = 0;
+    timeouts.WriteTotalTimeoutConstant = writeLimit_.count() < 0 ? 0 : WaitMillis(writeLimit_);
+    SetCommMask(device, EV_RXCHAR);
+    SetupComm(device, QUEUE_SIZE, QUEUE_SIZE);
+    SetCommTimeouts(device, &timeouts);
+
+    impl_->device = device;
+    impl_->claim = claim;
+    impl_->open = true;
+    impl_->commEvents = true;
+    name_ = name;
+    lastError_ = SerialError::None;
+    lastSystemError_ = 0;
+    return 1;
+}
+
+int SerialPort::Close() {
+    if (!IsOpen()) return 0;
+    impl_->open = false;
+    SetCommMask(impl_->device, 0);
+    EscapeCommFunction(impl_->device, CLRDTR);
+    CloseHandle(impl_->device);
+    CloseHandle(impl_->claim);
+    impl_->device = INVALID_HANDLE_VALUE;
+    impl_->claim = nullptr;
+    return 1;
+}
+
+int SerialPort::ReadData(std::uint8_t* buffer, int maxCount) {
+    if (!IsOpen() || maxCount <= 0) return 0;
+    const long queued = QueuedBytes(impl_->device);
+    if (queued <= 0) return 0;
+    const DWORD wanted = static_cast<DWORD>(std::min<long>(queued, maxCount));
+    OVERLAPPED& io = impl_->readIo;
+    DWORD got = 0;
+    const BOOL started = ReadFile(impl_->device, buffer, wanted, nullptr, &io);
+    if (FinishIo(impl_->device, io, started, got, Timing::Standard().serialReadLimit, nullptr) !=
+        IoEnd::Done) {
+        QueuedBytes(impl_->device);
+    }
+    return static_cast<int>(got);
+}
+
+WaitResult SerialPort::WaitReadable(Millis limit) {
+    if (!IsOpen()) return WaitResult::Failed;
+    const HANDLE stop = stopSignal_ ? reinterpret_cast<HANDLE>(stopSignal_->NativeHandle()) : nullptr;
+    const bool endless = limit.count() < 0;
+    const auto deadline = Clock::now() + (endless ? Millis(0) : limit);
+    for (;;) {
+        if (stopSignal_ && stopSignal_->IsRaised()) return WaitResult::Stopped;
+        // Bytes that came before the wait began raise no new event: look at the queue first.
+        // A device that no longer answers here is gone.
+        const long queued = QueuedBytes(impl_->device);
+        if (queued < 0) return WaitResult::Failed;
+        if (queued > 0) return WaitResult::Ready;
+        Millis left{-1};
+        if (!endless) {
+            left = std::chrono::ceil<Millis>(deadline - Clock::now());
+            if (left.count() <= 0) return WaitResult::TimedOut;
+        }
+        if (!impl_->commEvents) {
+            const Millis gap = Timing::Standard().serialPollGap;
+            const Millis nap = endless ? gap : std::min(left, gap);
+            if (!stop) {
+                Sleep(WaitMillis(nap));
+            } else if (WaitForSingleObject(stop, WaitMillis(nap)) == WAIT_OBJECT_0) {
+                return WaitResult::Stopped;
+            }
+            continue;
+        }
+        DWORD events = 0;
+        DWORD ignored = 0;
+        const BOOL started = WaitCommEvent(impl_->device, &events, &impl_->waitIo);
+        switch (FinishIo(impl_->device, impl_->waitIo, started, ignored, left, stop)) {
+            case IoEnd::Stopped: return WaitResult::Stopped;
+            case IoEnd::TimedOut: break;  // the deadline check above ends the wait
+            case IoEnd::Done:
+                // EV_RXCHAR may be one that the driver kept from bytes read since: the queue,
+                // checked at the top, is what counts. No event at all means the mask was
+                // taken away and no more will come.
+                if (events != 0) break;
+                [[fallthrough]];
+            case IoEnd::Failed:
+                // The driver cannot wait for input: wine on a pseudo-terminal aborts every such
+                // wait that would have to wait (it watches modem lines, which a pty lacks). Whether the device itself still answers is seen at the top.
+                impl_->commEvents = false;
+                break;
+        }
+    }
+}
+
+int SerialPort::WriteData(const std::uint8_t* bytes, int count) {
+    if (!IsOpen()) return 0;
+    if (stopSignal_ && stopSignal_->IsRaised()) return 0;
+    if (count <= 0) return 1;
+    const HANDLE stop = stopSignal_ ? reinterpret_cast<HANDLE>(stopSignal_->NativeHandle()) : nullptr;
+    OVERLAPPED& io = impl_->writeIo;
+    DWORD written = 0;
+    const BOOL started = WriteFile(impl_->device, bytes, static_cast<DWORD>(count), nullptr, &io);
+    const IoEnd end = FinishIo(impl_->device, io, started, written, writeLimit_, stop);
+    // The driver's write time-out ends a write successfully but short: that is a failure here.
+    if (end == IoEnd::Done && written == static_cast<DWORD>(count)) return 1;
+    QueuedBytes(impl_->device);
+    return 0;
+}
+
+}  // namespace zolt
