@@ -99,8 +99,8 @@ int SrpReader::SplitRecords(const std::uint8_t* text, std::size_t length) {
             ++p;
         }
     }
-    // The last record runs to the end of the text. Cutting it short, as the format's first
-    // reader did, lost the last digit or the closing comma of a text ending in one line feed.
+    // The last record runs to the end of the text: stopping short of it would lose the last
+    // digit or the closing comma of a text that ends in a single line feed.
     if (open) addRecord(start, textLength_);
     return recordsFound;
 }
