@@ -1,12 +1,11 @@
 #include "cal/cal_catalog.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <memory>
 #include <system_error>
 
+#include "job/file_error.h"
 #include "job/ini_file.h"
+#include "job/input_file.h"
 
 namespace zolt {
 namespace {
@@ -27,10 +26,6 @@ void FillSlot(CalMessageEntry& entry, std::string_view section, const IniFile& i
     entry.offset = static_cast<std::uint16_t>(ini.GetInt(section, "Offset", 0));
     entry.bytes = static_cast<std::uint16_t>(ini.GetInt(section, "Bytes", 0));
 }
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 }  // namespace
 
@@ -62,15 +57,21 @@ void CalMessageCatalog::LoadFromText(std::string_view text) {
 
 bool CalMessageCatalog::LoadFile(const std::filesystem::path& file, std::string& reason) {
     LoadFromText({});
-    errno = 0;
-    std::unique_ptr<std::FILE, FileCloser> in(std::fopen(file.string().c_str(), "rb"));
-    if (!in) {
-        reason = std::generic_category().message(errno);
+    // InputFile takes regular files only: a pipe or device under the catalogue's name is
+    // refused instead of being waited on.
+    const std::string name = file.string();
+    InputFile in;
+    std::uint64_t length = 0;
+    FileError error = in.Open(name);
+    if (error == FileError::None) error = in.Length(length);
+    std::string text(static_cast<std::size_t>(std::min<std::uint64_t>(length, FILE_LIMIT)), '\0');
+    if (error == FileError::None) {
+        error = in.ReadAll(reinterpret_cast<std::uint8_t*>(text.data()), text.size());
+    }
+    if (error != FileError::None) {
+        reason = FileErrorText(error, name);
         return false;
     }
-    std::string text(FILE_LIMIT, '\0');
-    const std::size_t got = std::fread(text.data(), 1, text.size(), in.get());
-    text.resize(got);
     LoadFromText(text);
     return true;
 }

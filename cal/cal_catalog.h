@@ -49,13 +49,14 @@ public:
     // MAXPAGECONUT, limited to 0..SLOT_COUNT, and 0 without such a section.
     void LoadFromText(std::string_view text);
 
-    // Loads `file`. Returns false, leaving the catalogue empty and putting the system's
-    // reason into `reason`, when the file cannot be opened.
+    // Loads `file`, which must be a regular file. Returns false, leaving the catalogue empty
+    // and putting the operator's text for the file error into `reason` (it names the file),
+    // when the file cannot be opened or read.
     [[nodiscard]] bool LoadFile(const std::filesystem::path& file, std::string& reason);
 
     // Loads FILE_NAME from the current working directory; when it cannot be opened, shows
-    // "Couldn't open file: " and the system's reason through `prompt` (without an icon) and
-    // leaves the catalogue empty.
+    // "Couldn't open file: " and the reason through `prompt` (without an icon) and leaves the
+    // catalogue empty.
     // Call on the owner's thread: the working directory is the process's.
     void LoadCatalog(Prompt& prompt);
 

@@ -2,11 +2,11 @@
 // lookups of the calibration text reader, and the report of a missing file.
 #include <gtest/gtest.h>
 
-#include <cerrno>
+#include <filesystem>
 #include <string>
-#include <system_error>
 
 #include "cal/cal_catalog.h"
+#include "job/file_error.h"
 #include "support/recording_prompt.h"
 #include "support/temp_dir.h"
 
@@ -158,16 +158,26 @@ TEST(CalMessageCatalog, LoadsFromTheWorkingDirectoryOrSaysWhyNot) {
     test::RecordingPrompt prompt;
     const test::CurrentDirectoryGuard inDir(dir.path());
 
+    const std::string path = (std::filesystem::current_path() / "calibration.ini").string();
+
     CalMessageCatalog c;
     c.LoadCatalog(prompt);
     ASSERT_EQ(prompt.messages().size(), 1u);
     EXPECT_EQ(prompt.messages()[0].text,
-              "Couldn't open file: " + std::generic_category().message(ENOENT));
+              "Couldn't open file: " + FileErrorText(FileError::NotFound, path));
     EXPECT_EQ(prompt.messages()[0].icon, PromptIcon::None);
+
+    // Something under the name that is not a file is refused, not read.
+    std::filesystem::create_directory(path);
+    c.LoadCatalog(prompt);
+    ASSERT_EQ(prompt.messages().size(), 2u);
+    EXPECT_EQ(prompt.messages()[1].text,
+              "Couldn't open file: " + FileErrorText(FileError::AccessDenied, path));
+    std::filesystem::remove(path);
 
     dir.Write("calibration.ini", TWO_PAGES);
     c.LoadCatalog(prompt);
-    EXPECT_EQ(prompt.messages().size(), 1u);
+    EXPECT_EQ(prompt.messages().size(), 2u);
     EXPECT_EQ(c.pageCount, 2);
     EXPECT_EQ(c.entries[1].msgString, "PageB");
 
