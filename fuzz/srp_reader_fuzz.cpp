@@ -5,7 +5,9 @@
 // Not part of the main build. Build and run from the repository root:
 //   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -I. \
 //     fuzz/srp_reader_fuzz.cpp cal/srp_reader.cpp cal/cal_catalog.cpp job/ini_file.cpp \
-//     -o build-fuzz-srp && ./build-fuzz-srp -max_total_time=60 -max_len=20000
+//     job/input_file_posix.cpp job/file_error.cpp -o /tmp/srp_reader_fuzz
+//   /tmp/srp_reader_fuzz -max_total_time=60 -max_len=20000 fuzz/corpus/srp_reader
+// (that last argument grows the seed corpus in place; name a scratch copy to keep it clean)
 // or configure fuzz/ on its own: cmake -S fuzz -B build-fuzz -DCMAKE_CXX_COMPILER=clang++
 #include <cstddef>
 #include <cstdint>
