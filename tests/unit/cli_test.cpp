@@ -51,7 +51,10 @@ TEST(RunOptions, RefusesWhatCannotMakeAJob) {
         EXPECT_FALSE(error.empty());
     }
     std::vector<std::string> nine = {"--script", "s.srp"};
-    for (int i = 0; i < 9; ++i) nine.insert(nine.end(), {"--port", "p" + std::to_string(i)});
+    for (int i = 0; i < 9; ++i) {
+        nine.push_back("--port");
+        nine.push_back(std::to_string(i));
+    }
     EXPECT_FALSE(Parse(nine));
 }
 
