@@ -39,6 +39,7 @@ struct LinesFixture : ::testing::Test {
         auto fake = std::make_unique<FakeProber>();
         prober = fake.get();
         job = std::make_unique<JobControl>(view, prompt, sink, std::move(fake), std::move(runners));
+        prompt.Clear();  // the lines' catalogue messages, when the folder has no calibration.ini
         Timing fast = Timing::Standard();
         fast.threadStartGap = 1ms;
         fast.stopPause = 1ms;

@@ -30,6 +30,7 @@ struct JobControlFixture : ::testing::Test {
         auto fake = std::make_unique<FakeProber>();
         prober = fake.get();
         job = std::make_unique<JobControl>(view, prompt, sink, std::move(fake));
+        prompt.Clear();  // the lines' catalogue messages, when the folder has no calibration.ini
     }
     std::vector<int> Codes() const {
         std::vector<int> codes;
