@@ -16,6 +16,9 @@ struct CalState {
     CalMessageCatalog catalog;
     // The calibration file as read back at the end of a backup; empty when none is held.
     std::vector<std::uint8_t> backupText;
+    // Whether backupText holds the text of a backup (which may be empty, for a catalogue of
+    // no pages): a restore plays only a held text.
+    bool backupHeld = false;
     // A setting read from the phone at the end of a backup, written back after a restore.
     std::uint8_t savedSettingByte = 0;
     SrpReader reader;

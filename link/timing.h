@@ -57,6 +57,43 @@ struct Timing {
     // Attempts of one flash block (time-outs and unusable replies) before the write fails.
     int flashAttemptLimit{100};
 
+    // --- Calibration backup, restore and scripts ---
+
+    // After each page a backup has read and each record a restore or script has written:
+    // the phone commits the page before it is asked for the next one.
+    Millis calRecordGap{100};
+
+    // Between the last page read and the setting read of a backup: the phone finishes the
+    // page reads before it answers a file-system request.
+    Millis backupSettingPause{2000};
+
+    // How long the calibration file's name stays on the status line after a backup, so that
+    // the operator can note where it went.
+    Millis backupFileShowPause{8000};
+
+    // After a backup has announced the boot load that follows it: the phone leaves its
+    // file-system session before the flash task probes for the boot loader.
+    Millis backupBootWaitPause{3000};
+
+    // Requests of one page, after the first, whose replies do not match before the backup
+    // gives up: a phone that stops answering must not hold the line for ever.
+    int calPageAttemptLimit{100};
+
+    // Between the closing request of a restore and its setting write: the phone commits the
+    // restored pages to flash before the setting is written.
+    Millis restoreSettingPause{5000};
+
+    // After a restore, whatever its outcome: lets the phone settle before the next task.
+    Millis restoreDonePause{1000};
+
+    // Times a record after the first is sent again, after refusals, time-outs or too many
+    // unrecognised replies, before the restore or script gives up on it.
+    int calRecordResendLimit{100};
+
+    // Unrecognised replies to database writes, counted over a whole restore, after which the
+    // record being written is sent again: the phone may have missed it among its chatter.
+    int calUnrecognisedReplyLimit{50};
+
     // The standard values; a test copies them and shortens what it needs.
     static const Timing& Standard();
 };

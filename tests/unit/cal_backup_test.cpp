@@ -1,0 +1,335 @@
+// The calibration backup against a scripted phone: the calibration file byte for byte, the
+// page requests and how each reply steers them, the setting read, and every way the backup
+// fails instead of leaving a flash to run without a backup.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "cal/backup.h"
+#include "support/cal_phone.h"
+#include "support/recording_prompt.h"
+#include "support/temp_dir.h"
+
+namespace zolt {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Bytes;
+using test::CalPhone;
+using test::RecordingPrompt;
+using test::ScriptedDevice;
+using test::TempDir;
+
+struct Page {
+    std::string name;
+    int db;
+    int segment;
+    int offset;
+    int bytes;
+};
+
+std::string CatalogText(const std::vector<Page>& pages) {
+    std::ostringstream ini;
+    for (const Page& p : pages) {
+        ini << "[" << p.name << "]\nETS, Id=17\nDB Id=" << p.db << "\nMsgstring=" << p.name
+            << "\nSegment=" << p.segment << "\nOffset=" << p.offset << "\nBytes=" << p.bytes << "\n";
+    }
+    ini << "[MAXPAGECONUT]\nCount=" << pages.size() << "\n";
+    return ini.str();
+}
+
+Bytes PageRequest(const Page& p) {
+    return {17, 0, static_cast<std::uint8_t>(p.db), static_cast<std::uint8_t>(p.segment),
+            static_cast<std::uint8_t>(p.offset), static_cast<std::uint8_t>(p.offset >> 8),
+            static_cast<std::uint8_t>(p.bytes), static_cast<std::uint8_t>(p.bytes >> 8)};
+}
+
+bool IsPageRead(const Bytes& body) { return body.size() == 8 && body[0] == 17 && body[1] == 0; }
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+struct BackupFixture : ::testing::Test {
+    LinkSession line;
+    ScriptedDevice device{line.stop};
+    CalPhone phone{device};
+    CalState cal;
+    RecordingPrompt prompt;
+    TempDir dir;
+
+    void SetUp() override {
+        line.device = &device;
+        // A reply is queued before its receive starts, so a short limit never cuts one off;
+        // it only bounds the silence after the setting read's first answer.
+        line.timing.receiveFrameLimit = 60ms;
+        line.timing.probeGap = 1ms;
+        line.timing.calRecordGap = 0ms;
+        line.timing.backupSettingPause = 0ms;
+        line.timing.backupFileShowPause = 0ms;
+        line.timing.backupBootWaitPause = 0ms;
+    }
+    void Catalog(const std::vector<Page>& pages) { cal.catalog.LoadFromText(CatalogText(pages)); }
+    int Backup(int lineIndex = 2) {
+        return BackupCalibration(line, cal, lineIndex, dir.path().string(), prompt);
+    }
+    std::string File(int lineIndex = 2) const {
+        return ReadFile(CalibrationFilePath(dir.path().string(), lineIndex));
+    }
+    std::string Status() const { return line.statusText.Get(); }
+    std::string HeldText() const { return std::string(cal.backupText.begin(), cal.backupText.end()); }
+};
+
+TEST(CalibrationFilePath, CarriesTheLineNumberAndNeverDoublesTheSeparator) {
+    const std::string name = CalibrationFilePath("", 2);
+    EXPECT_EQ(name, "COM-3calibration.srp");
+    const std::string joined = CalibrationFilePath("work", 0);
+    EXPECT_EQ(joined.substr(joined.size() - 20), "COM-1calibration.srp");
+    EXPECT_EQ(CalibrationFilePath(joined.substr(0, joined.size() - 20), 0), joined);
+    EXPECT_EQ(joined.size(), std::string("work").size() + 1 + 20);
+}
+
+TEST_F(BackupFixture, OnePageFileIsWrittenByteForByteAndHeldForTheRestore) {
+    Catalog({{"PageA", 0, 2, 0, 3}});
+    phone.pages[{0, 2}] = {0x01, 0x02, 0xAB};
+    phone.setting = 0x37;
+
+    ASSERT_EQ(Backup(2), RESULT_OK) << Status();
+
+    const std::string expected =
+        "ETS, Id=CP Power, Power=Down\n"
+        "ETS, Id=CP DB Write, DB id=CP Write, Segment=PageA, Offset=0, Bytes=3, Write Thru=1, Data=0x01 \n"
+        "0x02 0xab \n"
+        "END\n";
+    EXPECT_EQ(File(2), expected);
+    EXPECT_TRUE(std::filesystem::exists(dir.path() / "COM-3calibration.srp"));
+    EXPECT_TRUE(cal.backupHeld);
+    EXPECT_EQ(HeldText(), expected);
+    EXPECT_EQ(cal.savedSettingByte, 0x37);
+    EXPECT_TRUE(prompt.messages().empty());
+    EXPECT_EQ(Status(), "Wait for boot load...");
+    EXPECT_EQ(line.flashBlock, 1u);
+    EXPECT_EQ(line.flashBlockCount, 1);
+
+    // The page read, then the setting read (asked again after the silence that follows its
+    // first answer), then the release of the file system.
+    const std::vector<Bytes> sent = phone.requests;
+    ASSERT_GE(sent.size(), 5u);
+    EXPECT_EQ(sent[sent.size() - 5], PageRequest({"PageA", 0, 2, 0, 3}));
+    EXPECT_EQ(sent[sent.size() - 4], test::CAL_SETTING_READ);
+    EXPECT_EQ(sent[sent.size() - 3], test::CAL_SETTING_READ);
+    EXPECT_EQ(sent[sent.size() - 2], test::CAL_FS_DONE_1);
+    EXPECT_EQ(sent[sent.size() - 1], test::CAL_FS_DONE_2);
+}
+
+TEST_F(BackupFixture, DataItemsBreakAfterTheFirstAndThenEverySixteenth) {
+    // 1 and 17 bytes leave an empty text line behind the record; 16 and 0 do not. An entry
+    // of database 2 has no database name.
+    Catalog({{"One", 0, 1, 0, 1}, {"Sixteen", 1, 2, 16, 16}, {"Seventeen", 0, 3, 300, 17},
+             {"Empty", 1, 4, 0, 0}, {"Odd", 2, 5, 7, 2}});
+    for (int segment = 1; segment <= 5; ++segment) {
+        Bytes data;
+        for (int i = 0; i < 17; ++i) data.push_back(static_cast<std::uint8_t>(segment * 16 + i));
+        phone.pages[{segment == 2 || segment == 4 ? 1 : segment == 5 ? 2 : 0, segment}] = data;
+    }
+    std::vector<std::uint32_t> blockAtRequest;
+    phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
+        if (IsPageRead(body)) blockAtRequest.push_back(line.flashBlock);
+        return std::nullopt;
+    };
+
+    ASSERT_EQ(Backup(0), RESULT_OK) << Status();
+
+    const std::string expected =
+        "ETS, Id=CP Power, Power=Down\n"
+        "ETS, Id=CP DB Write, DB id=CP Write, Segment=One, Offset=0, Bytes=1, Write Thru=1, Data=0x10 \n"
+        "\n"
+        "ETS, Id=CP DB Write, DB id=RF Write, Segment=Sixteen, Offset=16, Bytes=16, Write Thru=1, Data=0x20 \n"
+        "0x21 0x22 0x23 0x24 0x25 0x26 0x27 0x28 0x29 0x2a 0x2b 0x2c 0x2d 0x2e 0x2f \n"
+        "ETS, Id=CP DB Write, DB id=CP Write, Segment=Seventeen, Offset=300, Bytes=17, Write Thru=1, Data=0x30 \n"
+        "0x31 0x32 0x33 0x34 0x35 0x36 0x37 0x38 0x39 0x3a 0x3b 0x3c 0x3d 0x3e 0x3f 0x40 \n"
+        "\n"
+        "ETS, Id=CP DB Write, DB id=RF Write, Segment=Empty, Offset=0, Bytes=0, Write Thru=1, Data=\n"
+        "ETS, Id=CP DB Write, DB id=, Segment=Odd, Offset=7, Bytes=2, Write Thru=1, Data=0x50 \n"
+        "0x51 \n"
+        "END\n";
+    EXPECT_EQ(File(0), expected);
+    EXPECT_EQ(blockAtRequest, (std::vector<std::uint32_t>{1, 2, 3, 4, 5}));
+    EXPECT_EQ(line.flashBlockCount, 5);
+}
+
+TEST_F(BackupFixture, CatalogueWithoutPagesLeavesAnEmptyFileAndStillReadsTheSetting) {
+    Catalog({});
+    phone.setting = 0x99;
+    ASSERT_EQ(Backup(), RESULT_OK);
+    EXPECT_TRUE(std::filesystem::exists(CalibrationFilePath(dir.path().string(), 2)));
+    EXPECT_EQ(File(), "");
+    EXPECT_TRUE(cal.backupHeld);
+    EXPECT_TRUE(cal.backupText.empty());
+    EXPECT_EQ(cal.savedSettingByte, 0x99);
+    EXPECT_TRUE(phone.Requests(IsPageRead).empty());
+    EXPECT_EQ(phone.requests.back(), test::CAL_FS_DONE_2);
+}
+
+TEST_F(BackupFixture, FirstPageNotAnsweredRightFailsAtOnce) {
+    Catalog({{"PageA", 0, 2, 0, 3}, {"PageB", 0, 3, 0, 3}});
+    // A reply for another segment, then silence (the time-out frame): each fails page 0.
+    for (const bool silent : {false, true}) {
+        phone.requests.clear();
+        phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
+            if (!IsPageRead(body)) return std::nullopt;
+            if (silent) return std::vector<Bytes>{};
+            Bytes other = body;
+            other[3] = 9;
+            return std::vector<Bytes>{CalPhone::PageReply(other, {1, 2, 3})};
+        };
+        EXPECT_EQ(Backup(), RESULT_FAIL) << silent;
+        EXPECT_EQ(Status(), " Backup fail...");
+        EXPECT_EQ(phone.Requests(IsPageRead).size(), 1u);
+        EXPECT_FALSE(cal.backupHeld);
+    }
+}
+
+TEST_F(BackupFixture, LaterPageIsAskedAgainUntilItsReplyMatches) {
+    Catalog({{"PageA", 0, 2, 0, 3}, {"PageB", 1, 3, 8, 4}});
+    int wrong = 0;
+    phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
+        if (!IsPageRead(body) || body[3] != 3 || wrong == 3) return std::nullopt;
+        // Each of the compared fields in turn is wrong; the id and offset do not matter.
+        Bytes other = body;
+        if (wrong == 0) other[2] = 0;
+        if (wrong == 1) other[6] = 5;
+        if (wrong == 2) other[7] = 1;
+        ++wrong;
+        return std::vector<Bytes>{CalPhone::PageReply(other, {9, 9, 9, 9})};
+    };
+    phone.pages[{1, 3}] = {0xDE, 0xAD, 0xBE, 0xEF};
+    ASSERT_EQ(Backup(), RESULT_OK) << Status();
+    EXPECT_EQ(phone.Requests(IsPageRead).size(), 5u);
+    EXPECT_NE(File().find("Segment=PageB, Offset=8, Bytes=4, Write Thru=1, Data=0xde \n0xad 0xbe 0xef \nEND\n"),
+              std::string::npos);
+
+    // Id and offset of the reply are not compared.
+    phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
+        if (!IsPageRead(body)) return std::nullopt;
+        Bytes other = body;
+        other[0] = 0x55;
+        other[4] = 0x66;
+        return std::vector<Bytes>{CalPhone::PageReply(other, {7, 7, 7, 7})};
+    };
+    phone.requests.clear();
+    ASSERT_EQ(Backup(), RESULT_OK);
+    EXPECT_EQ(phone.Requests(IsPageRead).size(), 2u);
+}
+
+TEST_F(BackupFixture, LaterPageThatNeverMatchesFailsAfterTheAttemptLimit) {
+    Catalog({{"PageA", 0, 2, 0, 3}, {"PageB", 0, 3, 0, 3}});
+    phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
+        if (!IsPageRead(body) || body[3] != 3) return std::nullopt;
+        Bytes other = body;
+        other[3] = 4;
+        return std::vector<Bytes>{CalPhone::PageReply(other, {1, 2, 3})};
+    };
+    ASSERT_EQ(line.timing.calPageAttemptLimit, 100);
+    EXPECT_EQ(Backup(), RESULT_FAIL);
+    EXPECT_EQ(phone.Requests(IsPageRead).size(), 1u + 100u);
+    EXPECT_NE(Status().find("PageB"), std::string::npos) << Status();
+    EXPECT_NE(Status().find("100"), std::string::npos) << Status();
+    EXPECT_FALSE(cal.backupHeld);
+    EXPECT_NE(phone.requests.back(), test::CAL_SETTING_READ);
+    // The page read before stays on disk.
+    EXPECT_NE(File().find("Segment=PageA"), std::string::npos);
+}
+
+TEST_F(BackupFixture, StopEndsAPageThatIsAskedForAgainAndAgain) {
+    Catalog({{"PageA", 0, 2, 0, 3}, {"PageB", 0, 3, 0, 3}});
+    int asked = 0;
+    phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
+        if (!IsPageRead(body) || body[3] != 3) return std::nullopt;
+        if (++asked == 3) line.stop.Raise();
+        return std::vector<Bytes>{};
+    };
+    EXPECT_THROW((void)Backup(), LineStopped);
+    EXPECT_EQ(asked, 3);
+}
+
+TEST_F(BackupFixture, PageWhoseReplyCannotFitTheReceiveBufferIsRefusedBeforeAnythingIsSent) {
+    // 12 + 788 bytes fill the 800-byte buffer exactly; one byte more cannot be received.
+    Catalog({{"Small", 0, 1, 0, 4}, {"Huge", 0, 2, 0, 789}});
+    EXPECT_EQ(Backup(), RESULT_FAIL);
+    EXPECT_TRUE(device.writes().empty());
+    EXPECT_NE(Status().find("Huge"), std::string::npos) << Status();
+    EXPECT_NE(Status().find("789"), std::string::npos) << Status();
+
+    // A reply without escapes arrives in one read, so the largest page is received whole.
+    Catalog({{"Largest", 0, 2, 0, 788}});
+    Bytes data(788, 0x01);
+    Bytes reply = CalPhone::PageReply(PageRequest({"Largest", 0, 2, 0, 788}), data);
+    while (reply.size() != 800) {
+        data[0] = static_cast<std::uint8_t>(data[0] + 1);
+        reply = CalPhone::PageReply(PageRequest({"Largest", 0, 2, 0, 788}), data);
+    }
+    phone.pages[{0, 2}] = data;
+    ASSERT_EQ(Backup(), RESULT_OK) << Status();
+    EXPECT_EQ(std::count(cal.backupText.begin(), cal.backupText.end(), 'x'), 788);
+}
+
+TEST_F(BackupFixture, SettingReadTakesOnlyAWholeA1Reply) {
+    Catalog({{"PageA", 0, 2, 0, 3}});
+    int asked = 0;
+    phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
+        if (body != test::CAL_SETTING_READ) return std::nullopt;
+        if (++asked == 1) return std::vector<Bytes>{};  // the first answer goes unseen anyway
+        Bytes badSum = EncodeFrame(Bytes{0xA1, 0x07, 0x12, 0x00, 0x03, 0x00, 0x11});
+        badSum[badSum.size() - 1] ^= 0x01;
+        return std::vector<Bytes>{
+            badSum,
+            EncodeFrame(Bytes{0xA1, 0x07, 0x12, 0x00, 0x03, 0x00, 0x22, 0x00}),  // L = 8
+            EncodeFrame(Bytes{0xA1, 0x08, 0x12, 0x00, 0x03, 0x00, 0x33}),        // another id
+            EncodeFrame(Bytes{0xA1, 0x07, 0x12, 0x00, 0x03, 0x00, 0x44}),
+        };
+    };
+    ASSERT_EQ(Backup(), RESULT_OK);
+    EXPECT_EQ(cal.savedSettingByte, 0x44);
+    EXPECT_EQ(asked, 2);
+}
+
+TEST_F(BackupFixture, FileThatCannotBeCreatedFailsTheBackupBeforeAnyPageIsRead) {
+    Catalog({{"PageA", 0, 2, 0, 3}});
+    // A folder below a regular file cannot exist, whoever runs the test.
+    const std::string plainFile = dir.Write("plain", "x");
+    cal.backupText = {1, 2, 3};
+    cal.backupHeld = true;
+    EXPECT_EQ(BackupCalibration(line, cal, 0, plainFile + "/sub", prompt), RESULT_FAIL);
+    EXPECT_TRUE(device.writes().empty());
+    ASSERT_EQ(prompt.messages().size(), 1u);
+    EXPECT_EQ(prompt.messages()[0].icon, PromptIcon::None);
+    EXPECT_EQ(prompt.texts()[0].rfind("Couldn't open file: ", 0), 0u) << prompt.texts()[0];
+    EXPECT_NE(prompt.texts()[0].find("COM-1calibration.srp"), std::string::npos);
+    EXPECT_EQ(Status().rfind("Couldn't create the calibration file", 0), 0u) << Status();
+    // The previous backup's text is gone: a restore must not play it over this phone.
+    EXPECT_FALSE(cal.backupHeld);
+    EXPECT_TRUE(cal.backupText.empty());
+}
+
+TEST_F(BackupFixture, RunnerFailsWhenTheFileSystemHandshakeFails) {
+    Catalog({{"PageA", 0, 2, 0, 3}});
+    device.closed = true;
+    EXPECT_EQ(RunBackupCal(line, cal, 0, dir.path().string(), prompt), RESULT_FAIL);
+    EXPECT_EQ(Status(), "Timeout on message loopback!");
+    EXPECT_FALSE(std::filesystem::exists(CalibrationFilePath(dir.path().string(), 0)));
+
+    device.closed = false;
+    ASSERT_EQ(RunBackupCal(line, cal, 0, dir.path().string(), prompt), RESULT_OK);
+    EXPECT_EQ(phone.requests.front(), test::CAL_PROBE);
+    EXPECT_TRUE(cal.backupHeld);
+}
+
+}  // namespace
+}  // namespace zolt
