@@ -1,0 +1,402 @@
+// Restore and script runs against a scripted phone: what goes on the wire in which order,
+// how acceptances, refusals and chatter steer the records, the setting write, and the runs
+// that must fail rather than leave a phone half written.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+
+#include "cal/backup.h"
+#include "cal/restore.h"
+#include "support/cal_phone.h"
+#include "support/recording_prompt.h"
+#include "support/temp_dir.h"
+
+namespace zolt {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Bytes;
+using test::CalPhone;
+using test::IsDbWrite;
+using test::IsSidbWrite;
+using test::ScriptedDevice;
+
+constexpr const char* CATALOG =
+    "[PageA]\nETS, Id=17\nDB Id=0\nMsgstring=PageA\nSegment=2\nOffset=0\nBytes=3\n"
+    "[PageB]\nETS, Id=17\nDB Id=1\nMsgstring=PageB\nSegment=5\nOffset=16\nBytes=2\n"
+    "[PageC]\nETS, Id=17\nDB Id=0\nMsgstring=PageC\nSegment=7\nOffset=4\nBytes=17\n"
+    "[MAXPAGECONUT]\nCount=3\n";
+
+// A backup file of the three pages above, as the backup writes it.
+constexpr const char* THREE_PAGES =
+    "ETS, Id=CP Power, Power=Down\n"
+    "ETS, Id=CP DB Write, DB id=CP Write, Segment=PageA, Offset=0, Bytes=3, Write Thru=1, Data=0x01 \n"
+    "0x02 0xab \n"
+    "ETS, Id=CP DB Write, DB id=RF Write, Segment=PageB, Offset=16, Bytes=2, Write Thru=1, Data=0x0a \n"
+    "0xff \n"
+    "ETS, Id=CP DB Write, DB id=CP Write, Segment=PageC, Offset=4, Bytes=17, Write Thru=1, Data=0x00 \n"
+    "0x01 0x02 0x03 0x04 0x05 0x06 0x07 0x08 0x09 0x0a 0x0b 0x0c 0x0d 0x0e 0x0f 0x10 \n"
+    "\n"
+    "END\n";
+
+const Bytes WRITE_A = {0x30, 0x01, 0, 2, 0, 0, 3, 0, 1, 0x01, 0x02, 0xAB};
+const Bytes WRITE_B = {0x30, 0x01, 1, 5, 16, 0, 2, 0, 1, 0x0A, 0xFF};
+Bytes WriteC() {
+    Bytes body = {0x30, 0x01, 0, 7, 4, 0, 17, 0, 1};
+    for (int i = 0; i <= 16; ++i) body.push_back(static_cast<std::uint8_t>(i));
+    return body;
+}
+
+std::string SidbRecord(int type, int id, int len, int offset, const std::string& data) {
+    std::ostringstream r;
+    r << "ETS, Id=CP FFS SIDB WRITE, Type=" << type << ", id=" << id << ", len=" << len
+      << ", offset=" << offset << ", Data=" << data << "\n";
+    return r.str();
+}
+
+// One line of the text per page record: 1 + 1 + 1 + 3 with the first line's "ETS".
+const std::string SCRIPT =
+    "ETS, Id=CP Power, Power=Down\n"
+    "ETS, Id=CP DB Write, DB id=CP Write, Segment=PageA, Offset=0, Bytes=1, Write Thru=1, Data=0x01 \n" +
+    SidbRecord(18, 3, 1, 0, "0x07 ") + SidbRecord(40, 9, 2, 6, "0x0a 0x0b ") + "END\n";
+
+bool IsRecord(const Bytes& body) { return IsDbWrite(body) || IsSidbWrite(body); }
+
+// Passes everything to the scripted device and notes the status line at every send, the
+// sends that fail included.
+class StatusAtSend : public SerialDevice {
+public:
+    StatusAtSend(SerialDevice& inner, const LinkSession& line) : inner_(inner), line_(line) {}
+    int ReadData(std::uint8_t* buffer, int maxCount) override { return inner_.ReadData(buffer, maxCount); }
+    int SendData(const std::uint8_t* bytes, int count) override {
+        statuses.push_back(line_.statusText.Get());
+        return inner_.SendData(bytes, count);
+    }
+    WaitResult WaitReadable(Millis limit) override { return inner_.WaitReadable(limit); }
+    std::vector<std::string> statuses;
+
+private:
+    SerialDevice& inner_;
+    const LinkSession& line_;
+};
+
+struct RestoreFixture : ::testing::Test {
+    LinkSession line;
+    ScriptedDevice device{line.stop};
+    CalPhone phone{device};
+    StatusAtSend recorder{device, line};
+    CalState cal;
+
+    void SetUp() override {
+        line.device = &recorder;
+        line.timing.receiveFrameLimit = 60ms;
+        line.timing.probeGap = 1ms;
+        line.timing.calRecordGap = 0ms;
+        line.timing.restoreSettingPause = 0ms;
+        line.timing.restoreDonePause = 0ms;
+        line.timing.backupSettingPause = 0ms;
+        line.timing.backupFileShowPause = 0ms;
+        line.timing.backupBootWaitPause = 0ms;
+        cal.catalog.LoadFromText(CATALOG);
+    }
+    void Hold(const std::string& text, std::uint8_t setting = 0x5A) {
+        cal.backupText.assign(text.begin(), text.end());
+        cal.backupHeld = true;
+        cal.savedSettingByte = setting;
+    }
+    int Script(const std::string& text) {
+        return RunScriptFile(line, cal, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+    }
+    std::vector<Bytes> Records() const { return phone.Requests(IsRecord); }
+    std::string Status() const { return line.statusText.Get(); }
+    // Answers record requests by `answer` (given how often this request has been sent,
+    // from 1); nothing means the phone's own answer.
+    void AnswerRecords(std::function<std::optional<Bytes>(const Bytes& body, int send)> answer) {
+        phone.script = [this, answer](const Bytes& body) -> std::optional<std::vector<Bytes>> {
+            if (!IsRecord(body)) return std::nullopt;
+            if (auto reply = answer(body, ++sends_[body])) return std::vector<Bytes>{EncodeFrame(*reply)};
+            return std::nullopt;
+        };
+    }
+
+private:
+    std::map<Bytes, int> sends_;
+};
+
+const Bytes REFUSED = {0x9B, 0x08};
+const Bytes CHATTER = {0x55, 0x01, 0x00};
+
+TEST_F(RestoreFixture, ThreePagesAreWrittenInFileOrderThenClosedThenTheSettingWritten) {
+    Hold(THREE_PAGES, 0x5A);
+    std::vector<std::int32_t> totals;
+    phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
+        if (IsDbWrite(body)) totals.push_back(line.flashBlockCount);
+        return std::nullopt;
+    };
+    ASSERT_EQ(RestoreCalibration(line, cal), RESULT_OK) << Status();
+
+    const std::vector<Bytes> expected = {test::CAL_OPEN,   WRITE_A,         WRITE_B,
+                                         WriteC(),         test::CAL_CLOSE, test::CAL_FS_DONE_1,
+                                         test::CAL_FS_DONE_2, test::SettingWrite(0x5A)};
+    EXPECT_EQ(phone.AfterAccess(), expected);
+    EXPECT_EQ(Status(), " PASS...");
+    EXPECT_EQ(totals, (std::vector<std::int32_t>{3, 3, 3}));
+    EXPECT_EQ(line.flashBlock, 4u);
+    EXPECT_EQ(phone.setting, 0x5A);
+    // The status of each accepted write names its catalogue page.
+    const auto& s = recorder.statuses;
+    EXPECT_NE(std::find(s.begin(), s.end(), "Restore Calbration..... PageB"), s.end());
+    EXPECT_NE(std::find(s.begin(), s.end(), "Restore Calbration..... PageC"), s.end());
+    // A restore consumes the text.
+    EXPECT_FALSE(cal.backupHeld);
+    EXPECT_TRUE(cal.backupText.empty());
+}
+
+TEST_F(RestoreFixture, BackupThenRestoreGivesThePhoneBackEveryPageByteForByte) {
+    test::TempDir dir;
+    test::RecordingPrompt prompt;
+    phone.pages[{0, 2}] = {0xFE, 0xFD, 0x00};
+    phone.pages[{1, 5}] = CalPhone::PatternPage({1, 5}, 2);
+    phone.pages[{0, 7}] = CalPhone::PatternPage({0, 7}, 17);
+    phone.setting = 0x21;
+    ASSERT_EQ(RunBackupCal(line, cal, 0, dir.path().string(), prompt), RESULT_OK) << Status();
+    const auto before = phone.pages;
+    const std::uint8_t settingBefore = phone.setting;
+
+    // A reflash wipes the calibration.
+    phone.pages.clear();
+    phone.setting = 0;
+    ASSERT_EQ(RunRestoreCal(line, cal), RESULT_OK) << Status();
+    EXPECT_EQ(phone.pages, before);
+    EXPECT_EQ(phone.setting, settingBefore);
+    EXPECT_EQ(line.flashBlockCount, 0);
+}
+
+TEST_F(RestoreFixture, SidbWriteInARestoreTextShowsATotalOf209) {
+    Hold(std::string("ETS, Id=CP Power, Power=Down\n") + SidbRecord(18, 3, 1, 0, "0x07 ") + "END\n");
+    std::int32_t total = -1;
+    phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
+        if (body.size() == 11 && body[10] == 0x07) total = line.flashBlockCount;
+        return std::nullopt;
+    };
+    ASSERT_EQ(RestoreCalibration(line, cal), RESULT_OK) << Status();
+    EXPECT_EQ(total, 209);
+}
+
+TEST_F(RestoreFixture, RefusedOrUnansweredFirstRecordFailsAndKeepsTheText) {
+    for (const bool silent : {false, true}) {  // silence brings the time-out frame
+        phone.requests.clear();
+        Hold(THREE_PAGES);
+        phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
+            if (!IsDbWrite(body)) return std::nullopt;
+            if (silent) return std::vector<Bytes>{};
+            return std::vector<Bytes>{EncodeFrame(REFUSED)};
+        };
+        EXPECT_EQ(RestoreCalibration(line, cal), RESULT_FAIL);
+        EXPECT_EQ(Status(), " Backup fail...");
+        EXPECT_EQ(Records(), (std::vector<Bytes>{WRITE_A}));
+        EXPECT_TRUE(cal.backupHeld);
+        EXPECT_EQ(cal.backupText.size(), std::string(THREE_PAGES).size());
+    }
+}
+
+TEST_F(RestoreFixture, RefusedLaterRecordIsSentAgainUntilAccepted) {
+    Hold(THREE_PAGES);
+    AnswerRecords([](const Bytes& body, int send) -> std::optional<Bytes> {
+        if (body == WRITE_B && send <= 2) return REFUSED;
+        return std::nullopt;
+    });
+    ASSERT_EQ(RestoreCalibration(line, cal), RESULT_OK) << Status();
+    EXPECT_EQ(phone.Requests(IsDbWrite), (std::vector<Bytes>{WRITE_A, WRITE_B, WRITE_B, WRITE_B, WriteC()}));
+}
+
+TEST_F(RestoreFixture, LaterRecordRefusedForEverFailsAfterTheResendLimit) {
+    Hold(THREE_PAGES);
+    AnswerRecords([](const Bytes& body, int) -> std::optional<Bytes> {
+        if (body == WRITE_B) return REFUSED;
+        return std::nullopt;
+    });
+    ASSERT_EQ(line.timing.calRecordResendLimit, 100);
+    EXPECT_EQ(RestoreCalibration(line, cal), RESULT_FAIL);
+    EXPECT_EQ(phone.Requests([](const Bytes& b) { return b == WRITE_B; }).size(), 101u);
+    EXPECT_EQ(Status().rfind("Record 2 ", 0), 0u) << Status();
+    EXPECT_TRUE(phone.Requests([](const Bytes& b) { return b == WriteC() || b == test::CAL_CLOSE; }).empty());
+    EXPECT_TRUE(cal.backupHeld);
+}
+
+TEST_F(RestoreFixture, FiftiethUnrecognisedReplyOverTheWholeRestoreResendsTheRecordThenSent) {
+    Hold(THREE_PAGES);
+    int sendsOfB = 0;
+    phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
+        if (!IsDbWrite(body)) return std::nullopt;
+        std::vector<Bytes> replies;
+        // The second echo of the opening probes is the first reply record A reads; with 48
+        // more, 49 unrecognised replies come before A is accepted.
+        if (body == WRITE_A) replies.assign(48, EncodeFrame(CHATTER));
+        // The counter goes on over the acceptance: one more, and B goes again before its
+        // acceptance is even read.
+        if (body == WRITE_B && ++sendsOfB == 1) replies.push_back(EncodeFrame(CHATTER));
+        replies.push_back(EncodeFrame(Bytes{0x30, 0x01, 0x00}));
+        return replies;
+    };
+    ASSERT_EQ(RestoreCalibration(line, cal), RESULT_OK) << Status();
+    EXPECT_EQ(phone.Requests(IsDbWrite), (std::vector<Bytes>{WRITE_A, WRITE_B, WRITE_B, WriteC()}));
+}
+
+TEST_F(RestoreFixture, UnrecognisedRepliesToAnSidbWriteAreOnlyPassedOver) {
+    const std::string text = "ETS, Id=CP Power, Power=Down\n" + SidbRecord(40, 9, 1, 0, "0x01 ") + "END\n";
+    phone.script = [](const Bytes& body) -> std::optional<std::vector<Bytes>> {
+        if (!IsSidbWrite(body)) return std::nullopt;
+        std::vector<Bytes> replies(60, EncodeFrame(CHATTER));
+        replies.push_back(EncodeFrame(Bytes{0xA2, 0x07, 0x00, 0x00}));
+        return replies;
+    };
+    ASSERT_EQ(Script(text), RESULT_OK) << Status();
+    EXPECT_EQ(Records().size(), 1u);
+}
+
+TEST_F(RestoreFixture, ScriptSendsOnlyItsSidbWrites) {
+    Hold(THREE_PAGES);
+    std::vector<std::int32_t> totals;
+    phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
+        if (IsRecord(body)) totals.push_back(line.flashBlockCount);
+        return std::nullopt;
+    };
+    ASSERT_EQ(Script(SCRIPT), RESULT_OK) << Status();
+
+    const std::vector<Bytes> expected = {
+        test::CAL_OPEN,
+        {0xA2, 0x07, 18, 0, 3, 0, 1, 0, 0, 0, 0x07},
+        {0xA2, 0x07, 40, 0, 9, 0, 2, 0, 6, 0, 0x0A, 0x0B},
+        test::CAL_CLOSE,
+        test::CAL_FS_DONE_1,
+        test::CAL_FS_DONE_2,
+    };
+    EXPECT_EQ(phone.AfterAccess(), expected);
+    // Four "ETS" marks in the text, less 2.
+    EXPECT_EQ(totals, (std::vector<std::int32_t>{2, 2}));
+    EXPECT_EQ(line.flashBlock, 3u);
+    // The status of the first write is up when the second goes out.
+    ASSERT_GE(recorder.statuses.size(), 3u);
+    const auto& s = recorder.statuses;
+    EXPECT_NE(std::find(s.begin(), s.end(), "Script CP FFS SIDB WRITEType=18 id=3 len=1 offset=0"), s.end());
+    // A script releases any backup text that was held.
+    EXPECT_FALSE(cal.backupHeld);
+}
+
+TEST_F(RestoreFixture, ScriptWhoseClosingCannotBeSentFailsAfterShowingPass) {
+    phone.script = [this](const Bytes& body) -> std::optional<std::vector<Bytes>> {
+        if (IsSidbWrite(body) && body[2] == 40) device.closed = true;  // the port goes away
+        return std::nullopt;
+    };
+    EXPECT_EQ(Script(SCRIPT), RESULT_FAIL);
+    ASSERT_FALSE(recorder.statuses.empty());
+    EXPECT_EQ(recorder.statuses.back(), " PASS...");  // shown when the closing was attempted
+    EXPECT_NE(Status(), " PASS...");
+    EXPECT_NE(Status().find("closing"), std::string::npos) << Status();
+}
+
+TEST_F(RestoreFixture, RestoreWithoutAHeldBackupFailsBeforeSendingAnything) {
+    line.flashBlockCount = 7;
+    EXPECT_EQ(RunRestoreCal(line, cal), RESULT_FAIL);
+    EXPECT_TRUE(device.writes().empty());
+    EXPECT_NE(Status().find("No calibration backup"), std::string::npos) << Status();
+    EXPECT_EQ(line.flashBlockCount, 0);
+
+    // A backup of no pages is held all the same, and its restore writes the setting back.
+    Hold("", 0x66);
+    ASSERT_EQ(RunRestoreCal(line, cal), RESULT_OK) << Status();
+    EXPECT_EQ(phone.AfterAccess(), (std::vector<Bytes>{test::CAL_OPEN, test::CAL_CLOSE, test::CAL_FS_DONE_1,
+                                                        test::CAL_FS_DONE_2, test::SettingWrite(0x66)}));
+}
+
+TEST_F(RestoreFixture, RecordThatDoesNotFitIsRefusedAndNothingOfItIsSent) {
+    struct Case {
+        int items;
+        const char* item;
+        const char* why;
+    };
+    // 801 items overflow the record line; 400 escaped bytes overflow the frame.
+    for (const Case& c : {Case{801, "0x01 ", "3000"}, Case{400, "0xfe ", "request"}}) {
+        phone.requests.clear();
+        std::string data;
+        for (int i = 0; i < c.items; ++i) data += c.item;
+        std::string text = THREE_PAGES;
+        text.insert(text.find("ETS, Id=CP DB Write, DB id=RF"), SidbRecord(40, 9, c.items, 0, data));
+        Hold(text);
+        EXPECT_EQ(RestoreCalibration(line, cal), RESULT_FAIL);
+        EXPECT_EQ(Records(), (std::vector<Bytes>{WRITE_A})) << c.why;
+        EXPECT_EQ(Status().rfind("Record 2 ", 0), 0u) << Status();
+        EXPECT_NE(Status().find(c.why), std::string::npos) << Status();
+        EXPECT_TRUE(cal.backupHeld);
+    }
+}
+
+TEST_F(RestoreFixture, TextOfMoreThanAThousandRecordsFailsAtTheFirstRecordBeyond) {
+    std::string text = "ETS, Id=CP Power, Power=Down\n";
+    for (int i = 0; i < 1001; ++i) text += SidbRecord(40, i, 1, 0, "0x01 ");
+    text += "END\n";
+    EXPECT_EQ(Script(text), RESULT_FAIL);
+    EXPECT_EQ(Records().size(), 1000u);
+    EXPECT_EQ(Status().rfind("Record 1001 ", 0), 0u) << Status();
+}
+
+TEST_F(RestoreFixture, RecordThatCannotBeSentReleasesTheText) {
+    Hold(THREE_PAGES);
+    phone.script = [this](const Bytes& body) -> std::optional<std::vector<Bytes>> {
+        if (body == test::CAL_OPEN) device.closed = true;
+        return std::nullopt;
+    };
+    EXPECT_EQ(RestoreCalibration(line, cal), RESULT_FAIL);
+    EXPECT_FALSE(cal.backupHeld);
+    EXPECT_TRUE(cal.backupText.empty());
+    EXPECT_FALSE(Status().empty());
+}
+
+TEST_F(RestoreFixture, ProbeThatCannotBeSentFailsAndKeepsTheText) {
+    Hold(THREE_PAGES);
+    device.closed = true;
+    EXPECT_EQ(RestoreCalibration(line, cal), RESULT_FAIL);
+    EXPECT_EQ(Status(), "Timeout on message loopback!");
+    EXPECT_TRUE(cal.backupHeld);
+}
+
+TEST_F(RestoreFixture, ShortFrameInsteadOfTheEchoBringsAnotherProbe) {
+    Hold("");
+    int probesAfterAccess = 0;
+    bool granted = false;
+    phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
+        if (body == test::CAL_FS_ACCESS) granted = true;
+        if (!granted || body != test::CAL_PROBE) return std::nullopt;
+        // The first opening probe meets a phone still busy, the second is lost.
+        ++probesAfterAccess;
+        if (probesAfterAccess == 1) return std::vector<Bytes>{EncodeFrame(Bytes{0x77})};
+        if (probesAfterAccess == 2) return std::vector<Bytes>{};
+        return std::nullopt;
+    };
+    ASSERT_EQ(RestoreCalibration(line, cal), RESULT_OK) << Status();
+    EXPECT_EQ(probesAfterAccess, 3);
+}
+
+TEST_F(RestoreFixture, SettingWriteIsSentAgainUntilAWholeAcceptanceComes) {
+    Hold("", 0x42);
+    int writes = 0;
+    phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
+        if (body != test::SettingWrite(0x42)) return std::nullopt;
+        if (++writes == 1) return std::vector<Bytes>{};  // lost
+        Bytes badSum = EncodeFrame(Bytes{0xA2, 0x07, 0x00, 0x00});
+        badSum.back() ^= 0x10;
+        return std::vector<Bytes>{badSum, EncodeFrame(Bytes{0xA2, 0x07, 0x00}), EncodeFrame(Bytes{0xA2, 0x07, 0x01, 0x00})};
+    };
+    ASSERT_EQ(RestoreCalibration(line, cal), RESULT_OK) << Status();
+    EXPECT_EQ(writes, 2);
+}
+
+}  // namespace
+}  // namespace zolt
