@@ -11,7 +11,11 @@ constexpr int PROBE_BAUD = 115200;
 JobControl::JobControl(JobView& view, Prompt& prompt, LineEventSink& sink,
                        std::unique_ptr<PortProber> prober, TaskRunners runners)
     : file(config, prompt), view_(view), prompt_(prompt), sink_(sink), prober_(std::move(prober)), runners_(std::move(runners)) {
-    for (int i = 0; i < LINE_COUNT; ++i) lines[i].lineNumber = i + 1;
+    for (int i = 0; i < LINE_COUNT; ++i) {
+        lines[i].lineNumber = i + 1;
+        // Each line keeps its own copy of the page catalogue.
+        lines[i].cal.catalog.LoadCatalog(prompt_);
+    }
     context_.tasks = &tasks;
     context_.config = &config;
     context_.sink = &sink_;

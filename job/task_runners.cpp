@@ -1,4 +1,6 @@
 // The runners of this build, by task code.
+#include "cal/backup.h"
+#include "cal/restore.h"
 #include "job/port_session.h"
 #include "link/flash_runners.h"
 
@@ -21,6 +23,13 @@ TaskRunners TaskRunners::Standard() {
     });
     runners.Set(TASK_UPDATE_DATA, [](PortSession& line, bool firstTask) {
         return RunUpdateData(line, *line.owner->config, line.owner->file, firstTask);
+    });
+    runners.Set(TASK_BACKUP_CAL, [](PortSession& line, bool) {
+        return RunBackupCal(line, line.cal, line.lineIndex, line.workDir, *line.owner->prompt);
+    });
+    runners.Set(TASK_RESTORE_CAL, [](PortSession& line, bool) { return RunRestoreCal(line, line.cal); });
+    runners.Set(TASK_SCRIPT, [](PortSession& line, bool) {
+        return RunScriptTask(line, line.cal, line.owner->file);
     });
     return runners;
 }
