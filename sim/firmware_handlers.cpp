@@ -1,0 +1,98 @@
+// The phone's firmware as the phone link meets it. The tool only says which replies it
+// accepts; where it leaves the phone's side open, these handlers do what a phone would:
+//  - the loopback probe is echoed with its own body, whatever that body is;
+//  - a setting write (A2 07: type, id, len, offset, data) stores the data and is answered
+//    A2 07 00 00; the access request is such a write (type 18, id 8, data 30) and also opens
+//    the file system. A write too short to carry its header is not answered;
+//  - the release messages F3 03 and CE 00 00 are not answered; the second closes the file
+//    system;
+//  - a reset (DC 00) restarts the firmware: the file system closes, nothing is answered;
+//  - anything else is not answered (see PhoneCore: recorded, traced, no reply), as the tool
+//    reads a stale reply to a message it does not wait for as the answer to its next one.
+// The firmware hands over to the boot loader on the probe pattern of the boot-loader
+// handshake (see WantsBootLoader); the boot loader then answers that probe.
+#include <cstdint>
+#include <vector>
+
+#include "sim/message_ids.h"
+#include "sim/phone_context.h"
+#include "sim/standard_handlers.h"
+
+namespace zolt::sim {
+
+namespace {
+
+std::uint16_t Le16(const Request& r, std::size_t at) {
+    return static_cast<std::uint16_t>(r.body[at] | (r.body[at + 1] << 8));
+}
+
+// The boot-loader handshake is a lone probe, a pause, and another probe; the file-system
+// handshake sends its probes in a burst. So the firmware restarts into its boot loader on a
+// probe that comes at least bootGap after a probe that itself came at least bootGap after
+// anything before it (or first). A file-system handshake after an earlier one that was
+// broken off therefore stays in the firmware.
+bool WantsBootLoader(PhoneContext& phone, const Request& probe) {
+    const PhoneState& s = phone.State();
+    const PhoneOptions& o = phone.Options();
+    return o.enterBootOnGap && s.havePrevious && s.previousId == ID_LOOPBACK &&
+           s.previousQuietBefore >= o.bootGap && probe.arrived - s.previousArrived >= o.bootGap;
+}
+
+bool Loopback(PhoneContext& phone, const Request& probe) {
+    if (WantsBootLoader(phone, probe)) {
+        phone.SetMode(PhoneMode::BootLoader);
+        return false;  // handed over: the boot loader answers this probe
+    }
+    phone.Reply(probe.body);
+    return true;
+}
+
+bool SettingWrite(PhoneContext& phone, const Request& write) {
+    constexpr std::size_t HEADER = 10;  // id, type, setting id, len, offset
+    if (write.body.size() < HEADER) return true;
+    const std::uint16_t type = Le16(write, 2);
+    const std::uint16_t id = Le16(write, 4);
+    const std::uint16_t offset = Le16(write, 8);
+    const auto data = write.body.subspan(HEADER);
+
+    std::vector<std::uint8_t>& setting = phone.State().settings[{type, id}];
+    if (setting.size() < offset + data.size()) setting.resize(offset + data.size());
+    std::copy(data.begin(), data.end(), setting.begin() + offset);
+
+    if (type == SIDB_FS_ACCESS_TYPE && id == SIDB_FS_ACCESS_ID && !phone.State().fsAccessOpen) {
+        phone.State().fsAccessOpen = true;
+        phone.Note("file system open");
+    }
+    const std::uint8_t accepted[] = {0xA2, 0x07, 0x00, 0x00};
+    phone.Reply(accepted);
+    return true;
+}
+
+bool ReleaseFirst(PhoneContext&, const Request&) { return true; }
+
+bool ReleaseSecond(PhoneContext& phone, const Request&) {
+    if (phone.State().fsAccessOpen) {
+        phone.State().fsAccessOpen = false;
+        phone.Note("file system released");
+    }
+    return true;
+}
+
+bool Reset(PhoneContext& phone, const Request&) {
+    ++phone.State().resets;
+    phone.State().fsAccessOpen = false;
+    phone.Note("reset: firmware restarts");
+    return true;
+}
+
+}  // namespace
+
+void InstallFirmwareHandlers(MessageTable& table) {
+    table.On(PhoneMode::Firmware, ID_LOOPBACK, Loopback);
+    table.On(PhoneMode::Firmware, ID_SIDB_WRITE, SettingWrite);
+    table.On(PhoneMode::Firmware, ID_RELEASE_FIRST, ReleaseFirst);
+    table.On(PhoneMode::Firmware, ID_RELEASE_SECOND, ReleaseSecond);
+    table.On(PhoneMode::Firmware, ID_RESET, Reset);
+}
+
+}  // namespace zolt::sim

@@ -1,0 +1,120 @@
+#include "sim/phone_core.h"
+
+#include <algorithm>
+
+#include "link/ets_frame.h"
+#include "sim/standard_handlers.h"
+
+namespace zolt::sim {
+
+const char* PhoneModeName(PhoneMode mode) {
+    return mode == PhoneMode::BootLoader ? "boot loader" : "firmware";
+}
+
+namespace {
+// Mixes the phone's number into the seed, so that the phones of one run play different
+// faults while each stays reproducible.
+std::uint64_t PhoneSeed(std::uint64_t seed, int number) {
+    return seed ^ (0xD1B54A32D192ED03ull * static_cast<std::uint64_t>(number));
+}
+}  // namespace
+
+PhoneCore::PhoneCore(PhoneOptions options, int number, std::shared_ptr<TraceSink> trace)
+    : options_(std::move(options)),
+      number_(number),
+      trace_(std::move(trace)),
+      random_(PhoneSeed(options_.faults.seed, number)) {
+    InstallStandardHandlers(table_);
+    if (options_.startInBootLoader) state_.mode = PhoneMode::BootLoader;
+}
+
+void PhoneCore::Note(std::string_view text) {
+    if (trace_) trace_->Event(number_, text);
+}
+
+void PhoneCore::Receive(std::span<const std::uint8_t> chunk, TimePoint readTime) {
+    decoder_.Feed(
+        chunk,
+        [&](std::span<const std::uint8_t> plain, std::size_t) { Handle(plain, readTime); },
+        [&](FrameDrop why, std::span<const std::uint8_t> plain) {
+            ++state_.framesDropped;
+            if (trace_) trace_->Frame(number_, "RX-BAD", plain, FrameDropName(why));
+        });
+}
+
+void PhoneCore::Record(const Request& request) {
+    ++state_.framesReceived;
+    ++state_.requestsById[request.id];
+    state_.recent.emplace_back(request.body.begin(), request.body.end());
+    if (state_.recent.size() > PhoneState::RECENT_LIMIT) state_.recent.pop_front();
+}
+
+void PhoneCore::Handle(std::span<const std::uint8_t> plain, TimePoint arrived) {
+    if (trace_) trace_->Frame(number_, "RX", plain);
+    Request request;
+    request.body = plain.subspan(3, plain.size() - 4);
+    if (request.body.size() >= 2) {
+        request.id = static_cast<std::uint16_t>(request.body[0] | (request.body[1] << 8));
+    } else if (request.body.size() == 1) {
+        request.id = request.body[0];
+    }
+    request.number = state_.framesReceived + 1;
+    request.arrived = arrived;
+    Record(request);
+
+    current_ = &request;
+    const bool taken = !request.body.empty() && table_.Dispatch(*this, request);
+    current_ = nullptr;
+    if (!taken) {
+        ++state_.unhandled;
+        Note("no handler in " + std::string(PhoneModeName(state_.mode)) + ", no reply");
+    }
+
+    state_.previousQuietBefore =
+        state_.havePrevious ? request.arrived - state_.previousArrived : Clock::duration::max();
+    state_.havePrevious = true;
+    state_.previousId = request.id;
+    state_.previousArrived = request.arrived;
+}
+
+void PhoneCore::Reply(std::span<const std::uint8_t> body, Millis work) {
+    const TimePoint arrived = current_ ? current_->arrived : Clock::now();
+    const TimePoint start = std::max(arrived, busyUntil_) + options_.replyDelay + work;
+    busyUntil_ = start;
+
+    Outgoing out;
+    out.notBefore = start;
+    out.wire = EncodeFrame(body);
+    out.plain.reserve(body.size() + 4);
+    out.plain.push_back(EtsFrame::START);
+    out.plain.push_back(static_cast<std::uint8_t>(body.size() & 0xFF));
+    out.plain.push_back(static_cast<std::uint8_t>(body.size() >> 8));
+    out.plain.insert(out.plain.end(), body.begin(), body.end());
+    out.plain.push_back(FrameChecksum(out.plain.data(), static_cast<int>(out.plain.size())));
+    ++state_.repliesQueued;
+    output_.push_back(std::move(out));
+}
+
+void PhoneCore::Sent(const Outgoing& sent) {
+    if (!sent.plain.empty()) ++state_.repliesSent;
+    if (trace_) {
+        if (sent.plain.empty()) {
+            trace_->Frame(number_, "TX", sent.wire, sent.note);
+        } else {
+            trace_->Frame(number_, "TX", sent.plain, sent.note);
+        }
+    }
+}
+
+void PhoneCore::WriteFailed(const Outgoing& lost) {
+    if (trace_) trace_->Frame(number_, "TX-FAIL", lost.wire, "the line took nothing");
+}
+
+void PhoneCore::SetMode(PhoneMode mode) {
+    if (state_.mode == mode) return;
+    state_.mode = mode;
+    if (mode == PhoneMode::BootLoader) ++state_.bootLoaderEntries;
+    Note(PhoneModeName(mode));
+}
+
+}  // namespace zolt::sim

@@ -1,0 +1,69 @@
+// What a simulated phone remembers and what tests look at: its mode, the file-system
+// settings written to it, and counts of everything it received and sent.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <span>
+#include <utility>
+#include <vector>
+
+namespace zolt::sim {
+
+using Clock = std::chrono::steady_clock;
+using TimePoint = Clock::time_point;
+
+enum class PhoneMode { Firmware, BootLoader };
+
+const char* PhoneModeName(PhoneMode mode);
+
+// One good frame as the handlers see it.
+struct Request {
+    std::span<const std::uint8_t> body;
+    std::uint16_t id = 0;         // body bytes 0 and 1, little-endian; byte 0 alone for a 1-byte body
+    std::uint64_t number = 0;     // 1 for the first good frame the phone received
+    TimePoint arrived{};          // when its last byte was in (on the emulated wire)
+};
+
+struct PhoneState {
+    PhoneMode mode = PhoneMode::Firmware;
+    // Opened by the access request (setting 18/8), closed by the release and by a reset.
+    bool fsAccessOpen = false;
+
+    std::uint64_t framesReceived = 0;  // good frames
+    std::uint64_t framesDropped = 0;   // bad checksum, cut short, too long
+    std::uint64_t repliesQueued = 0;
+    std::uint64_t repliesSent = 0;     // last byte written to the line
+    std::uint64_t repliesLost = 0;     // not sent because of a fault option
+    std::uint64_t unhandled = 0;       // good frames that no handler took (no reply)
+    std::uint64_t bootLoaderEntries = 0;
+    std::uint64_t resets = 0;
+    bool silent = false;    // stopped answering (fault option)
+    bool vanished = false;  // closed its line (fault option)
+    bool lineLost = false;  // the device went away under the phone
+    int portUsers = 0;      // programs that have the phone's pseudo-terminal open
+
+    std::map<std::uint16_t, std::uint64_t> requestsById;
+    // The bodies of the latest requests, oldest first, at most RECENT_LIMIT of them.
+    static constexpr std::size_t RECENT_LIMIT = 1000;
+    std::deque<std::vector<std::uint8_t>> recent;
+
+    // File-system settings by (type, id), as written by setting writes.
+    std::map<std::pair<std::uint16_t, std::uint16_t>, std::vector<std::uint8_t>> settings;
+
+    // The request before the one being handled, for rules that look at sequences: its id,
+    // when it came, and how long the line had been quiet before it (max() for the first).
+    bool havePrevious = false;
+    std::uint16_t previousId = 0;
+    TimePoint previousArrived{};
+    Clock::duration previousQuietBefore = Clock::duration::max();
+
+    std::uint64_t Count(std::uint16_t id) const {
+        auto it = requestsById.find(id);
+        return it == requestsById.end() ? 0 : it->second;
+    }
+};
+
+}  // namespace zolt::sim

@@ -1,0 +1,229 @@
+#include "sim/program_options.h"
+
+#include <charconv>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <map>
+#include <optional>
+
+namespace zolt::sim {
+
+namespace {
+
+// Phones on one machine: far more lines than the tool drives, few enough to stay sane.
+constexpr std::uint64_t MAX_PHONES = 64;
+// Up to a minute for any of the phone's own delays.
+constexpr std::uint64_t MAX_DELAY_MS = 60000;
+// Block numbers past this would name a flash area of over 300 MB.
+constexpr std::uint64_t MAX_BLOCK = 1000000;
+
+std::optional<std::uint64_t> Unsigned(const std::string& text, std::uint64_t low, std::uint64_t high) {
+    std::uint64_t value = 0;
+    const char* end = text.data() + text.size();
+    auto [p, ec] = std::from_chars(text.data(), end, value);
+    if (text.empty() || ec != std::errc() || p != end || value < low || value > high) return std::nullopt;
+    return value;
+}
+
+std::optional<double> Fraction(const std::string& text) {
+    double value = 0;
+    const char* end = text.data() + text.size();
+    auto [p, ec] = std::from_chars(text.data(), end, value);
+    if (text.empty() || ec != std::errc() || p != end || !(value >= 0 && value <= 1)) return std::nullopt;
+    return value;
+}
+
+bool IsBaud(std::uint64_t b) {
+    for (std::uint64_t known : {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600}) {
+        if (b == known) return true;
+    }
+    return false;
+}
+
+using Setter = std::function<bool(const std::string& value, ProgramOptions& o)>;
+struct Option {
+    bool takesValue;
+    Setter set;
+};
+
+Option Number(std::uint64_t low, std::uint64_t high, std::function<void(ProgramOptions&, std::uint64_t)> f) {
+    return {true, [=](const std::string& v, ProgramOptions& o) {
+                auto n = Unsigned(v, low, high);
+                if (n) f(o, *n);
+                return n.has_value();
+            }};
+}
+
+Option Delay(zolt::Millis PhoneOptions::*field) {
+    return Number(0, MAX_DELAY_MS, [field](ProgramOptions& o, std::uint64_t n) {
+        o.phone.*field = zolt::Millis(static_cast<long>(n));
+    });
+}
+
+Option Rate(double FaultOptions::*field) {
+    return {true, [field](const std::string& v, ProgramOptions& o) {
+                auto f = Fraction(v);
+                if (f) o.phone.faults.*field = *f;
+                return f.has_value();
+            }};
+}
+
+Option Flag(std::function<void(ProgramOptions&)> f) {
+    return {false, [f](const std::string&, ProgramOptions& o) {
+                f(o);
+                return true;
+            }};
+}
+
+Option Text(std::function<void(ProgramOptions&, const std::string&)> f) {
+    return {true, [f](const std::string& v, ProgramOptions& o) {
+                if (v.empty()) return false;
+                f(o, v);
+                return true;
+            }};
+}
+
+const std::map<std::string, Option>& Options() {
+    static const std::map<std::string, Option> options = {
+        {"--help", Flag([](ProgramOptions& o) { o.help = true; })},
+        {"--count", Number(1, MAX_PHONES, [](ProgramOptions& o, std::uint64_t n) { o.bank.count = static_cast<int>(n); })},
+        {"--link", Text([](ProgramOptions& o, const std::string& v) { o.bank.links.push_back(v); })},
+        {"--device", Text([](ProgramOptions& o, const std::string& v) { o.bank.devices.push_back(v); })},
+        {"--state", Text([](ProgramOptions& o, const std::string& v) { o.phone.stateDir = v; })},
+        {"--trace", Text([](ProgramOptions& o, const std::string& v) { o.trace = v; })},
+        {"--baud", {true, [](const std::string& v, ProgramOptions& o) {
+                        auto n = Unsigned(v, 1, 921600);
+                        if (!n || !IsBaud(*n)) return false;
+                        o.phone.baud = static_cast<int>(*n);
+                        return true;
+                    }}},
+        {"--no-wire-time", Flag([](ProgramOptions& o) { o.phone.wireTime = false; })},
+        {"--reply-delay-ms", Delay(&PhoneOptions::replyDelay)},
+        {"--block-time-ms", Delay(&PhoneOptions::blockTime)},
+        {"--erase-time-ms", Delay(&PhoneOptions::eraseTime)},
+        {"--boot-loader", Flag([](ProgramOptions& o) { o.phone.startInBootLoader = true; })},
+        {"--boot-gap-ms", Delay(&PhoneOptions::bootGap)},
+        {"--stay-in-firmware", Flag([](ProgramOptions& o) { o.phone.enterBootOnGap = false; })},
+        {"--drop-reply", Number(1, std::numeric_limits<std::uint32_t>::max(), [](ProgramOptions& o, std::uint64_t n) {
+             o.phone.faults.dropReplyTo.push_back(n);
+         })},
+        {"--drop-rate", Rate(&FaultOptions::dropRate)},
+        {"--corrupt-rate", Rate(&FaultOptions::corruptRate)},
+        {"--noise-rate", Rate(&FaultOptions::noiseRate)},
+        {"--repeat-block", Number(2, MAX_BLOCK, [](ProgramOptions& o, std::uint64_t n) {
+             o.phone.faults.repeatBlock.push_back(static_cast<std::uint32_t>(n));
+         })},
+        {"--skip-block", {true, [](const std::string& v, ProgramOptions& o) {
+                              const auto colon = v.find(':');
+                              if (colon == std::string::npos) return false;
+                              auto from = Unsigned(v.substr(0, colon), 2, MAX_BLOCK);
+                              auto to = Unsigned(v.substr(colon + 1), 2, MAX_BLOCK);
+                              if (!from || !to || *to <= *from) return false;
+                              o.phone.faults.skipBlock.emplace_back(static_cast<std::uint32_t>(*from),
+                                                                    static_cast<std::uint32_t>(*to));
+                              return true;
+                          }}},
+        {"--silent-after", Number(0, std::numeric_limits<std::uint32_t>::max(), [](ProgramOptions& o, std::uint64_t n) {
+             o.phone.faults.silentAfter = static_cast<std::int64_t>(n);
+         })},
+        {"--vanish-after", Number(0, std::numeric_limits<std::uint32_t>::max(), [](ProgramOptions& o, std::uint64_t n) {
+             o.phone.faults.vanishAfter = static_cast<std::int64_t>(n);
+         })},
+        {"--seed", Number(0, std::numeric_limits<std::uint64_t>::max(), [](ProgramOptions& o, std::uint64_t n) {
+             o.phone.faults.seed = n;
+         })},
+    };
+    return options;
+}
+
+}  // namespace
+
+bool ParseProgramOptions(const std::vector<std::string>& args, ProgramOptions& out, std::string& error) {
+    bool countGiven = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i];
+        std::optional<std::string> value;
+        if (const auto eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = name.substr(eq + 1);
+            name.resize(eq);
+        }
+        const auto it = Options().find(name);
+        if (it == Options().end()) {
+            error = "unknown option '" + args[i] + "'";
+            return false;
+        }
+        const Option& option = it->second;
+        if (!option.takesValue && value) {
+            error = "option " + name + " takes no value";
+            return false;
+        }
+        if (option.takesValue && !value) {
+            if (i + 1 >= args.size()) {
+                error = "option " + name + " needs a value";
+                return false;
+            }
+            value = args[++i];
+        }
+        if (!option.set(value.value_or(""), out)) {
+            error = "bad value '" + *value + "' for " + name;
+            return false;
+        }
+        countGiven = countGiven || name == "--count";
+    }
+    if (!out.bank.devices.empty() && (countGiven || !out.bank.links.empty())) {
+        error = "--device does not go with --count or --link";
+        return false;
+    }
+    if (out.bank.devices.empty() && out.bank.links.size() > static_cast<std::size_t>(out.bank.count)) {
+        error = "more --link options than phones";
+        return false;
+    }
+    return true;
+}
+
+const char* ProgramUsage() {
+    return R"(Usage: zolt-phone [options]
+Plays phones for the flashing tool: each on a new pseudo-terminal (or a serial device),
+answering the tool's frames as a phone's firmware and boot loader would. Prints the port of
+each phone, one per line, then runs until interrupted (SIGINT or SIGTERM).
+
+Lines:
+  --count N            phones on new pseudo-terminals (default 1, at most 64)
+  --link PATH          make PATH a symbolic link to the next phone's port (repeatable)
+  --device PATH        play one phone on this serial device instead (repeatable)
+  --baud B             line speed (default 115200)
+  --trace FILE         write every frame and event to FILE ('-': standard error)
+  --state DIR          keep the flash areas as DIR/flash-<type>.bin (several phones:
+                       DIR/phone-K/flash-<type>.bin); without it they stay in memory
+
+Timing:
+  --no-wire-time       answer at once instead of at the line's speed (10 bits a byte)
+  --reply-delay-ms T   the phone's time before any reply (default 0)
+  --block-time-ms T    time to program one flash block (default 0)
+  --erase-time-ms T    time to erase a flash area (default 0)
+
+Boot loader:
+  --boot-loader        start in the boot loader
+  --boot-gap-ms T      the firmware enters its boot loader on a loopback probe that comes
+                       at least T ms after a lone probe, one that came at least T ms after
+                       the request before it (default 500: the tool's boot-loader handshake
+                       probes once, pauses a second, probes again)
+  --stay-in-firmware   never enter the boot loader on probes
+
+Faults (random ones are decided by --seed S, default 1, the same for the same seed):
+  --drop-reply N       lose the reply to request N (counting good frames from 1; repeatable)
+  --drop-rate F        lose this share of replies (0 to 1)
+  --corrupt-rate F     change this share of reply bytes on the wire
+  --noise-rate F       put noise bytes before this share of replies
+  --repeat-block N     ask for flash block N again the first time it comes (repeatable)
+  --skip-block N:M     the first time block N comes, ask for block M instead (repeatable)
+  --silent-after N     stop answering after N frames
+  --vanish-after N     close the line after N frames, as if unplugged
+  --seed S
+
+  --help               this text
+)";
+}
+
+}  // namespace zolt::sim

@@ -1,0 +1,30 @@
+#include "sim/sim_bank.h"
+
+namespace zolt::sim {
+
+SimBank::SimBank(const PhoneOptions& options, const BankSpec& spec, std::shared_ptr<TraceSink> trace) {
+    const bool devices = !spec.devices.empty();
+    const int count = devices ? static_cast<int>(spec.devices.size()) : spec.count;
+    for (int k = 0; k < count; ++k) {
+        PhoneOptions own = options;
+        if (!options.stateDir.empty() && count > 1) {
+            own.stateDir = options.stateDir / ("phone-" + std::to_string(k + 1));
+        }
+        LineSpec line;
+        if (devices) line.device = spec.devices[static_cast<std::size_t>(k)];
+        if (!devices && static_cast<std::size_t>(k) < spec.links.size()) {
+            line.link = spec.links[static_cast<std::size_t>(k)];
+        }
+        phones_.push_back(SimPhone::Create(own, line, k + 1, trace));
+    }
+}
+
+void SimBank::Start() {
+    for (auto& phone : phones_) phone->Start();
+}
+
+void SimBank::Stop() {
+    for (auto& phone : phones_) phone->Stop();
+}
+
+}  // namespace zolt::sim

@@ -1,0 +1,9 @@
+#include "sim/standard_handlers.h"
+
+namespace zolt::sim {
+
+void InstallStandardHandlers(MessageTable& table) {
+    InstallFirmwareHandlers(table);
+}
+
+}  // namespace zolt::sim

@@ -1,0 +1,128 @@
+// The phone's frame receiver: reassembly across reads, resynchronisation, and what it drops.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "link/ets_frame.h"
+#include "sim/frame_decoder.h"
+#include "support/sim_core_posix.h"
+
+namespace zolt {
+namespace {
+
+using sim::FrameDrop;
+using sim::PhoneFrameDecoder;
+using test::PlainFrame;
+using test::SimBytes;
+
+struct Collector {
+    std::vector<SimBytes> frames;
+    std::vector<FrameDrop> drops;
+    std::vector<std::size_t> lastIndex;
+
+    void Feed(PhoneFrameDecoder& d, const SimBytes& chunk) {
+        d.Feed(
+            chunk,
+            [&](std::span<const std::uint8_t> f, std::size_t last) {
+                frames.emplace_back(f.begin(), f.end());
+                lastIndex.push_back(last);
+            },
+            [&](FrameDrop why, std::span<const std::uint8_t>) { drops.push_back(why); });
+    }
+};
+
+TEST(SimDecoder, FrameSplitAnywhereIsAssembledAsIfReadAtOnce) {
+    // FE and FD in the body are escaped, so some splits fall between FD and its partner.
+    const SimBytes body = {0xB2, 0x04, 0xFE, 0xFD, 0x00, 0xFD};
+    const SimBytes wire = EncodeFrame(body);
+    for (std::size_t cut = 0; cut <= wire.size(); ++cut) {
+        PhoneFrameDecoder d;
+        Collector c;
+        c.Feed(d, SimBytes(wire.begin(), wire.begin() + static_cast<long>(cut)));
+        c.Feed(d, SimBytes(wire.begin() + static_cast<long>(cut), wire.end()));
+        ASSERT_EQ(c.frames.size(), 1u) << "cut at " << cut;
+        EXPECT_EQ(c.frames[0], PlainFrame(body)) << "cut at " << cut;
+        EXPECT_TRUE(c.drops.empty());
+    }
+    PhoneFrameDecoder d;
+    Collector c;
+    for (std::uint8_t b : wire) c.Feed(d, SimBytes{b});
+    ASSERT_EQ(c.frames.size(), 1u);
+    EXPECT_EQ(c.frames[0], PlainFrame(body));
+}
+
+TEST(SimDecoder, SeveralFramesInOneReadAllComeOutWithWhereEachEnded) {
+    SimBytes chunk = EncodeFrame(test::PROBE);
+    const SimBytes second = EncodeFrame(SimBytes{0xF3, 0x03});
+    chunk.insert(chunk.end(), second.begin(), second.end());
+    PhoneFrameDecoder d;
+    Collector c;
+    c.Feed(d, chunk);
+    ASSERT_EQ(c.frames.size(), 2u);
+    EXPECT_EQ(c.frames[1], PlainFrame({0xF3, 0x03}));
+    EXPECT_EQ(c.lastIndex, (std::vector<std::size_t>{6, chunk.size() - 1}));
+}
+
+TEST(SimDecoder, NoiseIsSkippedAndARawStartByteRestartsACutFrame) {
+    PhoneFrameDecoder d;
+    Collector c;
+    // Noise, then half a frame, then a whole one: the half is given up as cut.
+    SimBytes chunk = {0x11, 0xFD, 0x22, 0xFE, 0x03, 0x00, 0x00};
+    const SimBytes probe = EncodeFrame(test::PROBE);
+    chunk.insert(chunk.end(), probe.begin(), probe.end());
+    c.Feed(d, chunk);
+    EXPECT_EQ(d.NoiseBytes(), 3u);
+    ASSERT_EQ(c.drops, (std::vector<FrameDrop>{FrameDrop::Cut}));
+    ASSERT_EQ(c.frames.size(), 1u);
+    EXPECT_EQ(c.frames[0], PlainFrame(test::PROBE));
+}
+
+TEST(SimDecoder, BadChecksumIsDroppedAndTheNextFrameStillComes) {
+    SimBytes bad = EncodeFrame(test::PROBE);
+    bad.back() ^= 0x10;
+    const SimBytes good = EncodeFrame(test::PROBE);
+    PhoneFrameDecoder d;
+    Collector c;
+    c.Feed(d, bad);
+    c.Feed(d, good);
+    EXPECT_EQ(c.drops, (std::vector<FrameDrop>{FrameDrop::BadChecksum}));
+    EXPECT_EQ(c.frames.size(), 1u);
+}
+
+TEST(SimDecoder, LengthBeyondTheBufferIsDroppedAtOnceWithoutWaitingForTheBody) {
+    PhoneFrameDecoder d;
+    Collector c;
+    // 797 bytes declared: one too many for an 800-byte frame buffer.
+    c.Feed(d, SimBytes{0xFE, 0x1D, 0x03});
+    EXPECT_EQ(c.drops, (std::vector<FrameDrop>{FrameDrop::TooLong}));
+    EXPECT_FALSE(d.InFrame());
+    c.Feed(d, SimBytes(900, 0x55));  // the body that follows is noise now
+    c.Feed(d, EncodeFrame(test::PROBE));
+    EXPECT_EQ(c.frames.size(), 1u);
+
+    // 796 is the largest body taken, and a length of 0 is a frame of its own.
+    c.Feed(d, EncodeFrame(SimBytes(PhoneFrameDecoder::MAX_BODY, 0x00)));
+    c.Feed(d, SimBytes{0xFE, 0x00, 0x00, 0x00});
+    ASSERT_EQ(c.frames.size(), 3u);
+    EXPECT_EQ(c.frames[1].size(), PhoneFrameDecoder::MAX_BODY + 4);
+    EXPECT_EQ(c.frames[2].size(), 4u);
+}
+
+TEST(SimDecoder, TwoDecodersFedInterleavedKeepTheirOwnPartialFrames) {
+    const SimBytes a = EncodeFrame(SimBytes{0xB2, 0x04, 0xFD, 0xFE});
+    const SimBytes b = EncodeFrame(test::FS_ACCESS);
+    PhoneFrameDecoder da, db;
+    Collector ca, cb;
+    for (std::size_t i = 0; i < std::max(a.size(), b.size()); ++i) {
+        if (i < a.size()) ca.Feed(da, SimBytes{a[i]});
+        if (i < b.size()) cb.Feed(db, SimBytes{b[i]});
+    }
+    ASSERT_EQ(ca.frames.size(), 1u);
+    ASSERT_EQ(cb.frames.size(), 1u);
+    EXPECT_EQ(ca.frames[0], PlainFrame({0xB2, 0x04, 0xFD, 0xFE}));
+    EXPECT_EQ(cb.frames[0], PlainFrame(test::FS_ACCESS));
+}
+
+}  // namespace
+}  // namespace zolt

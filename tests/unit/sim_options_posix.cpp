@@ -1,0 +1,100 @@
+// zolt-phone's command line: what each option sets, and what is refused.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "sim/program_options.h"
+
+namespace zolt {
+namespace {
+
+using sim::ParseProgramOptions;
+using sim::ProgramOptions;
+
+bool Parse(std::vector<std::string> args, ProgramOptions& o, std::string& error) {
+    return ParseProgramOptions(args, o, error);
+}
+
+TEST(SimProgramOptions, DefaultsAreOnePhoneAtLineSpeedInTheFirmware) {
+    ProgramOptions o;
+    std::string error;
+    ASSERT_TRUE(Parse({}, o, error)) << error;
+    EXPECT_EQ(o.bank.count, 1);
+    EXPECT_EQ(o.phone.baud, 115200);
+    EXPECT_TRUE(o.phone.wireTime);
+    EXPECT_FALSE(o.phone.startInBootLoader);
+    EXPECT_TRUE(o.phone.enterBootOnGap);
+    EXPECT_EQ(o.phone.faults.silentAfter, -1);
+}
+
+TEST(SimProgramOptions, EveryOptionReachesItsSettingInBothSpellings) {
+    ProgramOptions o;
+    std::string error;
+    ASSERT_TRUE(Parse({"--count", "3", "--link=/tmp/a", "--link", "/tmp/b", "--state", "/tmp/s",
+                       "--trace=-", "--baud", "57600", "--no-wire-time", "--reply-delay-ms", "2",
+                       "--block-time-ms=7", "--erase-time-ms", "90", "--boot-loader", "--boot-gap-ms",
+                       "40", "--stay-in-firmware", "--drop-reply", "4", "--drop-reply", "9",
+                       "--drop-rate", "0.25", "--corrupt-rate=0.001", "--noise-rate", "1",
+                       "--repeat-block", "3", "--skip-block", "5:9", "--silent-after", "0",
+                       "--vanish-after", "12", "--seed", "18446744073709551615"},
+                      o, error))
+        << error;
+    EXPECT_EQ(o.bank.count, 3);
+    EXPECT_EQ(o.bank.links, (std::vector<std::string>{"/tmp/a", "/tmp/b"}));
+    EXPECT_EQ(o.phone.stateDir, "/tmp/s");
+    EXPECT_EQ(o.trace, "-");
+    EXPECT_EQ(o.phone.baud, 57600);
+    EXPECT_FALSE(o.phone.wireTime);
+    EXPECT_EQ(o.phone.replyDelay.count(), 2);
+    EXPECT_EQ(o.phone.blockTime.count(), 7);
+    EXPECT_EQ(o.phone.eraseTime.count(), 90);
+    EXPECT_TRUE(o.phone.startInBootLoader);
+    EXPECT_EQ(o.phone.bootGap.count(), 40);
+    EXPECT_FALSE(o.phone.enterBootOnGap);
+    const auto& f = o.phone.faults;
+    EXPECT_EQ(f.dropReplyTo, (std::vector<std::uint64_t>{4, 9}));
+    EXPECT_DOUBLE_EQ(f.dropRate, 0.25);
+    EXPECT_DOUBLE_EQ(f.corruptRate, 0.001);
+    EXPECT_DOUBLE_EQ(f.noiseRate, 1.0);
+    EXPECT_EQ(f.repeatBlock, (std::vector<std::uint32_t>{3}));
+    ASSERT_EQ(f.skipBlock.size(), 1u);
+    EXPECT_EQ(f.skipBlock[0], (std::pair<std::uint32_t, std::uint32_t>{5, 9}));
+    EXPECT_EQ(f.silentAfter, 0);
+    EXPECT_EQ(f.vanishAfter, 12);
+    EXPECT_EQ(f.seed, 18446744073709551615ull);
+}
+
+TEST(SimProgramOptions, RefusesWhatItCannotUseWithAReason) {
+    const std::vector<std::vector<std::string>> bad = {
+        {"--frobnicate"},
+        {"--count"},                  // value missing
+        {"--count", "0"},
+        {"--count", "65"},
+        {"--count", "2x"},
+        {"--count", "-1"},
+        {"--baud", "12345"},          // not a line speed
+        {"--drop-rate", "1.5"},
+        {"--drop-rate", "nan"},
+        {"--corrupt-rate", ""},
+        {"--skip-block", "9:5"},      // must skip ahead
+        {"--skip-block", "1:5"},      // block 1 is the erase
+        {"--skip-block", "5"},
+        {"--repeat-block", "1"},
+        {"--block-time-ms", "600000"},
+        {"--help=yes"},
+        {"--link", "/tmp/a", "--link", "/tmp/b"},  // more links than phones
+        {"--device", "/dev/ttyS0", "--count", "2"},
+        {"--device", "/dev/ttyS0", "--link", "/tmp/a"},
+        {"count", "2"},
+    };
+    for (const auto& args : bad) {
+        ProgramOptions o;
+        std::string error;
+        EXPECT_FALSE(Parse(args, o, error)) << args[0];
+        EXPECT_FALSE(error.empty()) << args[0];
+    }
+}
+
+}  // namespace
+}  // namespace zolt
