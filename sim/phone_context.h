@@ -12,6 +12,7 @@
 
 namespace zolt::sim {
 
+class FlashStore;
 class SimRandom;
 
 class PhoneContext {
@@ -20,6 +21,7 @@ public:
 
     virtual PhoneState& State() = 0;
     virtual const PhoneOptions& Options() const = 0;
+    virtual FlashStore& Flash() = 0;
     virtual SimRandom& Random() = 0;
 
     // Queues a reply with this body. `work` is the phone's time on the request (programming

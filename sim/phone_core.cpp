@@ -23,9 +23,13 @@ PhoneCore::PhoneCore(PhoneOptions options, int number, std::shared_ptr<TraceSink
     : options_(std::move(options)),
       number_(number),
       trace_(std::move(trace)),
+      flash_(options_.stateDir),
       random_(PhoneSeed(options_.faults.seed, number)) {
     InstallStandardHandlers(table_);
-    if (options_.startInBootLoader) state_.mode = PhoneMode::BootLoader;
+    if (options_.startInBootLoader) {
+        state_.mode = PhoneMode::BootLoader;
+        state_.bootLoaderEntries = 1;
+    }
 }
 
 void PhoneCore::Note(std::string_view text) {

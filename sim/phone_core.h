@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "sim/flash_store.h"
 #include "sim/frame_decoder.h"
 #include "sim/message_table.h"
 #include "sim/phone_context.h"
@@ -32,7 +33,8 @@ struct Outgoing {
 
 class PhoneCore final : public PhoneContext {
 public:
-    // `number` names the phone in the trace (from 1); `trace` may be null.
+    // `number` names the phone in the trace (from 1); `trace` may be null. Throws SimError
+    // when the state folder cannot be used.
     PhoneCore(PhoneOptions options, int number, std::shared_ptr<TraceSink> trace);
 
     // The handlers; the standard ones are installed by the constructor.
@@ -54,11 +56,13 @@ public:
     int Number() const { return number_; }
     const PhoneState& State() const { return state_; }
     const PhoneFrameDecoder& Decoder() const { return decoder_; }
+    const FlashStore& Flash() const { return flash_; }
     void Note(std::string_view text) override;
 
     // --- PhoneContext ---
     PhoneState& State() override { return state_; }
     const PhoneOptions& Options() const override { return options_; }
+    FlashStore& Flash() override { return flash_; }
     SimRandom& Random() override { return random_; }
     void Reply(std::span<const std::uint8_t> body, Millis work) override;
     void SetMode(PhoneMode mode) override;
@@ -73,6 +77,7 @@ private:
     MessageTable table_;
     PhoneFrameDecoder decoder_;
     PhoneState state_;
+    FlashStore flash_;
     SimRandom random_;
     std::deque<Outgoing> output_;
     Clock::duration byteTime_{0};

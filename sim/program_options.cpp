@@ -15,8 +15,8 @@ namespace {
 constexpr std::uint64_t MAX_PHONES = 64;
 // Up to a minute for any of the phone's own delays.
 constexpr std::uint64_t MAX_DELAY_MS = 60000;
-// Block numbers past this would name a flash area of over 300 MB.
-constexpr std::uint64_t MAX_BLOCK = 1000000;
+// Block numbers past this would name a flash area of over 35 MB, more than any section.
+constexpr std::uint64_t MAX_BLOCK = 100000;
 
 std::optional<std::uint64_t> Unsigned(const std::string& text, std::uint64_t low, std::uint64_t high) {
     std::uint64_t value = 0;

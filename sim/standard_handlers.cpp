@@ -4,6 +4,7 @@ namespace zolt::sim {
 
 void InstallStandardHandlers(MessageTable& table) {
     InstallFirmwareHandlers(table);
+    InstallBootLoaderHandlers(table);
 }
 
 }  // namespace zolt::sim

@@ -9,6 +9,9 @@ namespace zolt::sim {
 
 // Loopback, file-system access, release and reset in the firmware (firmware_handlers.cpp).
 void InstallFirmwareHandlers(MessageTable& table);
+// Loopback, confirm, flash erase and write, and reset in the boot loader
+// (boot_loader_handlers.cpp).
+void InstallBootLoaderHandlers(MessageTable& table);
 
 void InstallStandardHandlers(MessageTable& table);
 

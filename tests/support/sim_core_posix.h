@@ -42,6 +42,12 @@ struct CoreDriver {
         core.Output().clear();
         return out;
     }
+    // The body of each reply.
+    static std::vector<SimBytes> Bodies(const std::vector<sim::Outgoing>& replies) {
+        std::vector<SimBytes> b;
+        for (const auto& r : replies) b.emplace_back(r.plain.begin() + 3, r.plain.end() - 1);
+        return b;
+    }
     // The wire bytes of each reply.
     static std::vector<SimBytes> Wires(const std::vector<sim::Outgoing>& replies) {
         std::vector<SimBytes> w;
@@ -53,7 +59,48 @@ struct CoreDriver {
     sim::TimePoint start = sim::Clock::now();
 };
 
+inline SimBytes Le32Bytes(std::uint32_t v) {
+    return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+            static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
+}
+
+// The tool's flash requests and the phone's reply, as bodies.
+inline SimBytes EraseRequest(int type, std::uint32_t block = 1) {
+    SimBytes b = {0xB2, 0x04};
+    const SimBytes n = Le32Bytes(block);
+    b.insert(b.end(), n.begin(), n.end());
+    b.insert(b.end(), {0x00, static_cast<std::uint8_t>(type), 0, 0, 0, 0});
+    return b;
+}
+inline SimBytes WriteRequest(std::uint32_t block, int type, const SimBytes& data, int sumDelta = 0) {
+    std::uint16_t sum = 0;
+    for (std::uint8_t d : data) sum = static_cast<std::uint16_t>(sum + d);
+    sum = static_cast<std::uint16_t>(sum + sumDelta);
+    SimBytes b = {0xB2, 0x04};
+    const SimBytes n = Le32Bytes(block);
+    b.insert(b.end(), n.begin(), n.end());
+    b.insert(b.end(), {0x01, static_cast<std::uint8_t>(type), static_cast<std::uint8_t>(sum),
+                       static_cast<std::uint8_t>(sum >> 8), static_cast<std::uint8_t>(data.size()),
+                       static_cast<std::uint8_t>(data.size() >> 8)});
+    b.insert(b.end(), data.begin(), data.end());
+    return b;
+}
+inline SimBytes FlashReply(std::uint32_t block, std::uint8_t status) {
+    SimBytes b = {0xB2, 0x04};
+    const SimBytes n = Le32Bytes(block);
+    b.insert(b.end(), n.begin(), n.end());
+    b.push_back(status);
+    return b;
+}
+// Section bytes that differ from block to block and from erased flash.
+inline SimBytes SectionBytes(std::size_t size, std::uint8_t seed = 1) {
+    SimBytes s(size);
+    for (std::size_t i = 0; i < size; ++i) s[i] = static_cast<std::uint8_t>((i * 7 + seed) % 251);
+    return s;
+}
+
 inline const SimBytes PROBE = {0x00, 0x00, 0x01};
+inline const SimBytes BOOT_READY = {0xE0, 0x00};
 inline const SimBytes FS_ACCESS = {0xA2, 0x07, 0x12, 0x00, 0x08, 0x00, 0x01, 0x00, 0x00, 0x00, 0x30};
 
 }  // namespace zolt::test
