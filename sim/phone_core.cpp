@@ -25,6 +25,10 @@ PhoneCore::PhoneCore(PhoneOptions options, int number, std::shared_ptr<TraceSink
       trace_(std::move(trace)),
       flash_(options_.stateDir),
       random_(PhoneSeed(options_.faults.seed, number)) {
+    if (options_.wireTime && options_.baud > 0) {
+        // A start bit, 8 data bits and a stop bit.
+        byteTime_ = std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(10'000'000'000LL / options_.baud));
+    }
     InstallStandardHandlers(table_);
     if (options_.startInBootLoader) {
         state_.mode = PhoneMode::BootLoader;
@@ -37,9 +41,16 @@ void PhoneCore::Note(std::string_view text) {
 }
 
 void PhoneCore::Receive(std::span<const std::uint8_t> chunk, TimePoint readTime) {
+    // On the emulated wire the chunk's bytes arrive one after another from when they were
+    // read, or from when the bytes before them have arrived; a frame has arrived with its
+    // last byte.
+    const TimePoint base = std::max(readTime, inFreeAt_);
+    inFreeAt_ = base + byteTime_ * static_cast<long>(chunk.size());
     decoder_.Feed(
         chunk,
-        [&](std::span<const std::uint8_t> plain, std::size_t) { Handle(plain, readTime); },
+        [&](std::span<const std::uint8_t> plain, std::size_t last) {
+            Handle(plain, base + byteTime_ * static_cast<long>(last + 1));
+        },
         [&](FrameDrop why, std::span<const std::uint8_t> plain) {
             ++state_.framesDropped;
             if (trace_) trace_->Frame(number_, "RX-BAD", plain, FrameDropName(why));

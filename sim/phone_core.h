@@ -81,6 +81,7 @@ private:
     SimRandom random_;
     std::deque<Outgoing> output_;
     Clock::duration byteTime_{0};
+    TimePoint inFreeAt_{};           // the last byte read so far has arrived on the wire
     TimePoint busyUntil_{};          // the phone's work on earlier requests ends here
     const Request* current_ = nullptr;  // the request being handled
 };
