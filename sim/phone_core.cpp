@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "link/ets_frame.h"
+#include "sim/faults.h"
 #include "sim/standard_handlers.h"
 
 namespace zolt::sim {
@@ -30,6 +31,7 @@ PhoneCore::PhoneCore(PhoneOptions options, int number, std::shared_ptr<TraceSink
         byteTime_ = std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(10'000'000'000LL / options_.baud));
     }
     InstallStandardHandlers(table_);
+    if (options_.faults.vanishAfter == 0) state_.vanishing = true;
     if (options_.startInBootLoader) {
         state_.mode = PhoneMode::BootLoader;
         state_.bootLoaderEntries = 1;
@@ -77,6 +79,20 @@ void PhoneCore::Handle(std::span<const std::uint8_t> plain, TimePoint arrived) {
     request.arrived = arrived;
     Record(request);
 
+    // A phone that went silent or is about to vanish reads on but no longer acts.
+    const std::int64_t n = static_cast<std::int64_t>(request.number);
+    const FaultOptions& f = options_.faults;
+    if (state_.vanishing) return;
+    if (f.silentAfter >= 0 && n > f.silentAfter) {
+        if (!state_.silent) Note("fault: silent from here on");
+        state_.silent = true;
+        return;
+    }
+    if (f.vanishAfter >= 0 && n >= f.vanishAfter) {
+        state_.vanishing = true;
+        Note("fault: vanishes once this request is answered");
+    }
+
     current_ = &request;
     const bool taken = !request.body.empty() && table_.Dispatch(*this, request);
     current_ = nullptr;
@@ -99,7 +115,6 @@ void PhoneCore::Reply(std::span<const std::uint8_t> body, Millis work) {
 
     Outgoing out;
     out.notBefore = start;
-    out.wire = EncodeFrame(body);
     out.plain.reserve(body.size() + 4);
     out.plain.push_back(EtsFrame::START);
     out.plain.push_back(static_cast<std::uint8_t>(body.size() & 0xFF));
@@ -107,13 +122,30 @@ void PhoneCore::Reply(std::span<const std::uint8_t> body, Millis work) {
     out.plain.insert(out.plain.end(), body.begin(), body.end());
     out.plain.push_back(FrameChecksum(out.plain.data(), static_cast<int>(out.plain.size())));
     ++state_.repliesQueued;
+
+    const FaultOptions& f = options_.faults;
+    if (LosesReply(f, random_, current_ ? current_->number : 0)) {
+        ++state_.repliesLost;
+        if (trace_) trace_->Frame(number_, "TX-LOST", out.plain, "fault: not sent");
+        return;
+    }
+    if (auto noise = NoiseBurst(f, random_); !noise.empty()) {
+        Outgoing burst;
+        burst.notBefore = start;
+        burst.wire = std::move(noise);
+        burst.note = "fault: noise";
+        output_.push_back(std::move(burst));
+    }
+    out.wire = EncodeFrame(body);
+    out.corrupted = CorruptBytes(f, random_, out.wire);
+    if (out.corrupted) out.note = "fault: corrupted, as sent";
     output_.push_back(std::move(out));
 }
 
 void PhoneCore::Sent(const Outgoing& sent) {
     if (!sent.plain.empty()) ++state_.repliesSent;
     if (trace_) {
-        if (sent.plain.empty()) {
+        if (sent.plain.empty() || sent.corrupted) {
             trace_->Frame(number_, "TX", sent.wire, sent.note);
         } else {
             trace_->Frame(number_, "TX", sent.plain, sent.note);
@@ -123,6 +155,11 @@ void PhoneCore::Sent(const Outgoing& sent) {
 
 void PhoneCore::WriteFailed(const Outgoing& lost) {
     if (trace_) trace_->Frame(number_, "TX-FAIL", lost.wire, "the line took nothing");
+}
+
+void PhoneCore::Vanished() {
+    state_.vanished = true;
+    Note("fault: line closed");
 }
 
 void PhoneCore::SetMode(PhoneMode mode) {

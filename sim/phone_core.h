@@ -29,6 +29,7 @@ struct Outgoing {
     std::vector<std::uint8_t> wire;    // exactly what goes on the line
     std::vector<std::uint8_t> plain;   // the frame unescaped, for the trace; empty for noise
     std::string note;                  // for the trace: what a fault did to it
+    bool corrupted = false;            // wire no longer matches plain
 };
 
 class PhoneCore final : public PhoneContext {
@@ -49,6 +50,12 @@ public:
     void Sent(const Outgoing& sent);
     // Called by the line when it could not write `lost` at all.
     void WriteFailed(const Outgoing& lost);
+
+    // The phone is to close its line: it has vanished once Output() is empty and the line
+    // has written everything (fault option vanishAfter).
+    bool Vanishing() const { return state_.vanishing; }
+    // Called by the line when it has closed for good.
+    void Vanished();
 
     // The duration of one byte on the emulated wire (zero without wire time).
     Clock::duration ByteTime() const { return byteTime_; }

@@ -40,8 +40,9 @@ struct PhoneState {
     std::uint64_t unhandled = 0;       // good frames that no handler took (no reply)
     std::uint64_t bootLoaderEntries = 0;
     std::uint64_t resets = 0;
-    bool silent = false;    // stopped answering (fault option)
-    bool vanished = false;  // closed its line (fault option)
+    bool silent = false;     // stopped answering (fault option)
+    bool vanishing = false;  // answers no more and closes its line once its replies are out
+    bool vanished = false;   // has closed its line (fault option)
     bool lineLost = false;  // the device went away under the phone
     int portUsers = 0;      // programs that have the phone's pseudo-terminal open
 

@@ -121,6 +121,11 @@ void SimPhone::Loop() {
         {
             std::lock_guard lock(mutex_);
             if (line_.IsOpen()) step = Transmit(Clock::now());
+            if (line_.IsOpen() && core_.Vanishing() && core_.Output().empty() && transmitter_.Idle()) {
+                line_.Close();
+                core_.Vanished();
+                changed_.notify_all();
+            }
         }
 
         pollfd fds[3] = {{wakeRead_, POLLIN, 0}, {-1, 0, 0}, {-1, 0, 0}};
