@@ -11,6 +11,7 @@
 //    reads a stale reply to a message it does not wait for as the answer to its next one.
 // The firmware hands over to the boot loader on the probe pattern of the boot-loader
 // handshake (see WantsBootLoader); the boot loader then answers that probe.
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 

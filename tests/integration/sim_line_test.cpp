@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "link/ets_frame.h"
 #include "sim/message_ids.h"
 #include "sim/sim_bank.h"
 #include "sim/sim_error.h"
@@ -122,6 +123,30 @@ TEST(SimLine, PhonesOfOneBankServeTheirLinesInParallelAndShareNothing) {
         });
     }
     bank.Stop();
+}
+
+TEST(SimLine, PhoneOnASerialDeviceAnswersAndNotesWhenTheDeviceGoesAway) {
+    // A pseudo-terminal stands in for the device; the test plays the far end on its master.
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    auto phone = sim::SimPhone::Create(test::TestPhoneOptions(), {.device = ptsname(master), .link = ""});
+    phone->Start();
+
+    const std::vector<std::uint8_t> probe = EncodeFrame(std::vector<std::uint8_t>{0x00, 0x00, 0x01});
+    ASSERT_EQ(write(master, probe.data(), probe.size()), static_cast<ssize_t>(probe.size()));
+    std::vector<std::uint8_t> echo(probe.size());
+    std::size_t got = 0;
+    while (got < echo.size()) {
+        const ssize_t n = read(master, echo.data() + got, echo.size() - got);
+        ASSERT_GT(n, 0);
+        got += static_cast<std::size_t>(n);
+    }
+    EXPECT_EQ(echo, probe);
+
+    close(master);
+    EXPECT_TRUE(phone->WaitUntil([](const sim::PhoneCore& p) { return p.State().lineLost; }, 2000ms));
 }
 
 // The zolt-phone program, next to the test programs in the build tree.
