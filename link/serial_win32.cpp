@@ -41,15 +41,19 @@ DWORD WaitMillis(Millis limit) {
     return static_cast<DWORD>(std::min<long long>(limit.count(), INFINITE - 1));
 }
 
-// Finishes an overlapped operation that `started` (the result of ReadFile, WriteFile or
-// WaitCommEvent on `io`) began: waits up to `limit` for it, or until `stop` is set. An
-// operation that is given up is cancelled and then drained with a waiting
-// GetOverlappedResult, because the driver owns `io` and the buffer until it has completed.
-// Done also covers an operation that completed in the instant before its cancel took hold:
-// its bytes were moved and must be counted.
-IoEnd FinishIo(HANDLE device, OVERLAPPED& io, BOOL started, DWORD& transferred, Millis limit,
-               HANDLE stop) {
+// What RunOverlapped waits for: a transfer (ReadFile, WriteFile) or a comm event (WaitCommEvent).
+enum class IoKind { Transfer, CommEvent };
+
+// Runs one overlapped operation on `io`: `start` begins it (ReadFile, WriteFile or
+// WaitCommEvent), then it is waited for up to `limit`, or until `stop` is set. An operation
+// that is given up is cancelled and then drained with a waiting GetOverlappedResult, because
+// the driver owns `io` and the buffer until it has completed. `transferred` counts what moved
+// even then: a read that completed in the instant before its cancel took hold has its bytes.
+template <typename Start>
+IoEnd RunOverlapped(HANDLE device, OVERLAPPED& io, IoKind kind, Start start, DWORD& transferred,
+                    Millis limit, HANDLE stop) {
     transferred = 0;
+    const BOOL started = start();
     if (!started && GetLastError() != ERROR_IO_PENDING) return IoEnd::Failed;
     IoEnd end = IoEnd::Done;
     if (!started) {
@@ -60,10 +64,17 @@ IoEnd FinishIo(HANDLE device, OVERLAPPED& io, BOOL started, DWORD& transferred, 
             case WAIT_TIMEOUT: end = IoEnd::TimedOut; break;
             default: end = IoEnd::Failed; break;
         }
-        if (end != IoEnd::Done) CancelIoEx(device, &io);
+        if (end != IoEnd::Done) {
+            // Setting the event mask, even to what it was, is the documented way to end a
+            // comm-event wait; wine honours only that, not the cancel.
+            DWORD mask = 0;
+            if (kind == IoKind::CommEvent && GetCommMask(device, &mask)) SetCommMask(device, mask);
+            CancelIoEx(device, &io);
+        }
     }
-    if (GetOverlappedResult(device, &io, &transferred, TRUE)) return IoEnd::Done;
-    return end == IoEnd::Done ? IoEnd::Failed : end;
+    const BOOL completed = GetOverlappedResult(device, &io, &transferred, TRUE);
+    if (end != IoEnd::Done) return end;
+    return completed ? IoEnd::Done : IoEnd::Failed;
 }
 
 SerialError ErrorOfOpen(DWORD code) {
@@ -109,6 +120,10 @@ HANDLE ClaimPort(const std::string& name) {
         return nullptr;
     }
     return claim;
+}
+
+HANDLE StopEvent(const StopSignal* signal) {
+    return signal ? reinterpret_cast<HANDLE>(signal->NativeHandle()) : nullptr;
 }
 
 HANDLE NewEvent() {
@@ -249,17 +264,16 @@ int SerialPort::ReadData(std::uint8_t* buffer, int maxCount) {
     const DWORD wanted = static_cast<DWORD>(std::min<long>(queued, maxCount));
     OVERLAPPED& io = impl_->readIo;
     DWORD got = 0;
-    const BOOL started = ReadFile(impl_->device, buffer, wanted, nullptr, &io);
-    if (FinishIo(impl_->device, io, started, got, Timing::Standard().serialReadLimit, nullptr) !=
-        IoEnd::Done) {
-        QueuedBytes(impl_->device);
-    }
+    const auto read = [&] { return ReadFile(impl_->device, buffer, wanted, nullptr, &io); };
+    const Millis limit = Timing::Standard().serialReadLimit;
+    const IoEnd end = RunOverlapped(impl_->device, io, IoKind::Transfer, read, got, limit, nullptr);
+    if (end != IoEnd::Done) QueuedBytes(impl_->device);
     return static_cast<int>(got);
 }
 
 WaitResult SerialPort::WaitReadable(Millis limit) {
     if (!IsOpen()) return WaitResult::Failed;
-    const HANDLE stop = stopSignal_ ? reinterpret_cast<HANDLE>(stopSignal_->NativeHandle()) : nullptr;
+    const HANDLE stop = StopEvent(stopSignal_);
     const bool endless = limit.count() < 0;
     const auto deadline = Clock::now() + (endless ? Millis(0) : limit);
     for (;;) {
@@ -286,8 +300,10 @@ WaitResult SerialPort::WaitReadable(Millis limit) {
         }
         DWORD events = 0;
         DWORD ignored = 0;
-        const BOOL started = WaitCommEvent(impl_->device, &events, &impl_->waitIo);
-        switch (FinishIo(impl_->device, impl_->waitIo, started, ignored, left, stop)) {
+        const auto wait = [&] { return WaitCommEvent(impl_->device, &events, &impl_->waitIo); };
+        const IoEnd end =
+            RunOverlapped(impl_->device, impl_->waitIo, IoKind::CommEvent, wait, ignored, left, stop);
+        switch (end) {
             case IoEnd::Stopped: return WaitResult::Stopped;
             case IoEnd::TimedOut: break;  // the deadline check above ends the wait
             case IoEnd::Done:
@@ -298,7 +314,8 @@ WaitResult SerialPort::WaitReadable(Millis limit) {
                 [[fallthrough]];
             case IoEnd::Failed:
                 // The driver cannot wait for input: wine on a pseudo-terminal aborts every such
-                // wait that would have to wait (it watches modem lines, which a pty lacks). Whether the device itself still answers is seen at the top.
+                // wait that would have to wait (it watches modem lines, which a pty lacks).
+                // Whether the device itself still answers is seen at the top.
                 impl_->commEvents = false;
                 break;
         }
@@ -309,11 +326,14 @@ int SerialPort::WriteData(const std::uint8_t* bytes, int count) {
     if (!IsOpen()) return 0;
     if (stopSignal_ && stopSignal_->IsRaised()) return 0;
     if (count <= 0) return 1;
-    const HANDLE stop = stopSignal_ ? reinterpret_cast<HANDLE>(stopSignal_->NativeHandle()) : nullptr;
+    const HANDLE stop = StopEvent(stopSignal_);
     OVERLAPPED& io = impl_->writeIo;
     DWORD written = 0;
-    const BOOL started = WriteFile(impl_->device, bytes, static_cast<DWORD>(count), nullptr, &io);
-    const IoEnd end = FinishIo(impl_->device, io, started, written, writeLimit_, stop);
+    const auto write = [&] {
+        return WriteFile(impl_->device, bytes, static_cast<DWORD>(count), nullptr, &io);
+    };
+    const IoEnd end =
+        RunOverlapped(impl_->device, io, IoKind::Transfer, write, written, writeLimit_, stop);
     // The driver's write time-out ends a write successfully but short: that is a failure here.
     if (end == IoEnd::Done && written == static_cast<DWORD>(count)) return 1;
     QueuedBytes(impl_->device);
