@@ -17,7 +17,7 @@ const char* PortPhoneText(PortState state) {
 // Shared by both platforms' probers: try to open, close at once.
 PortState ProbeByOpening(const std::string& device) {
     SerialPort probePort;
-    if (probePort.Open(device, 115200, 8, PARITY_NONE, false, false, false)) {
+    if (probePort.Open(device, 115200, 8, SERIAL_PARITY_NONE, false, false, false)) {
         probePort.Close();
         return PORT_FREE;
     }

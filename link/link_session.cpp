@@ -20,7 +20,7 @@ LinkSession::~LinkSession() { port.AttachStopSignal(nullptr); }
 
 int LinkSession::OpenLink(const std::string& name, int baud) {
     port.SetWriteLimit(timing.writeLimit);
-    if (port.Open(name, baud, 8, PARITY_NONE, false, false, false)) {
+    if (port.Open(name, baud, 8, SERIAL_PARITY_NONE, false, false, false)) {
         portName = name;
         portNumber = ComPortNumber(name);
         baudRate = baud;

@@ -31,10 +31,10 @@ enum class WaitResult {
     Failed,    // the device is gone or broken (a hang-up); the caller should not spin on it
 };
 
-// Win32 parity codes, which the callers pass.
-inline constexpr int PARITY_NONE = 0;
-inline constexpr int PARITY_ODD = 1;
-inline constexpr int PARITY_EVEN = 2;
+// Win32 parity codes, which the callers pass (named apart from windows.h's macros).
+inline constexpr int SERIAL_PARITY_NONE = 0;
+inline constexpr int SERIAL_PARITY_ODD = 1;
+inline constexpr int SERIAL_PARITY_EVEN = 2;
 
 // What the phone link needs of a port once it is open. SerialPort is the real one; tests put
 // a scripted device in its place.

@@ -123,8 +123,8 @@ int SerialPort::Open(const std::string& name, int baudRate, int dataBits, int pa
     cfmakeraw(&tio);
     tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
     tio.c_cflag |= DataBitsFlag(dataBits) | CREAD | CLOCAL | HUPCL;
-    if (parity == PARITY_ODD) tio.c_cflag |= PARENB | PARODD;
-    if (parity == PARITY_EVEN) tio.c_cflag |= PARENB;
+    if (parity == SERIAL_PARITY_ODD) tio.c_cflag |= PARENB | PARODD;
+    if (parity == SERIAL_PARITY_EVEN) tio.c_cflag |= PARENB;
     // Hardware handshaking on either line means RTS/CTS here; termios has no DSR flow.
     if (dsrFlow || ctsFlow) tio.c_cflag |= CRTSCTS;
     tio.c_iflag &= ~(IXON | IXOFF | IXANY);

@@ -27,7 +27,7 @@ using Bytes = std::vector<std::uint8_t>;
 using Clock = std::chrono::steady_clock;
 
 int OpenPort(SerialPort& port, const std::string& name) {
-    return port.Open(name, 115200, 8, PARITY_NONE, false, false, false);
+    return port.Open(name, 115200, 8, SERIAL_PARITY_NONE, false, false, false);
 }
 
 Millis Since(Clock::time_point start) {
