@@ -6,7 +6,17 @@
 
 namespace zolt::cli {
 
-// Installs the handler for the rest of the program's run. Call before any other thread starts.
+// Sets the handler; an empty one ignores interrupts from then on. The first call must come
+// before any other thread starts. Once this returns, the previous handler is not running and
+// will not be called again, so what it refers to may go.
 void OnInterrupt(std::function<void()> handler);
+
+// Clears the handler when it goes out of scope.
+struct InterruptScope {
+    explicit InterruptScope(std::function<void()> handler) { OnInterrupt(std::move(handler)); }
+    ~InterruptScope() { OnInterrupt({}); }
+    InterruptScope(const InterruptScope&) = delete;
+    InterruptScope& operator=(const InterruptScope&) = delete;
+};
 
 }  // namespace zolt::cli

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <mutex>
 #include <utility>
 
 #include "cli/interrupt.h"
@@ -7,15 +8,14 @@
 namespace zolt::cli {
 
 namespace {
-std::function<void()>& Handler() {
-    static std::function<void()> handler;
-    return handler;
-}
+std::mutex handlerMutex;
+std::function<void()> currentHandler;
 
 // Runs on a thread of its own that the console starts for the event.
 BOOL WINAPI ConsoleHandler(DWORD type) {
     if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT || type == CTRL_CLOSE_EVENT) {
-        if (Handler()) Handler()();
+        std::lock_guard lock(handlerMutex);
+        if (currentHandler) currentHandler();
         return TRUE;
     }
     return FALSE;
@@ -23,8 +23,10 @@ BOOL WINAPI ConsoleHandler(DWORD type) {
 }  // namespace
 
 void OnInterrupt(std::function<void()> handler) {
-    Handler() = std::move(handler);
-    SetConsoleCtrlHandler(ConsoleHandler, TRUE);
+    static std::once_flag installed;
+    std::call_once(installed, [] { SetConsoleCtrlHandler(ConsoleHandler, TRUE); });
+    std::lock_guard lock(handlerMutex);
+    currentHandler = std::move(handler);
 }
 
 }  // namespace zolt::cli

@@ -89,7 +89,7 @@ int RunCommand(const std::vector<std::string>& args) {
 
     // Ctrl-C from here on stops the job as Reset does.
     EventQueue queue;
-    OnInterrupt([&queue] { queue.Interrupt(); });
+    InterruptScope interrupts([&queue] { queue.Interrupt(); });
 
     const bool live = IsTerminal(stdout);
     TerminalView view(stdout, live);
