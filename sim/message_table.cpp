@@ -12,6 +12,11 @@ void MessageTable::Otherwise(PhoneMode mode, Handler handler) {
     otherwise_.emplace_back(mode, std::move(handler));
 }
 
+Handler MessageTable::Find(PhoneMode mode, std::uint16_t id) const {
+    const auto it = byId_.find({mode, id});
+    return it != byId_.end() ? it->second : Handler{};
+}
+
 bool MessageTable::Dispatch(PhoneContext& phone, const Request& request) const {
     // One hand-over at most: a handler that switches the mode and declines the request passes
     // it to the new mode's handlers (the firmware restarting into its boot loader on a probe

@@ -30,6 +30,9 @@ public:
     // Tried in the order added for requests that no id handler took: for messages whose id
     // is not fixed (a page read carries the page's own id).
     void Otherwise(PhoneMode mode, Handler handler);
+    // The handler for `mode` and `id`, empty when there is none: for a family that adds to
+    // what another family's handler does (calibration wiped by a flash erase).
+    [[nodiscard]] Handler Find(PhoneMode mode, std::uint16_t id) const;
 
     // Returns true when a handler took the request.
     bool Dispatch(PhoneContext& phone, const Request& request) const;

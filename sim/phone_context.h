@@ -20,6 +20,8 @@ public:
     virtual ~PhoneContext() = default;
 
     virtual PhoneState& State() = 0;
+    // The phone's number, from 1.
+    virtual int Number() const = 0;
     virtual const PhoneOptions& Options() const = 0;
     virtual FlashStore& Flash() = 0;
     virtual SimRandom& Random() = 0;

@@ -60,7 +60,7 @@ public:
     // The duration of one byte on the emulated wire (zero without wire time).
     Clock::duration ByteTime() const { return byteTime_; }
 
-    int Number() const { return number_; }
+    int Number() const override { return number_; }
     const PhoneState& State() const { return state_; }
     const PhoneFrameDecoder& Decoder() const { return decoder_; }
     const FlashStore& Flash() const { return flash_; }

@@ -5,6 +5,7 @@ namespace zolt::sim {
 void InstallStandardHandlers(MessageTable& table) {
     InstallFirmwareHandlers(table);
     InstallBootLoaderHandlers(table);
+    InstallCalibrationHandlers(table);
 }
 
 }  // namespace zolt::sim

@@ -13,6 +13,11 @@ void InstallFirmwareHandlers(MessageTable& table);
 // (boot_loader_handlers.cpp).
 void InstallBootLoaderHandlers(MessageTable& table);
 
+// Page and setting reads, database writes, the record markers, and the calibration wiped
+// with the Data area (cal_handlers.cpp). After the boot loader's handlers: it adds to their
+// flash erase.
+void InstallCalibrationHandlers(MessageTable& table);
+
 void InstallStandardHandlers(MessageTable& table);
 
 }  // namespace zolt::sim
