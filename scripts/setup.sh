@@ -1,26 +1,52 @@
 #!/usr/bin/env bash
-# Installs every Debian package that building and testing ZOLT needs. Does nothing when they
-# are all there already.
+# Installs every Debian package that building and testing ZOLT needs, then checks that every
+# command the scripts and tests call is there, naming any that is not. Does nothing when all
+# of it is in place already.
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build g++ clang libclang-rt-14-dev
+  build-essential cmake ninja-build g++ clang libclang-rt-14-dev ccache
   googletest libgtest-dev libbenchmark-dev
-  g++-mingw-w64-x86-64-posix wine64 xvfb imagemagick socat python3
+  g++-mingw-w64-x86-64-posix wine wine64 xvfb imagemagick socat python3
 )
+
+# The commands the scripts and tests call, and the package that brings each. A package can be
+# installed and still miss a command (wine64 alone has no `wine` or `wineserver`), so the
+# commands are checked as well as the packages.
+commands=(
+  cmake:cmake ninja:ninja-build g++:g++ clang++:clang ccache:ccache
+  x86_64-w64-mingw32-g++-posix:g++-mingw-w64-x86-64-posix
+  x86_64-w64-mingw32-windres:binutils-mingw-w64-x86-64
+  wine:wine wineserver:wine wineboot:wine
+  xvfb-run:xvfb socat:socat python3:python3 flock:util-linux
+)
+
+installed() {
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
+}
 
 missing=()
 for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$p")
-  fi
+  installed "$p" || missing+=("$p")
 done
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
+for entry in "${commands[@]}"; do
+  command -v "${entry%%:*}" >/dev/null 2>&1 || missing+=("${entry#*:}")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  mapfile -t missing < <(printf '%s\n' "${missing[@]}" | sort -u)
+  echo "setup: installing ${missing[*]}"
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO=sudo
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
-echo "setup: installing ${missing[*]}"
-SUDO=""
-[ "$(id -u)" -ne 0 ] && SUDO=sudo
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+
+absent=()
+for entry in "${commands[@]}"; do
+  command -v "${entry%%:*}" >/dev/null 2>&1 || absent+=("${entry%%:*} (package ${entry#*:})")
+done
+if [ ${#absent[@]} -gt 0 ]; then
+  printf 'setup: still missing after the install: %s\n' "${absent[@]}" >&2
+  exit 1
+fi

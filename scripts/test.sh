@@ -7,6 +7,10 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 bash scripts/setup.sh
 
+# A fresh clone in another folder hits the cache of the last one: paths are taken relative to
+# the source folder.
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD} CCACHE_NOHASHDIR=1
+
 presets=(linux linux-asan linux-tsan windows)
 [ $# -gt 0 ] && presets=("$@")
 
