@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <string>
 
 namespace zolt {
 
@@ -10,7 +11,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // A port that reports a hang-up is looked at again after this long rather than in a loop:
-// a USB adapter pulled out, or a simulated phone gone, must not burn a core.
+// a USB adapter pulled out, or a simulated phone gone, must not burn a core while the line
+// makes sure that the port is really gone.
 constexpr Millis DEAD_PORT_RECHECK{20};
 }  // namespace
 
@@ -80,24 +82,53 @@ int LinkSession::UnescapeChunk(std::uint8_t* destination, const std::uint8_t* so
     return o;
 }
 
-void LinkSession::AddChunk(int n, bool& inFrame) {
-    if (!inFrame) {
-        const auto* begin = rxChunk.data();
-        const auto* start = std::find(begin, begin + n, EtsFrame::START);
-        if (start == begin + n) return;  // noise between frames
-        escapePending = 0;
-        rxCount = UnescapeChunk(rxFrame.data(), start, static_cast<int>(begin + n - start));
-        inFrame = true;
-        return;
+void LinkSession::AddBytes(const std::uint8_t* raw, int n, RxState& st) {
+    for (int k = 0; k < n; ++k) {
+        const std::uint8_t b = raw[k];
+        if (!st.inFrame) {
+            if (b != EtsFrame::START) continue;  // noise between frames
+            st = RxState{};
+            st.inFrame = true;
+            escapePending = 0;
+            rxFrame.fill(0);
+            rxFrame[0] = EtsFrame::START;
+            rxCount = 1;
+            continue;
+        }
+        if (st.expected < 0 && st.headCount < static_cast<int>(st.head.size())) {
+            st.head[static_cast<std::size_t>(st.headCount++)] = b;
+        }
+        std::uint8_t value = b;
+        if (escapePending) {
+            value = static_cast<std::uint8_t>(~b);
+            escapePending = 0;
+        } else if (b == EtsFrame::ESCAPE) {
+            escapePending = 1;
+            continue;
+        }
+        // Behind a complete frame the rest of the read is kept as far as the buffer goes.
+        if (rxCount >= EtsFrame::BUFFER_SIZE) continue;
+        rxFrame[static_cast<std::size_t>(rxCount++)] = value;
+        if (st.expected < 0 && rxCount == 3) {
+            st.expected = rxFrame[1] | (rxFrame[2] << 8);
+            if (st.expected + 4 > EtsFrame::BUFFER_SIZE) {
+                // No frame is that long: this start byte was noise, or a byte of a frame
+                // whose start was lost. The real start may be among the length bytes just
+                // taken; look for it there before going on with the rest of the read.
+                const auto head = st.head;
+                const int headCount = st.headCount;
+                st = RxState{};
+                escapePending = 0;
+                rxFrame.fill(0);
+                rxCount = 0;
+                AddBytes(head.data(), headCount, st);
+                continue;
+            }
+        }
+        if (!st.complete && st.expected >= 0 && rxCount > 3 && rxCount >= st.expected + 4) {
+            st.complete = true;
+        }
     }
-    if (rxCount + n >= EtsFrame::BUFFER_SIZE) {
-        // Too long for any frame: drop it whole and look for the next start byte.
-        rxFrame.fill(0);
-        rxCount = 0;
-        inFrame = false;
-        return;
-    }
-    rxCount += UnescapeChunk(rxFrame.data() + rxCount, rxChunk.data(), n);
 }
 
 void LinkSession::DeliverTimeoutFrame() {
@@ -105,12 +136,25 @@ void LinkSession::DeliverTimeoutFrame() {
     rxCount = static_cast<int>(sizeof EtsFrame::TIMEOUT_FRAME);
 }
 
+void LinkSession::PortFailed(Millis waitLeft) {
+    const auto now = Clock::now();
+    if (!portFailing_) {
+        portFailing_ = true;
+        portFailingSince_ = now;
+    }
+    if (now - portFailingSince_ >= timing.portLostLimit) {
+        SetStatusText(portName.empty() ? std::string("Serial port lost!")
+                                       : "Serial port " + portName + " lost!");
+        throw PortLost{};
+    }
+    Pause(waitLeft.count() < 0 ? DEAD_PORT_RECHECK : std::min(waitLeft, DEAD_PORT_RECHECK));
+}
+
 int LinkSession::Receive(bool limited, Millis limit, bool giveUpEmpty) {
     rxCount = 0;
     rxChunk.fill(0);
     rxFrame.fill(0);
-    bool inFrame = false;
-    bool complete = false;
+    RxState state;
     const auto deadline = Clock::now() + limit;
 
     for (;;) {
@@ -121,18 +165,17 @@ int LinkSession::Receive(bool limited, Millis limit, bool giveUpEmpty) {
                 throw LineStopped{};
             case WaitResult::Ready: {
                 const int n = device->ReadData(rxChunk.data(), EtsFrame::BUFFER_SIZE);
-                if (n > 0) AddChunk(n, inFrame);
+                if (n > 0) {
+                    portFailing_ = false;
+                    AddBytes(rxChunk.data(), n, state);
+                }
                 break;
             }
             case WaitResult::Failed:
-                Pause(limited ? std::min(wait, DEAD_PORT_RECHECK) : DEAD_PORT_RECHECK);
+                PortFailed(wait);
                 break;
             case WaitResult::TimedOut:
                 break;
-        }
-        if (inFrame && rxCount > 3) {
-            const int expected = rxFrame[1] | (rxFrame[2] << 8);
-            if (rxCount >= expected + 4) complete = true;
         }
         // The limit is looked at before completeness, as a poll counter would be.
         if (limited && Clock::now() >= deadline) {
@@ -140,7 +183,7 @@ int LinkSession::Receive(bool limited, Millis limit, bool giveUpEmpty) {
             DeliverTimeoutFrame();
             return rxCount;
         }
-        if (complete) return rxCount;
+        if (state.complete) return rxCount;
     }
 }
 

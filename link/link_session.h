@@ -4,11 +4,14 @@
 //
 // Everything here runs on the line's worker thread, except OpenLink (the owner's thread,
 // before a job) and the readers of statusText and the progress counters (any thread).
-// Every wait and pause honours `stop`: when it is raised they throw LineStopped.
+// Every wait and pause honours `stop`: when it is raised they throw LineStopped. A receive on a
+// port that has gone away (adapter unplugged, the other end closed) throws PortLost once the
+// port has reported itself gone for timing.portLostLimit, having set the status text.
 #pragma once
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <initializer_list>
 #include <span>
@@ -22,6 +25,10 @@
 #include "link/timing.h"
 
 namespace zolt {
+
+// Thrown inside a worker when its line's serial port is gone. Like LineStopped it unwinds the
+// task in progress and is caught at the worker's entry, which fails the task.
+struct PortLost {};
 
 // Receive modes of ReceiveFrame and WaitReply.
 inline constexpr int RECEIVE_UNTIL_FRAME = 1;    // wait until a complete frame has come
@@ -65,6 +72,9 @@ public:
     // Receive one frame into rxFrame, starting empty. Returns rxCount (> 3) for a complete
     // frame, 0 when ReceiveFrame gave up in RECEIVE_POLL mode, 5 when the time-out frame
     // (FE 01 00 32 CD) was delivered. Neither checks the checksum or the message id.
+    // A frame whose declared length fits the 800-byte buffer is received however the port
+    // splits it into reads; one whose length cannot fit is given up as soon as its length is
+    // in, and the search for a start byte goes on right after its own start byte.
     //   ReceiveFrame: modes 6 and 11 give up after timing.receiveFrameLimit.
     //   WaitReply: mode 11 gives up after timing.waitReplyLimit; the others wait for ever.
     int ReceiveFrame(int mode);
@@ -143,9 +153,26 @@ public:
     StopSignal stop;
 
 private:
+    // What one receive knows of the frame it is assembling.
+    struct RxState {
+        bool inFrame = false;
+        bool complete = false;
+        int expected = -1;  // body length once the length bytes are in
+        // The raw bytes after the start byte until the length is known (at most two escaped
+        // bytes), searched again for a start byte when the length turns out impossible.
+        std::array<std::uint8_t, 4> head{};
+        int headCount = 0;
+    };
     int Receive(bool limited, Millis limit, bool giveUpEmpty);
-    void AddChunk(int n, bool& inFrame);
+    void AddBytes(const std::uint8_t* raw, int n, RxState& state);
     void DeliverTimeoutFrame();
+    // Fails the line when its port has reported itself gone for long enough; otherwise sleeps
+    // a little, so that a dead port never makes a receive spin.
+    void PortFailed(Millis waitLeft);
+
+    // Since when the port has reported itself gone without a byte coming in between.
+    std::chrono::steady_clock::time_point portFailingSince_{};
+    bool portFailing_ = false;
 };
 
 }  // namespace zolt

@@ -20,6 +20,8 @@ namespace zolt {
 
 struct SerialPort::Impl {
     int fd = -1;
+    // A read failed as a hung-up or removed device's reads do.
+    bool hungUp = false;
 };
 
 namespace {
@@ -150,6 +152,7 @@ int SerialPort::Open(const std::string& name, int baudRate, int dataBits, int pa
 #endif
 
     impl_->fd = fd;
+    impl_->hungUp = false;
     name_ = name;
     lastError_ = SerialError::None;
     lastSystemError_ = 0;
@@ -172,7 +175,13 @@ int SerialPort::ReadData(std::uint8_t* buffer, int maxCount) {
         ssize_t n = read(impl_->fd, buffer, static_cast<size_t>(maxCount));
         if (n > 0) return static_cast<int>(n);
         if (n < 0 && errno == EINTR) continue;
-        return 0;  // nothing queued, a hang-up (EIO) or another error: nothing for the caller
+        // With nothing queued a terminal read gives 0 or EAGAIN; EIO, ENXIO and ENODEV are
+        // what a hung-up or removed device's reads give.
+        if (n < 0 && (errno == EIO || errno == ENXIO || errno == ENODEV)) {
+            impl_->hungUp = true;
+            lastSystemError_ = errno;
+        }
+        return 0;
     }
 }
 
@@ -190,8 +199,16 @@ WaitResult SerialPort::WaitReadable(Millis limit) {
             return WaitResult::Failed;
         }
         if (stopSignal_ && (p[1].revents & POLLIN)) return WaitResult::Stopped;
+        // A device that hung up stays readable for ever: only input still queued on it is
+        // worth a read.
+        if (impl_->hungUp || (p[0].revents & (POLLHUP | POLLERR | POLLNVAL))) {
+            int queued = 0;
+            if (!(p[0].revents & POLLIN) || ioctl(impl_->fd, FIONREAD, &queued) != 0 || queued <= 0) {
+                return WaitResult::Failed;
+            }
+            return WaitResult::Ready;
+        }
         if (p[0].revents & POLLIN) return WaitResult::Ready;
-        if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return WaitResult::Failed;
         if (r == 0 && !endless && Clock::now() >= deadline) return WaitResult::TimedOut;
     }
 }

@@ -17,9 +17,6 @@ struct SerialPort::Impl {
     // A named event that exists while some port object holds this port; see ClaimPort.
     HANDLE claim = nullptr;
     bool open = false;
-    // Cleared when the driver cannot wait for comm events; WaitReadable then looks at the
-    // queue at intervals instead.
-    bool commEvents = true;
     // One OVERLAPPED per kind of operation, each with its own manual-reset event, so that a
     // read, a write and a wait never share state.
     OVERLAPPED readIo{};
@@ -238,7 +235,6 @@ int SerialPort::Open(const std::string& name, int baudRate, int dataBits, int pa
     impl_->device = device;
     impl_->claim = claim;
     impl_->open = true;
-    impl_->commEvents = true;
     name_ = name;
     lastError_ = SerialError::None;
     lastSystemError_ = 0;
@@ -276,6 +272,10 @@ WaitResult SerialPort::WaitReadable(Millis limit) {
     const HANDLE stop = StopEvent(stopSignal_);
     const bool endless = limit.count() < 0;
     const auto deadline = Clock::now() + (endless ? Millis(0) : limit);
+    // Whether this wait can sleep on comm events; a driver that refuses one is looked at
+    // every serialPollGap for the rest of this wait only, so a passing refusal does not
+    // make the port poll for the rest of its life.
+    bool commEvents = true;
     for (;;) {
         if (stopSignal_ && stopSignal_->IsRaised()) return WaitResult::Stopped;
         // Bytes that came before the wait began raise no new event: look at the queue first.
@@ -288,7 +288,7 @@ WaitResult SerialPort::WaitReadable(Millis limit) {
             left = std::chrono::ceil<Millis>(deadline - Clock::now());
             if (left.count() <= 0) return WaitResult::TimedOut;
         }
-        if (!impl_->commEvents) {
+        if (!commEvents) {
             const Millis gap = Timing::Standard().serialPollGap;
             const Millis nap = endless ? gap : std::min(left, gap);
             if (!stop) {
@@ -316,7 +316,7 @@ WaitResult SerialPort::WaitReadable(Millis limit) {
                 // The driver cannot wait for input: wine on a pseudo-terminal aborts every such
                 // wait that would have to wait (it watches modem lines, which a pty lacks).
                 // Whether the device itself still answers is seen at the top.
-                impl_->commEvents = false;
+                commEvents = false;
                 break;
         }
     }

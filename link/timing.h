@@ -51,6 +51,12 @@ struct Timing {
     // 115200 baud, far below any reply time-out.
     Millis serialPollGap{2};
 
+    // A port that reports itself gone (a USB adapter pulled out, the far end of a
+    // pseudo-terminal closed) this long, with nothing received meanwhile, fails the line's
+    // operation: long enough to ride out a driver's momentary error, short enough that the
+    // operator sees the lost phone at once. Meanwhile the line looks again every 20 ms.
+    Millis portLostLimit{1000};
+
     // How often a front end refreshes the lines' progress and status while a job runs.
     Millis displayTick{1000};
 
