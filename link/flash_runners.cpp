@@ -65,9 +65,10 @@ int RunUpdateData(LinkSession& line, const Config& config, std::span<const std::
                   bool firstTask) {
     const ClearBlockCount clear{line};
     const auto section = CheckSection(line, {"Data", config.dataStart, config.dataSize}, file);
-    if (!section) return RESULT_FAIL;
     int result = RESULT_FAIL;
-    if (!firstTask || line.BootLoad() == RESULT_OK) result = EraseAndWrite(line, IMAGE_DATA, *section);
+    if (section && (!firstTask || line.BootLoad() == RESULT_OK)) {
+        result = EraseAndWrite(line, IMAGE_DATA, *section);
+    }
     // The phone restarts into its new firmware whatever became of the write.
     line.ResetPhone();
     line.Pause(line.timing.dataResetPause);
