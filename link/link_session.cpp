@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <string>
 
 namespace zolt {
@@ -59,83 +58,6 @@ int LinkSession::SendFrame() {
     return sent;
 }
 
-int LinkSession::UnescapeChunk(std::uint8_t* destination, const std::uint8_t* source, int count) {
-    int o = 0;
-    int k = 0;
-    if (escapePending && count > 0) {
-        destination[0] = static_cast<std::uint8_t>(~source[0]);
-        escapePending = 0;
-        o = k = 1;
-    }
-    while (k < count) {
-        if (source[k] == EtsFrame::ESCAPE) {
-            if (k + 1 == count) {
-                escapePending = 1;
-                break;
-            }
-            destination[o++] = static_cast<std::uint8_t>(~source[k + 1]);
-            k += 2;
-        } else {
-            destination[o++] = source[k++];
-        }
-    }
-    return o;
-}
-
-void LinkSession::AddBytes(const std::uint8_t* raw, int n, RxState& st) {
-    for (int k = 0; k < n; ++k) {
-        const std::uint8_t b = raw[k];
-        if (!st.inFrame) {
-            if (b != EtsFrame::START) continue;  // noise between frames
-            st = RxState{};
-            st.inFrame = true;
-            escapePending = 0;
-            rxFrame.fill(0);
-            rxFrame[0] = EtsFrame::START;
-            rxCount = 1;
-            continue;
-        }
-        if (st.expected < 0 && st.headCount < static_cast<int>(st.head.size())) {
-            st.head[static_cast<std::size_t>(st.headCount++)] = b;
-        }
-        std::uint8_t value = b;
-        if (escapePending) {
-            value = static_cast<std::uint8_t>(~b);
-            escapePending = 0;
-        } else if (b == EtsFrame::ESCAPE) {
-            escapePending = 1;
-            continue;
-        }
-        // Behind a complete frame the rest of the read is kept as far as the buffer goes.
-        if (rxCount >= EtsFrame::BUFFER_SIZE) continue;
-        rxFrame[static_cast<std::size_t>(rxCount++)] = value;
-        if (st.expected < 0 && rxCount == 3) {
-            st.expected = rxFrame[1] | (rxFrame[2] << 8);
-            if (st.expected + 4 > EtsFrame::BUFFER_SIZE) {
-                // No frame is that long: this start byte was noise, or a byte of a frame
-                // whose start was lost. The real start may be among the length bytes just
-                // taken; look for it there before going on with the rest of the read.
-                const auto head = st.head;
-                const int headCount = st.headCount;
-                st = RxState{};
-                escapePending = 0;
-                rxFrame.fill(0);
-                rxCount = 0;
-                AddBytes(head.data(), headCount, st);
-                continue;
-            }
-        }
-        if (!st.complete && st.expected >= 0 && rxCount > 3 && rxCount >= st.expected + 4) {
-            st.complete = true;
-        }
-    }
-}
-
-void LinkSession::DeliverTimeoutFrame() {
-    std::memcpy(rxFrame.data(), EtsFrame::TIMEOUT_FRAME, sizeof EtsFrame::TIMEOUT_FRAME);
-    rxCount = static_cast<int>(sizeof EtsFrame::TIMEOUT_FRAME);
-}
-
 void LinkSession::PortFailed(Millis waitLeft) {
     const auto now = Clock::now();
     if (!portFailing_) {
@@ -151,10 +73,8 @@ void LinkSession::PortFailed(Millis waitLeft) {
 }
 
 int LinkSession::Receive(bool limited, Millis limit, bool giveUpEmpty) {
-    rxCount = 0;
     rxChunk.fill(0);
-    rxFrame.fill(0);
-    RxState state;
+    receiver.Start();
     const auto deadline = Clock::now() + limit;
 
     for (;;) {
@@ -167,7 +87,7 @@ int LinkSession::Receive(bool limited, Millis limit, bool giveUpEmpty) {
                 const int n = device->ReadData(rxChunk.data(), EtsFrame::BUFFER_SIZE);
                 if (n > 0) {
                     portFailing_ = false;
-                    AddBytes(rxChunk.data(), n, state);
+                    receiver.Feed(std::span<const std::uint8_t>(rxChunk.data(), static_cast<std::size_t>(n)));
                 }
                 break;
             }
@@ -180,10 +100,10 @@ int LinkSession::Receive(bool limited, Millis limit, bool giveUpEmpty) {
         // The limit is looked at before completeness, as a poll counter would be.
         if (limited && Clock::now() >= deadline) {
             if (giveUpEmpty) return 0;
-            DeliverTimeoutFrame();
+            receiver.DeliverTimeoutFrame();
             return rxCount;
         }
-        if (state.complete) return rxCount;
+        if (receiver.Complete()) return rxCount;
     }
 }
 

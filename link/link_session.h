@@ -19,6 +19,7 @@
 #include <string_view>
 
 #include "link/ets_frame.h"
+#include "link/frame_receiver.h"
 #include "link/serial_port.h"
 #include "link/shared_text.h"
 #include "link/stop_signal.h"
@@ -82,7 +83,9 @@ public:
 
     // Undoes escaping of `count` bytes into `destination` (room for `count` bytes needed),
     // carrying a trailing FD over to the next call in escapePending. Returns the byte count.
-    int UnescapeChunk(std::uint8_t* destination, const std::uint8_t* source, int count);
+    int UnescapeChunk(std::uint8_t* destination, const std::uint8_t* source, int count) {
+        return receiver.UnescapeChunk(destination, source, count);
+    }
 
     void SetStatusText(std::string_view text) { statusText.Set(text); }
 
@@ -139,9 +142,12 @@ public:
     std::array<std::uint8_t, EtsFrame::BUFFER_SIZE> txWire{};
     int txWireLength = 0;
     std::array<std::uint8_t, EtsFrame::BUFFER_SIZE> rxChunk{};
-    std::array<std::uint8_t, EtsFrame::BUFFER_SIZE> rxFrame{};
-    int rxCount = 0;
-    int escapePending = 0;
+    // The frame being received, and what it holds; rxFrame, rxCount and escapePending are
+    // the receiver's own.
+    FrameReceiver receiver;
+    FrameReceiver::Buffer& rxFrame = receiver.frame;
+    int& rxCount = receiver.count;
+    int& escapePending = receiver.escapePending;
 
     // --- Flash progress, read by the display while the worker writes it ---
     std::atomic<std::uint32_t> flashBlock{0};
@@ -153,19 +159,7 @@ public:
     StopSignal stop;
 
 private:
-    // What one receive knows of the frame it is assembling.
-    struct RxState {
-        bool inFrame = false;
-        bool complete = false;
-        int expected = -1;  // body length once the length bytes are in
-        // The raw bytes after the start byte until the length is known (at most two escaped
-        // bytes), searched again for a start byte when the length turns out impossible.
-        std::array<std::uint8_t, 4> head{};
-        int headCount = 0;
-    };
     int Receive(bool limited, Millis limit, bool giveUpEmpty);
-    void AddBytes(const std::uint8_t* raw, int n, RxState& state);
-    void DeliverTimeoutFrame();
     // Fails the line when its port has reported itself gone for long enough; otherwise sleeps
     // a little, so that a dead port never makes a receive spin.
     void PortFailed(Millis waitLeft);

@@ -1,10 +1,12 @@
 // Receiving frames: reassembly across reads, noise, give-ups and each mode's limit.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
 #include "link/ets_frame.h"
+#include "link/frame_receiver.h"
 #include "link/link_session.h"
 #include "support/scripted_device.h"
 
@@ -190,6 +192,30 @@ TEST_F(ReceiveFixture, StopEndsALimitedWaitAtOnce) {
     EXPECT_THROW(session.ReceiveFrame(RECEIVE_POLL), LineStopped);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
     stopper.join();
+}
+
+// Two lines' receivers fed interleaved pieces of their own frames, split inside escapes:
+// neither sees anything of the other's.
+TEST(FrameReceiver, TwoReceiversFedInterleavedPiecesShareNothing) {
+    const Bytes a = EncodeFrame(Bytes{0xB2, 0xFE, 0xFD, 0x01});
+    const Bytes b = EncodeFrame(Bytes{0x30, 0x01, 0xFD, 0xFE, 0x00, 0x07});
+    FrameReceiver ra;
+    FrameReceiver rb;
+    ra.Start();
+    rb.Start();
+    const Bytes noise = {0x11, 0xFD};
+    rb.Feed(noise);
+    for (std::size_t i = 0; i < std::max(a.size(), b.size()); ++i) {
+        if (i < a.size()) ra.Feed(std::span<const std::uint8_t>(&a[i], 1));
+        if (i < b.size()) rb.Feed(std::span<const std::uint8_t>(&b[i], 1));
+    }
+    ASSERT_TRUE(ra.Complete());
+    ASSERT_TRUE(rb.Complete());
+    EXPECT_EQ(Bytes(ra.frame.begin(), ra.frame.begin() + ra.count),
+              (Bytes{0xFE, 0x04, 0x00, 0xB2, 0xFE, 0xFD, 0x01, a.back()}));
+    EXPECT_EQ(rb.count, 10);
+    EXPECT_EQ(rb.frame[5], 0xFD);
+    EXPECT_EQ(rb.frame[6], 0xFE);
 }
 
 TEST(UnescapeChunk, CarriesATrailingEscapeIntoTheNextChunk) {
