@@ -8,11 +8,6 @@ namespace zolt {
 
 namespace {
 using Clock = std::chrono::steady_clock;
-
-// A port that reports a hang-up is looked at again after this long rather than in a loop:
-// a USB adapter pulled out, or a simulated phone gone, must not burn a core while the line
-// makes sure that the port is really gone.
-constexpr Millis DEAD_PORT_RECHECK{20};
 }  // namespace
 
 LinkSession::LinkSession() { port.AttachStopSignal(&stop); }
@@ -20,7 +15,7 @@ LinkSession::LinkSession() { port.AttachStopSignal(&stop); }
 LinkSession::~LinkSession() { port.AttachStopSignal(nullptr); }
 
 int LinkSession::OpenLink(const std::string& name, int baud) {
-    port.SetWriteLimit(timing.writeLimit);
+    port.SetTiming(timing);
     if (port.Open(name, baud, 8, SERIAL_PARITY_NONE, false, false, false)) {
         portName = name;
         portNumber = ComPortNumber(name);
@@ -58,7 +53,7 @@ int LinkSession::SendFrame() {
     return sent;
 }
 
-void LinkSession::PortFailed(Millis waitLeft) {
+void LinkSession::PortFailed(const Deadline& deadline) {
     const auto now = Clock::now();
     if (!portFailing_) {
         portFailing_ = true;
@@ -69,18 +64,16 @@ void LinkSession::PortFailed(Millis waitLeft) {
                                        : "Serial port " + portName + " lost!");
         throw PortLost{};
     }
-    Pause(waitLeft.count() < 0 ? DEAD_PORT_RECHECK : std::min(waitLeft, DEAD_PORT_RECHECK));
+    Pause(deadline.LeftAtMost(timing.portLostRecheck));
 }
 
 int LinkSession::Receive(bool limited, Millis limit, bool giveUpEmpty) {
     rxChunk.fill(0);
     receiver.Start();
-    const auto deadline = Clock::now() + limit;
+    const Deadline deadline = limited ? Deadline(std::max(limit, Millis(0))) : Deadline::Never();
 
     for (;;) {
-        Millis wait{-1};
-        if (limited) wait = std::max(Millis(0), std::chrono::ceil<Millis>(deadline - Clock::now()));
-        switch (device->WaitReadable(wait)) {
+        switch (device->WaitReadable(deadline.Left())) {
             case WaitResult::Stopped:
                 throw LineStopped{};
             case WaitResult::Ready: {
@@ -92,13 +85,13 @@ int LinkSession::Receive(bool limited, Millis limit, bool giveUpEmpty) {
                 break;
             }
             case WaitResult::Failed:
-                PortFailed(wait);
+                PortFailed(deadline);
                 break;
             case WaitResult::TimedOut:
                 break;
         }
         // The limit is looked at before completeness, as a poll counter would be.
-        if (limited && Clock::now() >= deadline) {
+        if (deadline.Passed()) {
             if (giveUpEmpty) return 0;
             receiver.DeliverTimeoutFrame();
             return rxCount;

@@ -162,7 +162,7 @@ private:
     int Receive(bool limited, Millis limit, bool giveUpEmpty);
     // Fails the line when its port has reported itself gone for long enough; otherwise sleeps
     // a little, so that a dead port never makes a receive spin.
-    void PortFailed(Millis waitLeft);
+    void PortFailed(const Deadline& deadline);
 
     // Since when the port has reported itself gone without a byte coming in between.
     std::chrono::steady_clock::time_point portFailingSince_{};

@@ -26,8 +26,6 @@ struct SerialPort::Impl {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 speed_t BaudConstant(int baud) {
     switch (baud) {
         case 1200: return B1200;
@@ -72,13 +70,6 @@ SerialError ErrorOfOpen(int err) {
         default:
             return SerialError::Failed;
     }
-}
-
-// Remaining milliseconds for poll(); -1 for a limit without end.
-int PollTimeout(bool endless, Clock::time_point deadline) {
-    if (endless) return -1;
-    auto left = std::chrono::ceil<Millis>(deadline - Clock::now()).count();
-    return left < 0 ? 0 : static_cast<int>(left);
 }
 
 }  // namespace
@@ -187,13 +178,12 @@ int SerialPort::ReadData(std::uint8_t* buffer, int maxCount) {
 
 WaitResult SerialPort::WaitReadable(Millis limit) {
     if (!IsOpen()) return WaitResult::Failed;
-    const bool endless = limit.count() < 0;
-    const auto deadline = Clock::now() + (endless ? Millis(0) : limit);
+    const Deadline deadline(limit);
     for (;;) {
         if (stopSignal_ && stopSignal_->IsRaised()) return WaitResult::Stopped;
         pollfd p[2] = {{impl_->fd, POLLIN, 0}, {-1, POLLIN, 0}};
         if (stopSignal_) p[1].fd = static_cast<int>(stopSignal_->NativeHandle());
-        int r = poll(p, stopSignal_ ? 2 : 1, PollTimeout(endless, deadline));
+        int r = poll(p, stopSignal_ ? 2 : 1, static_cast<int>(deadline.Left().count()));
         if (r < 0) {
             if (errno == EINTR) continue;
             return WaitResult::Failed;
@@ -209,13 +199,13 @@ WaitResult SerialPort::WaitReadable(Millis limit) {
             return WaitResult::Ready;
         }
         if (p[0].revents & POLLIN) return WaitResult::Ready;
-        if (r == 0 && !endless && Clock::now() >= deadline) return WaitResult::TimedOut;
+        if (r == 0 && deadline.Passed()) return WaitResult::TimedOut;
     }
 }
 
 int SerialPort::WriteData(const std::uint8_t* bytes, int count) {
     if (!IsOpen()) return 0;
-    const auto deadline = Clock::now() + writeLimit_;
+    const Deadline deadline(timing_.writeLimit);
     int done = 0;
     while (done < count) {
         ssize_t n = write(impl_->fd, bytes + done, static_cast<size_t>(count - done));
@@ -228,7 +218,7 @@ int SerialPort::WriteData(const std::uint8_t* bytes, int count) {
         // The driver's queue is full: wait for room, the write limit or a stop.
         pollfd p[2] = {{impl_->fd, POLLOUT, 0}, {-1, POLLIN, 0}};
         if (stopSignal_) p[1].fd = static_cast<int>(stopSignal_->NativeHandle());
-        int timeout = PollTimeout(false, deadline);
+        const int timeout = static_cast<int>(deadline.Left().count());
         if (timeout == 0) return 0;
         int r = poll(p, stopSignal_ ? 2 : 1, timeout);
         if (r < 0 && errno != EINTR) return 0;
