@@ -18,7 +18,7 @@
 #include "job/config.h"
 #include "job/job_task.h"
 #include "job/line_events.h"
-#include "job/prompt.h"
+#include "io/prompt.h"
 #include "link/link_session.h"
 
 namespace zolt {

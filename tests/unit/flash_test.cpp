@@ -13,7 +13,7 @@
 
 #include "link/ets_frame.h"
 #include "link/flash.h"
-#include "link/flash_runners.h"
+#include "job/flash_runners.h"
 #include "link/link_session.h"
 #include "support/scripted_device.h"
 
