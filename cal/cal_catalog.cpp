@@ -1,5 +1,7 @@
 #include "cal/cal_catalog.h"
 
+#include "io/paths.h"
+
 #include <algorithm>
 #include <system_error>
 
@@ -76,12 +78,10 @@ bool CalMessageCatalog::LoadFile(const std::filesystem::path& file, std::string&
     return true;
 }
 
-void CalMessageCatalog::LoadCatalog(Prompt& prompt) {
-    std::error_code error;
-    std::filesystem::path directory = std::filesystem::current_path(error);
-    if (error) directory.clear();
+void CalMessageCatalog::LoadCatalog(Prompt& prompt, std::string_view folder) {
     std::string reason;
-    if (!LoadFile(directory / FILE_NAME, reason)) {
+    const std::string directory = folder.empty() ? CurrentDirectory() : std::string(folder);
+    if (!LoadFile(JoinPath(directory, FILE_NAME), reason)) {
         prompt.ShowMessage("Couldn't open file: " + reason, PromptIcon::None);
     }
 }

@@ -153,7 +153,9 @@ int DemoCommand(const std::vector<std::string>& args) {
     }
     bank->Start();
 
-    std::vector<std::string> run = {"--image", "image.bin", "--update", "all", "--report", "report.json"};
+    std::vector<std::string> run = {"--config",  (dir / "ZOLT.ini").string(),    "--workdir", dir.string(),
+                                    "--image",   (dir / "image.bin").string(),   "--update",  "all",
+                                    "--report",  (dir / "report.json").string()};
     if (withCal) run.push_back("--with-cal");
     for (std::size_t k = 0; k < bank->Size(); ++k) {
         run.push_back("--port");
@@ -165,10 +167,7 @@ int DemoCommand(const std::vector<std::string>& args) {
     std::printf("\n\n");
     std::fflush(stdout);
 
-    const fs::path previous = fs::current_path(ec);
-    fs::current_path(dir, ec);  // the configuration and catalogue are read from here
-    const int status = RunCommand(run);
-    fs::current_path(previous, ec);
+    const int status = RunCommand(run, dir.string());
     bank->Stop();
 
     if (status == EXIT_INTERRUPTED) return status;

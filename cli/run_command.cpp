@@ -97,7 +97,7 @@ LineSummary SummarizeLine(const JobControl& job, int index, double seconds) {
 
 }  // namespace
 
-int RunCommand(const std::vector<std::string>& args) {
+int RunCommand(const std::vector<std::string>& args, const std::string& folder) {
     std::string error;
     const auto options = ParseRunOptions(args, error);
     if (!options) return Usage(error);
@@ -115,9 +115,8 @@ int RunCommand(const std::vector<std::string>& args) {
     const bool live = IsTerminal(stdout);
     TerminalView view(stdout, live);
     ConsolePrompt prompt;
-    JobControl job(view, prompt, queue);
+    JobControl job(view, prompt, queue, PortProber::Standard(), TaskRunners::Standard(), folder);
 
-    ReadUpdateFlag(job.config);
     if (options->config && !std::filesystem::is_regular_file(*options->config)) {
         return Fail("cannot read the configuration " + *options->config);
     }

@@ -2,6 +2,8 @@
 
 #include <thread>
 
+#include "job/config_file.h"
+
 namespace zolt {
 
 namespace {
@@ -9,13 +11,16 @@ constexpr int PROBE_BAUD = 115200;
 }
 
 JobControl::JobControl(JobView& view, Prompt& prompt, LineEventSink& sink,
-                       std::unique_ptr<PortProber> prober, TaskRunners runners)
+                       std::unique_ptr<PortProber> prober, TaskRunners runners, const std::string& folder)
     : file(config, prompt), view_(view), prompt_(prompt), sink_(sink), prober_(std::move(prober)), runners_(std::move(runners)) {
+    // Each line keeps its own copy of the page catalogue; the file is read, and a missing
+    // one reported, once.
+    lines[0].cal.catalog.LoadCatalog(prompt_, folder);
     for (int i = 0; i < LINE_COUNT; ++i) {
         lines[i].lineNumber = i + 1;
-        // Each line keeps its own copy of the page catalogue.
-        lines[i].cal.catalog.LoadCatalog(prompt_);
+        if (i > 0) lines[i].cal.catalog = lines[0].cal.catalog;
     }
+    ReadUpdateFlag(config, folder);
     context_.tasks = &tasks;
     context_.config = &config;
     context_.sink = &sink_;
