@@ -110,8 +110,8 @@ struct Timing {
     // file-system session before the flash task probes for the boot loader.
     Millis backupBootWaitPause{3000};
 
-    // Requests of one page, after the first, whose replies do not match before the backup
-    // gives up: a phone that stops answering must not hold the line for ever.
+    // Requests of one page in all, the first included, before the backup gives up: a phone
+    // that stops answering must not hold the line for ever.
     int calPageAttemptLimit{100};
 
     // Between the closing request of a restore and its setting write: the phone commits the
@@ -121,8 +121,8 @@ struct Timing {
     // After a restore, whatever its outcome: lets the phone settle before the next task.
     Millis restoreDonePause{1000};
 
-    // Times a record after the first is sent again, after refusals, time-outs or too many
-    // unrecognised replies, before the restore or script gives up on it.
+    // Sends of one record in all, the first included (after refusals, time-outs or too many
+    // unrecognised replies), before the restore or script gives up on it.
     int calRecordResendLimit{100};
 
     // Unrecognised replies to database writes, counted over a whole restore, after which the
