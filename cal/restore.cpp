@@ -214,18 +214,13 @@ private:
     int unrecognised_ = 0;
 };
 
-// Clears the progress total when the restore runner ends, by return or by a stop.
-struct ClearBlockCount {
-    LinkSession& line;
-    ~ClearBlockCount() { line.flashBlockCount.store(0); }
-};
 
 }  // namespace
 
 int RunRestoreCal(LinkSession& line, CalState& cal) {
     int result = RESULT_FAIL;
     {
-        const ClearBlockCount clear{line};
+        const ClearProgressTotal clear{line};
         result = RestoreCalibration(line, cal);
     }
     line.Pause(line.timing.restoreDonePause);

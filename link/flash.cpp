@@ -136,7 +136,7 @@ int LinkSession::BootLoad() {
     // Until the boot loader answers: anything else (an echo of the running firmware, noise)
     // earns another probe.
     for (;;) {
-        (void)WaitReply(RECEIVE_POLL);
+        (void)WaitForAnyFrame();
         if (IsBootLoaderReply(*this)) break;
         SendProbe(*this);
     }
