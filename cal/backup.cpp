@@ -10,12 +10,11 @@
 #include "io/input_file.h"
 #include "io/output_file.h"
 #include "io/paths.h"
+#include "io/texts.h"
 
 namespace zolt {
 namespace {
 
-const char* const BACKUP_FAIL = " Backup fail...";
-const char* const LOOPBACK_FAILED = "Timeout on message loopback!";
 const char* const FIRST_LINE = "ETS, Id=CP Power, Power=Down\n";
 const char* const LAST_LINE = "END\n";
 
@@ -92,7 +91,7 @@ int ReadPage(LinkSession& line, const CalMessageEntry& entry, int page) {
         if (line.SendFrame() < 0) return RESULT_FAIL;
         const int received = line.ReceiveFrame(RECEIVE_TIMEOUT_FRAME);
         if (ReplyMatches(line, received, entry)) return RESULT_OK;
-        if (page == 0) return Fail(line, BACKUP_FAIL);
+        if (page == 0) return Fail(line, texts::BACKUP_FAIL);
         if (attempt >= line.timing.calPageAttemptLimit) {
             return Fail(line, " Backup fail... page " + entry.msgString + " not read in " +
                                   std::to_string(attempt) + " requests!");
@@ -103,7 +102,7 @@ int ReadPage(LinkSession& line, const CalMessageEntry& entry, int page) {
 void SendSettingRead(LinkSession& line) {
     line.BuildRequest({SETTING_READ_ID_LOW, SETTING_READ_ID_HIGH, 0x12, 0x00, 0x03, 0x00, 0x01,
                        0x00, 0x00, 0x00});
-    if (line.SendFrame() < 0) line.SetStatusText(LOOPBACK_FAILED);
+    if (line.SendFrame() < 0) line.SetStatusText(texts::LOOPBACK_TIMEOUT);
 }
 
 bool IsSettingReply(const LinkSession& line) {
@@ -132,7 +131,7 @@ std::uint8_t ReadSetting(LinkSession& line) {
 int ReadBackFailed(LinkSession& line, Prompt& prompt, FileError error, const std::string& path) {
     const std::string report = FileErrorText(error, path);
     prompt.ShowMessage(report, PromptIcon::Error);
-    prompt.ShowMessage("File format error !", PromptIcon::Error);
+    prompt.ShowMessage(texts::FILE_FORMAT_ERROR, PromptIcon::Error);
     return Fail(line, "Couldn't read the calibration file back: " + report);
 }
 
@@ -151,10 +150,10 @@ int ReadBack(LinkSession& line, CalState& cal, const std::string& path, Prompt& 
         if (length > text.max_size()) throw std::length_error("calibration file");
         text.resize(static_cast<std::size_t>(length));
     } catch (const std::bad_alloc&) {
-        prompt.ShowMessage("No Enough Memory!", PromptIcon::Error);
+        prompt.ShowMessage(texts::NO_ENOUGH_MEMORY, PromptIcon::Error);
         return Fail(line, "No memory to hold the calibration file!");
     } catch (const std::length_error&) {
-        prompt.ShowMessage("No Enough Memory!", PromptIcon::Error);
+        prompt.ShowMessage(texts::NO_ENOUGH_MEMORY, PromptIcon::Error);
         return Fail(line, "No memory to hold the calibration file!");
     }
     if (const FileError error = in.ReadAll(text.data(), text.size()); error != FileError::None) {
@@ -232,7 +231,7 @@ int BackupCalibration(LinkSession& line, CalState& cal, int lineIndex, const std
     OutputFile file;
     if (const FileError error = file.Create(path); error != FileError::None) {
         const std::string reason = FileErrorText(error, path);
-        prompt.ShowMessage("Couldn't open file: " + reason, PromptIcon::None);
+        prompt.ShowMessage(texts::COULDNT_OPEN_FILE + reason, PromptIcon::None);
         return Fail(line, "Couldn't create the calibration file: " + reason);
     }
     const auto writeFailed = [&] {
@@ -244,7 +243,7 @@ int BackupCalibration(LinkSession& line, CalState& cal, int lineIndex, const std
     for (int i = 0; i < catalog.pageCount; ++i) {
         const CalMessageEntry& entry = catalog.entries[static_cast<std::size_t>(i)];
         if (ReadPage(line, entry, i) != RESULT_OK) return RESULT_FAIL;
-        line.SetStatusText("Backup  Calbration...... " + entry.msgString);
+        line.SetStatusText(texts::BACKUP_PAGE + entry.msgString);
         line.flashBlock.fetch_add(1);
         line.Pause(line.timing.calRecordGap);
 
@@ -263,14 +262,14 @@ int BackupCalibration(LinkSession& line, CalState& cal, int lineIndex, const std
     cal.savedSettingByte = ReadSetting(line);
     (void)line.FinishFsAccess();
     if (file.Close() != FileError::None) return writeFailed();
-    line.SetStatusText(" Backup  finished...");
-    line.SetStatusText(" PASS...");
+    line.SetStatusText(texts::BACKUP_FINISHED);
+    line.SetStatusText(texts::PASS);
 
     if (ReadBack(line, cal, path, prompt) != RESULT_OK) return RESULT_FAIL;
 
     line.SetStatusText(path);
     line.Pause(line.timing.backupFileShowPause);
-    line.SetStatusText("Wait for boot load...");
+    line.SetStatusText(texts::WAIT_FOR_BOOT_LOAD);
     line.Pause(line.timing.backupBootWaitPause);
     line.flashBlock.store(1);
     return RESULT_OK;

@@ -8,6 +8,7 @@
 #include "io/file_error.h"
 #include "io/ini_file.h"
 #include "io/input_file.h"
+#include "io/texts.h"
 
 namespace zolt {
 namespace {
@@ -82,7 +83,7 @@ void CalMessageCatalog::LoadCatalog(Prompt& prompt, std::string_view folder) {
     std::string reason;
     const std::string directory = folder.empty() ? CurrentDirectory() : std::string(folder);
     if (!LoadFile(JoinPath(directory, FILE_NAME), reason)) {
-        prompt.ShowMessage("Couldn't open file: " + reason, PromptIcon::None);
+        prompt.ShowMessage(texts::COULDNT_OPEN_FILE + reason, PromptIcon::None);
     }
 }
 

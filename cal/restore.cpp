@@ -1,12 +1,11 @@
 #include "cal/restore.h"
+#include "io/texts.h"
 
 #include <string>
 
 namespace zolt {
 namespace {
 
-const char* const LOOPBACK_FAILED = "Timeout on message loopback!";
-const char* const BACKUP_FAIL = " Backup fail...";
 
 // The progress total while a restore sends an FFS SIDB write, whatever the text holds.
 constexpr int SIDB_PROGRESS_TOTAL = 209;
@@ -48,7 +47,7 @@ int OpeningHandshake(LinkSession& line) {
     (void)line.WaitForFs(0);
     for (int probe = 0; probe < 2; ++probe) {
         BuildProbe(line);
-        if (line.SendFrame() < 0) return Fail(line, LOOPBACK_FAILED);
+        if (line.SendFrame() < 0) return Fail(line, texts::LOOPBACK_TIMEOUT);
     }
     for (;;) {
         const int got = line.ReceiveFrame(RECEIVE_POLL);
@@ -63,7 +62,7 @@ int OpeningHandshake(LinkSession& line) {
         if (got == FIVE_BYTE_FRAME) {
             line.Pause(line.timing.probeGap);
             BuildProbe(line);
-            if (line.SendFrame() < 0) return Fail(line, LOOPBACK_FAILED);
+            if (line.SendFrame() < 0) return Fail(line, texts::LOOPBACK_TIMEOUT);
         }
     }
     line.BuildRequest({0x31, 0x01, 0x00, 0x00});
@@ -77,7 +76,7 @@ int SendClosing(LinkSession& line) {
 
 void SendSettingWrite(LinkSession& line, std::uint8_t setting) {
     line.BuildRequest({0xA2, 0x07, 0x12, 0x00, 0x03, 0x00, 0x01, 0x00, 0x00, 0x00, setting});
-    if (line.SendFrame() < 0) line.SetStatusText(LOOPBACK_FAILED);
+    if (line.SendFrame() < 0) line.SetStatusText(texts::LOOPBACK_TIMEOUT);
 }
 
 // Writes the setting back, asking again after every silent receive limit; the phone accepts
@@ -154,7 +153,7 @@ private:
                 return RESULT_OK;
             case Answer::Refused:
                 // A phone that will not take the first record is not ready for any.
-                if (r == 0) return Fail(line_, BACKUP_FAIL);
+                if (r == 0) return Fail(line_, texts::BACKUP_FAIL);
                 break;
             case Answer::TimedOut:
                 // Even the first record: after a reflash the phone may need a moment, and a
@@ -194,7 +193,7 @@ private:
                 r < CalMessageCatalog::SLOT_COUNT
                     ? cal_.catalog.entries[static_cast<std::size_t>(r)].msgString
                     : "record " + std::to_string(r + 1);
-            line_.SetStatusText("Restore Calbration..... " + page);
+            line_.SetStatusText(texts::RESTORE_PAGE + page);
         } else {
             line_.SetStatusText(SidbStatusLine(m));
         }
@@ -240,8 +239,8 @@ int RestoreCalibration(LinkSession& line, CalState& cal) {
     (void)line.FinishFsAccess();
     line.Pause(line.timing.restoreSettingPause);
     WriteSetting(line, cal.savedSettingByte);
-    line.SetStatusText(" Restore finished...");
-    line.SetStatusText(" PASS...");
+    line.SetStatusText(texts::RESTORE_FINISHED);
+    line.SetStatusText(texts::PASS);
     ReleaseBackup(cal);
     return RESULT_OK;
 }
@@ -257,8 +256,8 @@ int RunScriptFile(LinkSession& line, CalState& cal, std::span<const std::uint8_t
     if (player.Check(text) != RESULT_OK) return RESULT_FAIL;
     if (OpeningHandshake(line) != RESULT_OK) return RESULT_FAIL;
     if (player.Play() != RESULT_OK) return RESULT_FAIL;
-    line.SetStatusText(" Restore finished...");
-    line.SetStatusText(" PASS...");
+    line.SetStatusText(texts::RESTORE_FINISHED);
+    line.SetStatusText(texts::PASS);
     // The records are all written, but the phone was never told that the writes are over:
     // the run fails, though the status line (as the tool always has) still says " PASS...".
     if (SendClosing(line) < 0) return RESULT_FAIL;

@@ -17,6 +17,7 @@
 #include "job/config_file.h"
 #include "job/job_control.h"
 #include "job/update_choices.h"
+#include "io/texts.h"
 
 namespace zolt::cli {
 
@@ -113,7 +114,7 @@ std::optional<int> PrepareJob(JobControl& job, const RunOptions& options, Prompt
     }
     const int loaded = isScript ? job.file.LoadPlainFile(path) : job.file.LoadRomImage(path);
     if (loaded == LOAD_FORMAT_ERROR) {
-        prompt.ShowMessage("File format error !", PromptIcon::Error);
+        prompt.ShowMessage(texts::FILE_FORMAT_ERROR, PromptIcon::Error);
         return Fail(path + " does not match the configuration (identification \"" + job.file.info().imageIdent +
                     "\", model \"" + job.file.info().imageModel + "\")");
     }
