@@ -159,8 +159,11 @@ int LinkSession::FlashErase(int type) {
     if (SendFrame() < 0) return Fail(*this, texts::FLASH_ERASE_ERROR);
     // The boot loader answers every probe that reached it, and only the first answer ends
     // BootLoad; the others may still be on their way and are not the erase reply.
+    const Deadline deadline(timing.eraseReplyLimit);
     do {
-        if (WaitReply(RECEIVE_UNTIL_FRAME) <= 0) return Fail(*this, texts::FLASH_ERASE_ERROR);
+        if (deadline.Passed() || Receive(true, deadline.Left(), true) <= 0) {
+            return Fail(*this, texts::FLASH_ERASE_ERROR);
+        }
     } while (IsBootLoaderReply(*this));
     // Whether the phone accepted the erase shows only in flashBlock, which FlashWrite checks.
     if (const auto reply = ReadFlashReply(*this)) (void)FollowReply(*this, *reply);

@@ -109,7 +109,8 @@ public:
     // confirm. Waits without limit for the phone (until the line is stopped).
     [[nodiscard]] int BootLoad();
     // Erases the area of `type`. Succeeds on any reply; the reply leaves in flashBlock the
-    // first block FlashWrite is to send (2 when the erase was accepted).
+    // first block FlashWrite is to send (2 when the erase was accepted). Fails when no reply
+    // comes within timing.eraseReplyLimit.
     [[nodiscard]] int FlashErase(int type);
     // Writes `section` in 350-byte blocks, starting at flashBlock and going where the phone's
     // replies point, until flashBlock lies past the end. Fails when flashBlock falls below 2,

@@ -53,6 +53,10 @@ struct Timing {
     // about a second after its firmware hands over to the boot loader.
     Millis bootProbeGap{1000};
 
+    // The erase reply is awaited this long. A phone erasing a large area takes seconds; a
+    // reply lost or cut off on the line must not hold the line for ever.
+    Millis eraseReplyLimit{60000};
+
     // After the last block of a section: lets the phone commit its final page before the
     // next erase or reset arrives.
     Millis flashDonePause{1000};

@@ -652,6 +652,18 @@ TEST_F(FlashFixture, StopEndsAnEraseWaitingForItsReply) {
     ExpectStoppedPromptly(line, 30ms, [&] { return line.FlashErase(IMAGE_CP); });
 }
 
+// An erase reply lost or cut off on the line must not hold the line for ever.
+TEST_F(FlashFixture, EraseWhoseReplyNeverCompletesFailsAtItsLimit) {
+    line.timing.eraseReplyLimit = 50ms;
+    const Bytes whole = FlashReply(1, 0);
+    const Bytes cut(whole.begin(), whole.begin() + 6);
+    for (const Bytes& reply : {Bytes{}, cut}) {
+        phone.script = [&](const Bytes&) { return std::optional<std::vector<Bytes>>(std::vector<Bytes>{reply}); };
+        EXPECT_EQ(line.FlashErase(IMAGE_CP), RESULT_FAIL);
+        EXPECT_EQ(Status(), "Flash erase error!");
+    }
+}
+
 TEST_F(RunnerFixture, StopEndsThePauseAfterTheDataResets) {
     line.timing.dataResetPause = 5000ms;
     ExpectStoppedPromptly(line, 150ms, [&] { return RunUpdateData(line, config, file, false); });
