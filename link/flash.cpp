@@ -133,12 +133,18 @@ int LinkSession::BootLoad() {
     SendProbe(*this);
     Pause(timing.bootProbeGap);
     SendProbe(*this);
-    // Until the boot loader answers: anything else (an echo of the running firmware, noise)
-    // earns another probe.
+    // Until the boot loader answers: anything else (an echo of the running firmware, noise),
+    // and silence too, earns another probe, one per gap. Probes sent back to back on the
+    // firmware's echoes would never again show a phone that missed the handshake the pause
+    // it waits for, and silence is what a phone attached late, or an answer cut off on the
+    // line, leaves.
+    Deadline nextProbe(timing.bootProbeGap);
     for (;;) {
-        (void)WaitForAnyFrame();
-        if (IsBootLoaderReply(*this)) break;
-        SendProbe(*this);
+        if (Receive(true, nextProbe.Left(), true) > 0 && IsBootLoaderReply(*this)) break;
+        if (nextProbe.Passed()) {
+            SendProbe(*this);
+            nextProbe = Deadline(timing.bootProbeGap);
+        }
     }
     BuildRequest({0xE0, 0x00});
     if (SendFrame() < 0) return Fail(*this, texts::BOOT_LOAD_FAILED);

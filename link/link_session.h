@@ -105,8 +105,9 @@ public:
     // Each returns RESULT_OK or RESULT_FAIL after setting the status text; `type` is an image
     // type code (link/flash.h).
     //
-    // Brings the phone into its boot loader: loopback probes until it answers E0 00, then the
-    // confirm. Waits without limit for the phone (until the line is stopped).
+    // Brings the phone into its boot loader: loopback probes, one per timing.bootProbeGap,
+    // until it answers E0 00, then the confirm. Waits without limit for the phone (until the
+    // line is stopped).
     [[nodiscard]] int BootLoad();
     // Erases the area of `type`. Succeeds on any reply; the reply leaves in flashBlock the
     // first block FlashWrite is to send (2 when the erase was accepted). Fails when no reply
