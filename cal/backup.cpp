@@ -1,6 +1,8 @@
 #include "cal/backup.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <new>
 #include <stdexcept>
 #include <string_view>
@@ -176,6 +178,36 @@ SrpRefusal PlaybackRefusal(CalState& cal, const std::string& record, int i, int 
     return refusal;
 }
 
+// Whether `record`, read back as the restore will read it, writes exactly this page: the same
+// database, segment, offset and length, and the same data. A page name holding the reader's
+// punctuation or a database without a name makes a record that the
+// restore would send somewhere else, or skip.
+bool RecordWritesThePage(CalState& cal, const std::string& record, const CalMessageEntry& entry,
+                         const std::uint8_t* data) {
+    SrpReader& reader = cal.reader;
+    const SrpMessage before = reader.message;
+    const std::string text = FIRST_LINE + record + LAST_LINE;
+    bool same = false;
+    if (reader.SplitRecords(text) == 1) {
+        const SrpReader::Parsed parsed = reader.ReadRecord(0, cal.catalog);
+        SrpReader::Frame frame{};
+        int txLength = 0;
+        if (parsed.kind == SRP_DB_WRITE && parsed.dataCount == entry.bytes &&
+            reader.BuildDbWriteRequest(parsed.dataCount, frame, txLength) == SrpRefusal::None) {
+            const std::uint8_t header[] = {0x30, 0x01, entry.dbId, entry.segment,
+                                           static_cast<std::uint8_t>(entry.offset & 0xFF),
+                                           static_cast<std::uint8_t>(entry.offset >> 8),
+                                           static_cast<std::uint8_t>(entry.bytes & 0xFF),
+                                           static_cast<std::uint8_t>(entry.bytes >> 8), 0x01};
+            same = std::equal(std::begin(header), std::end(header), frame.begin() + 3) &&
+                   std::equal(data, data + entry.bytes, frame.begin() + 3 + sizeof header);
+        }
+    }
+    (void)reader.SplitRecords(nullptr, 0);  // the reader must not keep pointing into `text`
+    reader.message = before;
+    return same;
+}
+
 int PageRefused(LinkSession& line, const CalMessageEntry& entry, SrpRefusal refusal) {
     return Fail(line, "Calibration page " + entry.msgString + " cannot be restored: record " +
                           RefusalReason(refusal) + "!");
@@ -198,9 +230,13 @@ int CheckPages(LinkSession& line, CalState& cal) {
                                   " bytes at most)!");
         }
         const std::vector<std::uint8_t> zeros(entry.bytes, 0);
-        const SrpRefusal refusal =
-            PlaybackRefusal(cal, PageRecord(entry, zeros.data()), i, catalog.pageCount);
+        const std::string record = PageRecord(entry, zeros.data());
+        const SrpRefusal refusal = PlaybackRefusal(cal, record, i, catalog.pageCount);
         if (refusal != SrpRefusal::None) return PageRefused(line, entry, refusal);
+        if (!RecordWritesThePage(cal, record, entry, zeros.data())) {
+            return Fail(line, "Calibration page " + entry.msgString +
+                                  " cannot be restored: its record would not write it back!");
+        }
     }
     return RESULT_OK;
 }
