@@ -13,6 +13,7 @@
 #include "io/output_file.h"
 #include "io/paths.h"
 #include "io/texts.h"
+#include "link/messages.h"
 
 namespace zolt {
 namespace {
@@ -21,16 +22,8 @@ const char* const FIRST_LINE = "ETS, Id=CP Power, Power=Down\n";
 const char* const LAST_LINE = "END\n";
 
 // A page reply: FE, length, the 8-byte echo of the request, the data, the checksum.
-constexpr int PAGE_ECHO_LENGTH = 8;
-constexpr int PAGE_DATA_AT = 11;
-constexpr int PAGE_REPLY_OVERHEAD = 12;
-
-// The setting read: an FFS SIDB read of Type 18, id 3, len 1, offset 0. Its reply carries
-// the setting at body offset 6.
-constexpr std::uint8_t SETTING_READ_ID_LOW = 0xA1;
-constexpr std::uint8_t SETTING_READ_ID_HIGH = 0x07;
-constexpr int SETTING_REPLY_LENGTH = 7;
-constexpr int SETTING_BYTE_AT = 9;
+constexpr int PAGE_DATA_AT = 3 + msg::PAGE_READ_LENGTH;
+constexpr int PAGE_REPLY_OVERHEAD = 4 + msg::PAGE_READ_LENGTH;
 
 int Fail(LinkSession& line, const std::string& text) {
     line.SetStatusText(text);
@@ -61,12 +54,8 @@ std::string PageRecord(const CalMessageEntry& entry, const std::uint8_t* data) {
 }
 
 void BuildPageRequest(LinkSession& line, const CalMessageEntry& entry) {
-    line.BuildRequest({static_cast<std::uint8_t>(entry.etsId & 0xFF),
-                       static_cast<std::uint8_t>(entry.etsId >> 8), entry.dbId, entry.segment,
-                       static_cast<std::uint8_t>(entry.offset & 0xFF),
-                       static_cast<std::uint8_t>(entry.offset >> 8),
-                       static_cast<std::uint8_t>(entry.bytes & 0xFF),
-                       static_cast<std::uint8_t>(entry.bytes >> 8)});
+    line.txLength = 3 + msg::PageRead(line.ClearRequest(), entry.etsId, entry.dbId, entry.segment,
+                                      entry.offset, entry.bytes);
 }
 
 // Whether the `received` bytes in rxFrame are the whole reply to the page's request: a frame
@@ -76,8 +65,8 @@ void BuildPageRequest(LinkSession& line, const CalMessageEntry& entry) {
 // echo them in more than one way.
 bool ReplyMatches(const LinkSession& line, int received, const CalMessageEntry& entry) {
     const auto& f = line.rxFrame;
-    const int length = f[1] | (f[2] << 8);
-    if (length < PAGE_ECHO_LENGTH + entry.bytes || length + 4 > received) return false;
+    const int length = msg::BodyLength(f.data());
+    if (length < msg::PAGE_READ_LENGTH + entry.bytes || length + 4 > received) return false;
     if (FrameChecksum(f.data(), 3 + length) != f[static_cast<std::size_t>(3 + length)]) {
         return false;
     }
@@ -102,16 +91,15 @@ int ReadPage(LinkSession& line, const CalMessageEntry& entry, int page) {
 }
 
 void SendSettingRead(LinkSession& line) {
-    line.BuildRequest({SETTING_READ_ID_LOW, SETTING_READ_ID_HIGH, 0x12, 0x00, 0x03, 0x00, 0x01,
-                       0x00, 0x00, 0x00});
+    line.BuildRequest(msg::SETTING_READ);
     if (line.SendFrame() < 0) line.SetStatusText(texts::LOOPBACK_TIMEOUT);
 }
 
 bool IsSettingReply(const LinkSession& line) {
     const auto& f = line.rxFrame;
-    const int length = f[1] | (f[2] << 8);
-    return length == SETTING_REPLY_LENGTH && FrameChecksum(f.data(), 10) == f[10] &&
-           f[3] == SETTING_READ_ID_LOW && f[4] == SETTING_READ_ID_HIGH;
+    constexpr int at = 3 + msg::SETTING_READ_REPLY_LENGTH;
+    return msg::BodyLength(f.data()) == msg::SETTING_READ_REPLY_LENGTH &&
+           FrameChecksum(f.data(), at) == f[at] && msg::IdOf(f.data() + 3) == msg::ID_SIDB_READ;
 }
 
 // Waits, re-asking whenever the phone has been silent for a receive limit, until the
@@ -126,7 +114,7 @@ std::uint8_t ReadSetting(LinkSession& line) {
             SendSettingRead(line);
             continue;
         }
-        if (IsSettingReply(line)) return line.rxFrame[SETTING_BYTE_AT];
+        if (IsSettingReply(line)) return line.rxFrame[3 + msg::SETTING_READ_VALUE_AT];
     }
 }
 
@@ -194,13 +182,11 @@ bool RecordWritesThePage(CalState& cal, const std::string& record, const CalMess
         int txLength = 0;
         if (parsed.kind == SRP_DB_WRITE && parsed.dataCount == entry.bytes &&
             reader.BuildDbWriteRequest(parsed.dataCount, frame, txLength) == SrpRefusal::None) {
-            const std::uint8_t header[] = {0x30, 0x01, entry.dbId, entry.segment,
-                                           static_cast<std::uint8_t>(entry.offset & 0xFF),
-                                           static_cast<std::uint8_t>(entry.offset >> 8),
-                                           static_cast<std::uint8_t>(entry.bytes & 0xFF),
-                                           static_cast<std::uint8_t>(entry.bytes >> 8), 0x01};
-            same = std::equal(std::begin(header), std::end(header), frame.begin() + 3) &&
-                   std::equal(data, data + entry.bytes, frame.begin() + 3 + sizeof header);
+            SrpReader::Frame expected{};
+            const int length = msg::DbWrite(std::span<std::uint8_t>(expected).subspan(3), msg::ID_DB_WRITE,
+                                            entry.dbId, entry.segment, entry.offset, entry.bytes, 1,
+                                            std::span<const std::uint8_t>(data, entry.bytes));
+            same = txLength == 3 + length && std::equal(frame.begin() + 3, frame.begin() + txLength, expected.begin() + 3);
         }
     }
     (void)reader.SplitRecords(nullptr, 0);  // the reader must not keep pointing into `text`
