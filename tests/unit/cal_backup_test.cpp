@@ -13,7 +13,7 @@
 
 #include "cal/backup.h"
 #include "cal/restore.h"
-#include "support/cal_phone.h"
+#include "support/scripted_phone.h"
 #include "support/recording_prompt.h"
 #include "support/temp_dir.h"
 
@@ -22,7 +22,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::Bytes;
-using test::CalPhone;
+using test::ScriptedPhone;
 using test::RecordingPrompt;
 using test::ScriptedDevice;
 using test::TempDir;
@@ -61,7 +61,7 @@ std::string ReadFile(const std::string& path) {
 struct BackupFixture : ::testing::Test {
     LinkSession line;
     ScriptedDevice device{line.stop};
-    CalPhone phone{device};
+    ScriptedPhone phone{device, false};
     CalState cal;
     RecordingPrompt prompt;
     TempDir dir;
@@ -191,22 +191,22 @@ Bytes Changed(Bytes bytes, std::size_t at) {
 std::vector<Bytes> One(Bytes frame) { return {std::move(frame)}; }
 
 const std::vector<SpoiledReply> SPOILED_REPLIES = {
-    {"another database", [](const Bytes& r, const Bytes& d) { return One(CalPhone::PageReply(Changed(r, 2), d)); }},
-    {"another segment", [](const Bytes& r, const Bytes& d) { return One(CalPhone::PageReply(Changed(r, 3), d)); }},
-    {"another length", [](const Bytes& r, const Bytes& d) { return One(CalPhone::PageReply(Changed(r, 6), d)); }},
+    {"another database", [](const Bytes& r, const Bytes& d) { return One(ScriptedPhone::PageReply(Changed(r, 2), d)); }},
+    {"another segment", [](const Bytes& r, const Bytes& d) { return One(ScriptedPhone::PageReply(Changed(r, 3), d)); }},
+    {"another length", [](const Bytes& r, const Bytes& d) { return One(ScriptedPhone::PageReply(Changed(r, 6), d)); }},
     {"another length, high byte",
-     [](const Bytes& r, const Bytes& d) { return One(CalPhone::PageReply(Changed(r, 7), d)); }},
+     [](const Bytes& r, const Bytes& d) { return One(ScriptedPhone::PageReply(Changed(r, 7), d)); }},
     {"no reply (the time-out frame)", [](const Bytes&, const Bytes&) { return std::vector<Bytes>{}; }},
     // The time-out frame keeps what came behind its five bytes: the whole echo and two bytes.
     {"a reply cut off after two data bytes",
      [](const Bytes& r, const Bytes& d) {
-         const Bytes whole = CalPhone::PageReply(r, d);
+         const Bytes whole = ScriptedPhone::PageReply(r, d);
          return One(Bytes(whole.begin(), whole.begin() + 3 + 8 + 2));
      }},
     {"a whole reply one data byte short",
-     [](const Bytes& r, const Bytes& d) { return One(CalPhone::PageReply(r, Bytes(d.begin(), d.end() - 1))); }},
+     [](const Bytes& r, const Bytes& d) { return One(ScriptedPhone::PageReply(r, Bytes(d.begin(), d.end() - 1))); }},
     {"a reply with line noise in its data (wrong checksum)",
-     [](const Bytes& r, const Bytes& d) { return One(Changed(CalPhone::PageReply(r, d), 3 + 8 + 1)); }},
+     [](const Bytes& r, const Bytes& d) { return One(Changed(ScriptedPhone::PageReply(r, d), 3 + 8 + 1)); }},
 };
 
 TEST_F(BackupFixture, SpoiledReplyFailsOnTheFirstPageAndIsAskedAgainOnALaterOne) {
@@ -256,7 +256,7 @@ TEST_F(BackupFixture, ReplyIdAndOffsetAreNotCompared) {
         Bytes other = body;
         other[0] = 0x55;
         other[4] = 0x66;
-        return std::vector<Bytes>{CalPhone::PageReply(other, Bytes(body[6], 7))};
+        return std::vector<Bytes>{ScriptedPhone::PageReply(other, Bytes(body[6], 7))};
     };
     ASSERT_EQ(Backup(), RESULT_OK) << Status();
     EXPECT_EQ(phone.Requests(IsPageRead).size(), 2u);
@@ -268,7 +268,7 @@ TEST_F(BackupFixture, LaterPageThatNeverMatchesFailsAfterTheAttemptLimit) {
         if (!IsPageRead(body) || body[3] != 3) return std::nullopt;
         Bytes other = body;
         other[3] = 4;
-        return std::vector<Bytes>{CalPhone::PageReply(other, {1, 2, 3})};
+        return std::vector<Bytes>{ScriptedPhone::PageReply(other, {1, 2, 3})};
     };
     ASSERT_EQ(line.timing.calPageAttemptLimit, 100);
     EXPECT_EQ(Backup(), RESULT_FAIL);
@@ -346,7 +346,7 @@ TEST_F(BackupFixture, PageWhoseDataMakeItsRequestTooLongFailsBeforeItsRecordIsWr
             ASSERT_EQ(Backup(), RESULT_OK) << Status();
             phone.pages.clear();
             ASSERT_EQ(RestoreCalibration(line, cal), RESULT_OK) << Status();
-            EXPECT_EQ(phone.pages[(CalPhone::Key{0, 3})], Bytes(500, fill));
+            EXPECT_EQ(phone.pages[(ScriptedPhone::Key{0, 3})], Bytes(500, fill));
         }
     }
 }
