@@ -13,6 +13,7 @@
 #include "cli/job_summary.h"
 #include "cli/run_options.h"
 #include "cli/terminal_view.h"
+#include "cli/trace_file.h"
 #include "cli/tty.h"
 #include "job/config_file.h"
 #include "job/job_control.h"
@@ -194,7 +195,11 @@ int RunCommand(const std::vector<std::string>& args, const std::string& folder) 
     InterruptScope interrupts([&queue] { queue.Interrupt(); });
     TerminalView view(stdout, IsTerminal(stdout));
     ConsolePrompt prompt;
+    // Before the job control, so that it outlives every line that writes to it.
+    TraceFile trace;
+    if (options->trace && !trace.Open(*options->trace)) return Fail("cannot write the trace " + *options->trace);
     JobControl job(view, prompt, queue, PortProber::Standard(), TaskRunners::Standard(), folder);
+    if (options->trace) job.SetFrameTrace(&trace);
 
     std::vector<int> lineIndexes;
     if (const auto status = PrepareJob(job, *options, prompt, lineIndexes)) return *status;

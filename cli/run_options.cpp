@@ -13,6 +13,7 @@ const char* const RUN_USAGE =
     "  --config FILE    the configuration (default: ZOLT.ini of the current directory)\n"
     "  --workdir DIR    where calibration files go (default: the current directory)\n"
     "  --report FILE    also write the outcome as JSON\n"
+    "  --trace FILE     write every frame sent and received on every line to FILE\n"
     "exit status: 0 every line finished every task, 1 a line failed, 2 usage, configuration\n"
     "or file error, 130 interrupted\n";
 
@@ -36,7 +37,7 @@ std::optional<RunOptions> ParseRunOptions(const std::vector<std::string>& args, 
             o.withCal = true;
             continue;
         } else if (a == "--image" || a == "--script" || a == "--update" || a == "--port" || a == "--config" ||
-                   a == "--workdir" || a == "--report") {
+                   a == "--workdir" || a == "--report" || a == "--trace") {
             if (!(v = value(i, a))) return std::nullopt;
         } else {
             error = "unknown option " + a;
@@ -49,6 +50,7 @@ std::optional<RunOptions> ParseRunOptions(const std::vector<std::string>& args, 
         if (a == "--config") o.config = *v;
         if (a == "--workdir") o.workdir = *v;
         if (a == "--report") o.report = *v;
+        if (a == "--trace") o.trace = *v;
     }
     if (o.image.empty() == o.script.empty()) {
         error = "give either --image or --script";

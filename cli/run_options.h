@@ -21,6 +21,7 @@ struct RunOptions {
     std::optional<std::string> config;
     std::optional<std::string> workdir;
     std::optional<std::string> report;
+    std::optional<std::string> trace;
     bool help = false;
 };
 

@@ -41,6 +41,13 @@ void JobControl::SetTiming(const Timing& timing) {
     }
 }
 
+void JobControl::SetFrameTrace(FrameTrace* trace) {
+    for (int i = 0; i < LINE_COUNT; ++i) {
+        lines[i].trace = trace;
+        lines[i].traceLine = i + 1;
+    }
+}
+
 bool JobControl::IsAnyLineRunning() const {
     for (const auto& line : lines) {
         if (line.IsRunning()) return true;

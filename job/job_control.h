@@ -73,6 +73,8 @@ public:
 
     // Every line's waits, pauses and limits.
     void SetTiming(const Timing& timing);
+    // Where every line reports its frames; null for nowhere. Only while no line runs.
+    void SetFrameTrace(FrameTrace* trace);
 
     std::array<PortSession, LINE_COUNT> lines;
     TaskList tasks;

@@ -4,6 +4,8 @@
 #include <chrono>
 #include <string>
 
+#include "link/messages.h"
+
 namespace zolt {
 
 namespace {
@@ -53,6 +55,10 @@ int LinkSession::SendFrame() {
     }
     txWire[0] = EtsFrame::START;
     txWireLength = 1 + escaped;
+    if (trace) {
+        trace->OnFrame(traceLine, FrameDirection::Sent,
+                       std::span<const std::uint8_t>(txFrame.data(), static_cast<std::size_t>(txLength) + 1));
+    }
     const int sent = device->SendData(txWire.data(), txWireLength);
     CheckStopped();
     return sent;
@@ -99,10 +105,23 @@ int LinkSession::Receive(bool limited, Millis limit, bool giveUpEmpty) {
         if (deadline.Passed()) {
             if (giveUpEmpty) return 0;
             receiver.DeliverTimeoutFrame();
+            Traced(FrameDirection::TimedOut);
             return rxCount;
         }
-        if (receiver.Complete()) return rxCount;
+        if (receiver.Complete()) {
+            Traced(FrameDirection::Received);
+            return rxCount;
+        }
     }
+}
+
+void LinkSession::Traced(FrameDirection direction) const {
+    if (!trace) return;
+    // A received frame is its declared length; bytes behind it in the same read are not its.
+    const int length = direction == FrameDirection::Received
+                           ? std::min(rxCount, msg::BodyLength(rxFrame.data()) + 4)
+                           : rxCount;
+    trace->OnFrame(traceLine, direction, std::span<const std::uint8_t>(rxFrame.data(), static_cast<std::size_t>(length)));
 }
 
 int LinkSession::ReceiveFrame(ReceiveMode mode) {

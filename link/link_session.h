@@ -20,6 +20,7 @@
 
 #include "link/ets_frame.h"
 #include "link/frame_receiver.h"
+#include "link/frame_trace.h"
 #include "link/serial_port.h"
 #include "link/shared_text.h"
 #include "link/stop_signal.h"
@@ -171,12 +172,17 @@ public:
 
     Timing timing = Timing::Standard();
     StopSignal stop;
+    // Told of every frame sent and received, with `traceLine` as the line; null for none. Set
+    // while the line is idle.
+    FrameTrace* trace = nullptr;
+    int traceLine = 0;
 
 private:
     int Receive(bool limited, Millis limit, bool giveUpEmpty);
     // Fails the line when its port has reported itself gone for long enough; otherwise sleeps
     // a little, so that a dead port never makes a receive spin.
     void PortFailed(const Deadline& deadline);
+    void Traced(FrameDirection direction) const;
 
     // Since when the port has reported itself gone without a byte coming in between.
     std::chrono::steady_clock::time_point portFailingSince_{};

@@ -127,7 +127,9 @@ struct CliRunFixture : ::testing::Test {
 TEST_F(CliRunFixture, EightLinesFlashEverySectionAndTheReportSaysSo) {
     StartPhones(8);
     const fs::path report = dir.path() / "report.json";
-    Process zolt(Run({"--image", (dir.path() / "image.bin").string(), "--update", "all", "--report", report.string()}),
+    const fs::path trace = dir.path() / "trace.txt";
+    Process zolt(Run({"--image", (dir.path() / "image.bin").string(), "--update", "all", "--report", report.string(),
+                      "--trace", trace.string()}),
                  dir.path() / "out.txt");
     ASSERT_EQ(zolt.Wait(120s), 0) << Read(dir.path() / "out.txt");
     for (int k = 1; k <= 8; ++k) {
@@ -142,6 +144,11 @@ TEST_F(CliRunFixture, EightLinesFlashEverySectionAndTheReportSaysSo) {
     EXPECT_NE(json.find("\"payload_bytes\": 6500"), std::string::npos);
     const std::string out = Read(dir.path() / "out.txt");
     EXPECT_NE(out.find("Update Data       Done    Done"), std::string::npos) << out;
+    // Every line's conversation is in the trace: line 8's last block of the Data section
+    // (1500 bytes: block 6) went out and was accepted.
+    const std::string frames = Read(trace);
+    EXPECT_NE(frames.find("line 8  sent       B2 04  FE 70 00 B2 04 06 00 00 00 01 06"), std::string::npos);
+    EXPECT_NE(frames.find("line 8  received   B2 04  FE 07 00 B2 04 06 00 00 00 00"), std::string::npos);
 }
 
 TEST_F(CliRunFixture, APhoneThatFailsFailsOnlyItsLineAndTheRunSaysSo) {
