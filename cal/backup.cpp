@@ -118,6 +118,19 @@ std::uint8_t ReadSetting(LinkSession& line) {
     }
 }
 
+// Reads a whole file that a person keeps beside a job: a calibration text is some hundred
+// kilobytes at the very most, so anything past a few megabytes is refused, not allocated.
+FileError ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
+    constexpr std::uint64_t MOST = 16u << 20;
+    InputFile in;
+    std::uint64_t length = 0;
+    if (const FileError error = in.Open(path); error != FileError::None) return error;
+    if (const FileError error = in.Length(length); error != FileError::None) return error;
+    if (length > MOST) return FileError::Generic;
+    bytes.resize(static_cast<std::size_t>(length));
+    return in.ReadAll(bytes.data(), bytes.size());
+}
+
 int ReadBackFailed(LinkSession& line, Prompt& prompt, FileError error, const std::string& path) {
     const std::string report = FileErrorText(error, path);
     prompt.ShowMessage(report, PromptIcon::Error);
@@ -233,6 +246,44 @@ std::string CalibrationFilePath(const std::string& workDir, int lineIndex) {
     return JoinPath(workDir, "COM-" + std::to_string(lineIndex + 1) + "calibration.srp");
 }
 
+std::string SettingFilePath(const std::string& calibrationPath) {
+    constexpr std::string_view EXTENSION = ".srp";
+    std::string path = calibrationPath;
+    if (path.size() >= EXTENSION.size() && path.compare(path.size() - EXTENSION.size(), EXTENSION.size(), EXTENSION) == 0) {
+        path.resize(path.size() - EXTENSION.size());
+    }
+    return path + ".setting";
+}
+
+bool LoadSavedBackup(CalState& cal, const std::string& calibrationPath, std::string& reason) {
+    ReleaseBackup(cal);
+    std::vector<std::uint8_t> text;
+    if (const FileError error = ReadWholeFile(calibrationPath, text); error != FileError::None) {
+        reason = FileErrorText(error, calibrationPath);
+        return false;
+    }
+    cal.backupText = std::move(text);
+    cal.backupHeld = true;
+    // The setting is written back only when its file holds a byte in decimal.
+    std::vector<std::uint8_t> setting;
+    cal.writeSettingBack = false;
+    if (ReadWholeFile(SettingFilePath(calibrationPath), setting) == FileError::None) {
+        const std::string value(setting.begin(), setting.end());
+        std::size_t used = 0;
+        try {
+            const int byte = std::stoi(value, &used);
+            const bool rest = value.find_first_not_of(" \r\n", used) == std::string::npos;
+            if (byte >= 0 && byte <= 255 && rest) {
+                cal.savedSettingByte = static_cast<std::uint8_t>(byte);
+                cal.writeSettingBack = true;
+            }
+        } catch (const std::exception&) {
+            // Not a number: the restore leaves the phone's setting as it is.
+        }
+    }
+    return true;
+}
+
 int RunBackupCal(LinkSession& line, CalState& cal, int lineIndex, const std::string& workDir,
                  Prompt& prompt) {
     // Another phone's text must not outlive a backup that fails; and a catalogue that cannot
@@ -282,8 +333,17 @@ int BackupCalibration(LinkSession& line, CalState& cal, int lineIndex, const std
 
     line.Pause(line.timing.backupSettingPause);
     cal.savedSettingByte = ReadSetting(line);
+    cal.writeSettingBack = true;
     (void)line.FinishFsAccess();
     if (file.Close() != FileError::None) return writeFailed();
+    // The setting beside the file, so that the backup can be played back whole later.
+    const std::string settingPath = SettingFilePath(path);
+    OutputFile setting;
+    if (setting.Create(settingPath) != FileError::None ||
+        setting.Write(std::to_string(cal.savedSettingByte) + "\n") != FileError::None ||
+        setting.Close() != FileError::None) {
+        return Fail(line, "Couldn't write the calibration file " + settingPath + ": " + setting.ErrorText());
+    }
     line.SetStatusText(texts::BACKUP_FINISHED);
     line.SetStatusText(texts::PASS);
 

@@ -23,6 +23,16 @@ namespace zolt {
 // number); no separator is doubled when `workDir` ends in one.
 [[nodiscard]] std::string CalibrationFilePath(const std::string& workDir, int lineIndex);
 
+// The file beside a calibration file that keeps the setting saved with it (its value in
+// decimal and a line feed), so that a saved backup can be played back whole after the job
+// that made it: "COM-3calibration.srp" gives "COM-3calibration.setting".
+[[nodiscard]] std::string SettingFilePath(const std::string& calibrationPath);
+
+// Takes a calibration file saved by an earlier backup, and the setting beside it when that
+// file is there and holds a byte, into `cal` for a restore. Returns false, with the reason in
+// `reason`, when the calibration file cannot be read.
+[[nodiscard]] bool LoadSavedBackup(CalState& cal, const std::string& calibrationPath, std::string& reason);
+
 // The runner of Backup Cal-Data: releases any text held in `cal`, makes the catalogue check
 // of BackupCalibration (before anything is sent), runs the file-system handshake (mode 1),
 // then BackupCalibration. RESULT_OK or RESULT_FAIL, with the status text saying why.

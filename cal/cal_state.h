@@ -21,6 +21,9 @@ struct CalState {
     bool backupHeld = false;
     // A setting read from the phone at the end of a backup, written back after a restore.
     std::uint8_t savedSettingByte = 0;
+    // Whether the restore writes savedSettingByte back: not when a backup saved earlier is
+    // played without the setting that was saved with it.
+    bool writeSettingBack = true;
     SrpReader reader;
 };
 

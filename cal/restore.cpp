@@ -233,7 +233,7 @@ int RestoreCalibration(LinkSession& line, CalState& cal) {
     if (SendClosing(line) < 0) return RESULT_FAIL;
     (void)line.FinishFsAccess();
     line.Pause(line.timing.restoreSettingPause);
-    WriteSetting(line, cal.savedSettingByte);
+    if (cal.writeSettingBack) WriteSetting(line, cal.savedSettingByte);
     line.SetStatusText(texts::RESTORE_FINISHED);
     line.SetStatusText(texts::PASS);
     ReleaseBackup(cal);

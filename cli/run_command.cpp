@@ -15,6 +15,7 @@
 #include "cli/terminal_view.h"
 #include "cli/trace_file.h"
 #include "cli/tty.h"
+#include "cal/backup.h"
 #include "job/config_file.h"
 #include "job/job_control.h"
 #include "job/update_choices.h"
@@ -99,29 +100,41 @@ LineSummary SummarizeLine(const JobControl& job, int index, double seconds) {
     return l;
 }
 
+const std::string& JobFilePath(const RunOptions& options) {
+    return !options.script.empty() ? options.script : !options.restore.empty() ? options.restore : options.image;
+}
+
 // Reads the configuration and the job's file, builds the task list and attaches the ports.
 // Returns the exit status when the job cannot start.
 std::optional<int> PrepareJob(JobControl& job, const RunOptions& options, Prompt& prompt,
                               std::vector<int>& lineIndexes) {
     const bool isScript = !options.script.empty();
-    const std::string& path = isScript ? options.script : options.image;
+    const bool isRestore = !options.restore.empty();
+    const std::string& path = JobFilePath(options);
     if (options.config && !std::filesystem::is_regular_file(*options.config)) {
         return Fail("cannot read the configuration " + *options.config);
     }
     ReadConfig(job.config, options.config);
-    if (!isScript && !ChoiceAllowed(job.config.updateFlag, options.choice, options.withCal)) {
+    if (!isScript && !isRestore && !ChoiceAllowed(job.config.updateFlag, options.choice, options.withCal)) {
         return Fail("the configuration's update flag " + std::to_string(job.config.updateFlag) +
                     " allows --update " + AllowedChoicesText(job.config.updateFlag));
     }
-    const int loaded = isScript ? job.file.LoadPlainFile(path) : job.file.LoadRomImage(path);
+    const int loaded = isScript || isRestore ? job.file.LoadPlainFile(path) : job.file.LoadRomImage(path);
     if (loaded == LOAD_FORMAT_ERROR) {
         prompt.ShowMessage(texts::FILE_FORMAT_ERROR, PromptIcon::Error);
         return Fail(path + " does not match the configuration (identification \"" + job.file.info().imageIdent +
                     "\", model \"" + job.file.info().imageModel + "\")");
     }
     if (loaded != LOAD_OK) return EXIT_USAGE;  // the loader has said why
-    job.BuildTaskList(isScript ? CHOICE_SCRIPT : options.choice, options.withCal);
+    if (isRestore) {
+        job.tasks.Assign({TASK_RESTORE_CAL});
+    } else {
+        job.BuildTaskList(isScript ? CHOICE_SCRIPT : options.choice, options.withCal);
+    }
     if (auto failure = AttachPorts(job, options.ports, lineIndexes)) return Fail(*failure);
+    // A saved backup goes to the one line as if that line's own backup had just read it.
+    std::string reason;
+    if (isRestore && !LoadSavedBackup(job.lines[lineIndexes.front()].cal, path, reason)) return Fail(reason);
     return std::nullopt;
 }
 
@@ -203,7 +216,7 @@ int RunCommand(const std::vector<std::string>& args, const std::string& folder) 
 
     std::vector<int> lineIndexes;
     if (const auto status = PrepareJob(job, *options, prompt, lineIndexes)) return *status;
-    const std::string& path = options->script.empty() ? options->image : options->script;
+    const std::string& path = JobFilePath(*options);
     view.Begin(lineIndexes);
     const int started = job.StartJob(path, workDir);
     if (started == 0) return EXIT_USAGE;

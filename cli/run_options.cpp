@@ -7,6 +7,7 @@ namespace zolt::cli {
 const char* const RUN_USAGE =
     "usage: zolt run --image FILE.bin --update all|boot|cp|data [--with-cal] --port DEVICE...\n"
     "       zolt run --script FILE.srp --port DEVICE...\n"
+    "       zolt run --restore COM-1calibration.srp --port DEVICE\n"
     "options:\n"
     "  --port DEVICE    a phone's port (COMn on Windows, a device path elsewhere); repeat for\n"
     "                   up to 8 lines, numbered in the order given\n"
@@ -14,6 +15,8 @@ const char* const RUN_USAGE =
     "  --workdir DIR    where calibration files go (default: the current directory)\n"
     "  --report FILE    also write the outcome as JSON\n"
     "  --trace FILE     write every frame sent and received on every line to FILE\n"
+    "  --restore FILE   play a calibration file saved by an earlier backup back to one phone,\n"
+    "                   with the setting saved beside it (FILE with .setting for .srp)\n"
     "exit status: 0 every line finished every task, 1 a line failed, 2 usage, configuration\n"
     "or file error, 130 interrupted\n";
 
@@ -36,7 +39,7 @@ std::optional<RunOptions> ParseRunOptions(const std::vector<std::string>& args, 
         } else if (a == "--with-cal") {
             o.withCal = true;
             continue;
-        } else if (a == "--image" || a == "--script" || a == "--update" || a == "--port" || a == "--config" ||
+        } else if (a == "--image" || a == "--script" || a == "--restore" || a == "--update" || a == "--port" || a == "--config" ||
                    a == "--workdir" || a == "--report" || a == "--trace") {
             if (!(v = value(i, a))) return std::nullopt;
         } else {
@@ -45,6 +48,7 @@ std::optional<RunOptions> ParseRunOptions(const std::vector<std::string>& args, 
         }
         if (a == "--image") o.image = *v;
         if (a == "--script") o.script = *v;
+        if (a == "--restore") o.restore = *v;
         if (a == "--update") update = *v;
         if (a == "--port") o.ports.push_back(*v);
         if (a == "--config") o.config = *v;
@@ -52,8 +56,13 @@ std::optional<RunOptions> ParseRunOptions(const std::vector<std::string>& args, 
         if (a == "--report") o.report = *v;
         if (a == "--trace") o.trace = *v;
     }
-    if (o.image.empty() == o.script.empty()) {
-        error = "give either --image or --script";
+    if (!o.image.empty() + !o.script.empty() + !o.restore.empty() != 1) {
+        error = "give one of --image, --script or --restore";
+        return std::nullopt;
+    }
+    // A saved backup is one phone's calibration: never played to another phone as well.
+    if (!o.restore.empty() && o.ports.size() != 1) {
+        error = "--restore plays one phone's backup back to one --port";
         return std::nullopt;
     }
     if (!o.image.empty()) {
@@ -65,7 +74,7 @@ std::optional<RunOptions> ParseRunOptions(const std::vector<std::string>& args, 
         }
         o.choice = static_cast<int>(it - std::begin(names)) + 1;
     } else if (!update.empty()) {
-        error = "--update goes with --image, not with --script";
+        error = "--update goes with --image only";
         return std::nullopt;
     }
     if (o.withCal && o.choice != 1) {

@@ -14,7 +14,8 @@ inline constexpr int EXIT_INTERRUPTED = 130;
 
 struct RunOptions {
     std::string image;     // --image, or
-    std::string script;    // --script
+    std::string script;    // --script, or
+    std::string restore;   // --restore: a saved calibration file
     int choice = 0;        // from --update: 1 all, 2 boot, 3 cp, 4 data
     bool withCal = false;
     std::vector<std::string> ports;

@@ -46,10 +46,7 @@ constexpr const char* CATALOG =
     "[PageB]\nETS, Id=17\nDB Id=0\nMsgstring=PageB\nSegment=2\nOffset=0\nBytes=40\n"
     "[MAXPAGECONUT]\nCount=2\n";
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using test::ReadFile;
 
 // Whether another program that asks for a lock of its own gets the file.
 bool OthersCanLock(const std::string& path) {

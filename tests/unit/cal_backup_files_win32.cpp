@@ -30,10 +30,7 @@ DWORD OpenError(const std::string& path) {
     return ERROR_SUCCESS;
 }
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using test::ReadFile;
 
 TEST(CalibrationFileWin32, NoOtherProgramOpensItWhileTheBackupWritesIt) {
     LinkSession line;

@@ -53,10 +53,7 @@ Bytes PageRequest(const Page& p) {
 
 bool IsPageRead(const Bytes& body) { return body.size() == 8 && body[0] == 17 && body[1] == 0; }
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using test::ReadFile;
 
 struct BackupFixture : ::testing::Test {
     LinkSession line;

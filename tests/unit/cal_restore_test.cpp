@@ -180,6 +180,50 @@ TEST_F(RestoreFixture, BackupThenRestoreGivesThePhoneBackEveryPageByteForByte) {
     EXPECT_EQ(line.flashBlockCount, 0);
 }
 
+// A restore that failed after the reflash leaves the calibration only in the files the backup
+// wrote: they give the phone back every page, and the setting when its file holds one.
+TEST_F(RestoreFixture, SavedBackupFilesGiveAWipedPhoneItsCalibrationBack) {
+    test::TempDir dir;
+    test::RecordingPrompt prompt;
+    phone.pages[{0, 2}] = {0xFE, 0xFD, 0x00};
+    phone.pages[{1, 5}] = ScriptedPhone::PatternPage({1, 5}, 2);
+    phone.pages[{0, 7}] = ScriptedPhone::PatternPage({0, 7}, 17);
+    phone.setting = 0x21;
+    ASSERT_EQ(RunBackupCal(line, cal, 0, dir.path().string(), prompt), RESULT_OK) << Status();
+    const auto before = phone.pages;
+    const std::string path = CalibrationFilePath(dir.path().string(), 0);
+    EXPECT_EQ(test::ReadFile(SettingFilePath(path)), "33\n");
+    AnswerRecords([](const Bytes&, int) { return Bytes{0x9B, 0x08}; });
+    phone.pages.clear();
+    phone.setting = 0;
+    ASSERT_EQ(RunRestoreCal(line, cal), RESULT_FAIL);
+    phone.script = nullptr;
+
+    struct Case {
+        const char* setting;  // the setting file's text; null: no such file
+        std::uint8_t phoneSetting;
+    };
+    for (const Case& c : {Case{"33\n", 0x21}, Case{nullptr, 0}, Case{"x\n", 0}, Case{"300\n", 0}}) {
+        SCOPED_TRACE(c.setting ? c.setting : "none");
+        std::filesystem::remove(SettingFilePath(path));
+        if (c.setting) dir.Write(std::filesystem::path(SettingFilePath(path)).filename().string(), c.setting);
+        phone.pages.clear();
+        phone.setting = 0;
+        CalState saved;
+        saved.catalog.LoadFromText(CATALOG);
+        std::string reason;
+        ASSERT_TRUE(LoadSavedBackup(saved, path, reason)) << reason;
+        ASSERT_EQ(RunRestoreCal(line, saved), RESULT_OK) << Status();
+        EXPECT_EQ(phone.pages, before);
+        EXPECT_EQ(phone.setting, c.phoneSetting);
+    }
+    CalState none;
+    std::string reason;
+    EXPECT_FALSE(LoadSavedBackup(none, (dir.path() / "nothing.srp").string(), reason));
+    EXPECT_NE(reason.find("was not found"), std::string::npos) << reason;
+    EXPECT_EQ(SettingFilePath("a/COM-3calibration.srp"), "a/COM-3calibration.setting");
+}
+
 TEST_F(RestoreFixture, SidbWriteInARestoreTextShowsATotalOf209) {
     Hold(std::string("ETS, Id=CP Power, Power=Down\n") + SidbRecord(18, 3, 1, 0, "0x07 ") + "END\n");
     std::int32_t total = -1;

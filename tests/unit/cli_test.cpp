@@ -45,6 +45,9 @@ TEST(RunOptions, RefusesWhatCannotMakeAJob) {
         {"--image", "a.bin", "--update", "all", "--port", "p", "--port", "p"},
         {"--image", "a.bin", "--update", "all", "--port"},                // value missing
         {"--image", "a.bin", "--update", "all", "--port", "p", "--colour"},
+        {"--restore", "c.srp", "--port", "p", "--port", "q"},             // one phone's backup
+        {"--restore", "c.srp", "--update", "all", "--port", "p"},
+        {"--restore", "c.srp", "--script", "s.srp", "--port", "p"},
     };
     for (const auto& args : bad) {
         std::string error;
