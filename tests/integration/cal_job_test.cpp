@@ -48,10 +48,13 @@ const std::vector<Page> PAGES = {
     {"CpLong", 0, 12, 0, 300}, {"CpMid", 0, 200, 65000, 16},
 };
 
+// The catalogue's page read id, which the phones must know.
+constexpr std::uint16_t PAGE_READ_ID = 4660;
+
 std::string CatalogText() {
     std::ostringstream ini;
     for (const Page& p : PAGES) {
-        ini << "[" << p.name << "]\nETS, Id=4660\nDB Id=" << p.db << "\nMsgstring=" << p.name
+        ini << "[" << p.name << "]\nETS, Id=" << PAGE_READ_ID << "\nDB Id=" << p.db << "\nMsgstring=" << p.name
             << "\nSegment=" << p.segment << "\nOffset=" << p.offset << "\nBytes=" << p.bytes << "\n";
     }
     ini << "[MAXPAGECONUT]\nCount=" << PAGES.size() << "\n";
@@ -72,6 +75,7 @@ public:
         work.Write("calibration.ini", CatalogText());
         sim::PhoneOptions options = test::TestPhoneOptions();
         options.stateDir = work.path() / "phones";
+        options.pageReadIds = {PAGE_READ_ID};
         sim::BankSpec spec;
         spec.count = count;
         bank = std::make_unique<sim::SimBank>(options, spec, test::TestTrace());

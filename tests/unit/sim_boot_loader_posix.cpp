@@ -152,17 +152,20 @@ TEST(SimBootLoader, RefusesAreasThatDoNotExistOrWereNotErased) {
     EXPECT_EQ(CoreDriver::Bodies(phone.Send(odd)), Bodies{test::FlashReply(2, 1)});
 }
 
-TEST(SimBootLoader, ResetReturnsToTheFirmwareAndAnEraseIsNeededAfterTheNextEntry) {
+TEST(SimBootLoader, EachStayNeedsTheConfirmBeforeAnEraseAndAnEraseBeforeAWrite) {
     CoreDriver phone(BootLoaderOptions());
     phone.Send(test::EraseRequest(1));
     EXPECT_TRUE(phone.Send({0xDC, 0x00}).empty());
     EXPECT_EQ(phone.core.State().mode, PhoneMode::Firmware);
-    EXPECT_EQ(CoreDriver::Bodies(phone.Send({0xDC, 0x00})), Bodies{});  // the second reset
-    EXPECT_EQ(CoreDriver::Bodies(phone.Send(test::PROBE, 1000ms)), Bodies{test::PROBE});
+    phone.Send(test::PROBE, 1000ms);
     EXPECT_EQ(CoreDriver::Bodies(phone.Send(test::PROBE, 2000ms)), Bodies{test::BOOT_READY});
+    // No confirm yet: the erase is refused, as is a write to the area erased last stay.
+    EXPECT_EQ(CoreDriver::Bodies(phone.Send(test::EraseRequest(6), 2001ms)), Bodies{test::FlashReply(1, 1)});
     EXPECT_EQ(CoreDriver::Bodies(phone.Send(test::WriteRequest(2, 1, test::SectionBytes(10)), 2001ms)),
               Bodies{test::FlashReply(1, 1)});
-    EXPECT_EQ(phone.core.State().resets, 2u);
+    EXPECT_EQ(phone.core.State().erases, 1u);
+    EXPECT_TRUE(phone.Send(test::BOOT_READY, 2002ms).empty());
+    EXPECT_EQ(CoreDriver::Bodies(phone.Send(test::EraseRequest(6), 2003ms)), Bodies{test::FlashReply(1, 0)});
 }
 
 TEST(SimFlashStore, AreasAreMirroredInTheStateFolderAndReadBackOnStart) {

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <numeric>
 
 #include "sim/faults.h"
+#include "sim/request_kind.h"
 #include "support/sim_core_posix.h"
 
 namespace zolt {
@@ -45,27 +48,118 @@ TEST(SimFaults, NamedRepliesAreLostAndOthersAnswered) {
     EXPECT_EQ(phone.core.State().repliesQueued, 5u);
 }
 
-TEST(SimFaults, RatesActOnAboutTheirShareAndNoiseNeverHoldsAStartByte) {
-    sim::FaultOptions f;
-    f.dropRate = 0.3;
-    f.noiseRate = 0.5;
-    CoreDriver phone(WithFaults(f));
-    int noise = 0, frames = 0;
-    for (int i = 0; i < 1000; ++i) {
-        for (const auto& out : phone.Send(test::PROBE, std::chrono::milliseconds(i))) {
-            if (out.plain.empty()) {
-                ++noise;
-                EXPECT_GE(out.wire.size(), 1u);
-                EXPECT_LE(out.wire.size(), 8u);
-                EXPECT_EQ(std::count(out.wire.begin(), out.wire.end(), 0xFE), 0);
-            } else {
-                ++frames;
-                EXPECT_EQ(out.wire, EncodeFrame(test::PROBE));
+TEST(SimFaults, RatesActOnAboutTheirShareAndNoiseHoldsStartBytesUnlessAskedNot) {
+    for (bool startBytes : {true, false}) {
+        sim::FaultOptions f;
+        f.dropRate = 0.3;
+        f.noiseRate = 0.5;
+        f.duplicateRate = 0.1;
+        f.noiseStartBytes = startBytes;
+        CoreDriver phone(WithFaults(f));
+        int noise = 0, frames = 0, startsInNoise = 0;
+        for (int i = 0; i < 1000; ++i) {
+            for (const auto& out : phone.Send(test::PROBE, std::chrono::milliseconds(i))) {
+                if (out.plain.empty()) {
+                    ++noise;
+                    EXPECT_TRUE(out.wire.size() >= 1 && out.wire.size() <= 8);
+                    startsInNoise += static_cast<int>(std::count(out.wire.begin(), out.wire.end(), 0xFE));
+                } else {
+                    ++frames;
+                    EXPECT_EQ(out.wire, EncodeFrame(test::PROBE));
+                }
             }
         }
+        EXPECT_NEAR(frames, 770, 70) << startBytes;  // 700 sent, a tenth of them twice
+        EXPECT_NEAR(noise, 350, 60) << startBytes;   // half of the replies that were sent
+        EXPECT_EQ(startsInNoise > 0, startBytes);
     }
-    EXPECT_NEAR(frames, 700, 60);
-    EXPECT_NEAR(noise, 350, 60);  // half of the replies that were sent
+}
+
+// What a rule does to the second probe, seen in the replies to three probes.
+struct RuleCase {
+    sim::FaultAction action;
+    std::vector<std::size_t> replies;  // to each probe
+};
+
+TEST(SimFaults, ARuleActsOnTheNthRequestOfItsKindOnly) {
+    const SimBytes echo = EncodeFrame(test::PROBE);
+    const std::vector<RuleCase> cases = {
+        {sim::FaultAction::Lose, {1, 0, 1}},      {sim::FaultAction::Short, {1, 1, 1}},
+        {sim::FaultAction::Cut, {1, 1, 1}},       {sim::FaultAction::Late, {1, 1, 1}},
+        {sim::FaultAction::Duplicate, {1, 2, 1}}, {sim::FaultAction::Corrupt, {1, 1, 1}},
+        {sim::FaultAction::Silent, {1, 0, 0}},    {sim::FaultAction::Vanish, {1, 0, 0}},
+    };
+    for (const RuleCase& c : cases) {
+        const auto name = sim::FaultActionName(c.action);
+        sim::FaultOptions f;
+        f.rules = {{c.action, sim::RequestKind::Probe, 2}};
+        f.lateBy = 700ms;
+        CoreDriver phone(WithFaults(f));
+        std::vector<std::size_t> counts;
+        std::vector<sim::Outgoing> second;
+        for (int i = 0; i < 3; ++i) {
+            auto out = phone.Send(test::PROBE, std::chrono::milliseconds(i));
+            counts.push_back(out.size());
+            if (i == 1) second = out;
+        }
+        EXPECT_EQ(counts, c.replies) << name;
+        EXPECT_EQ(phone.core.Vanishing(), c.action == sim::FaultAction::Vanish) << name;
+        if (second.empty()) continue;
+        const sim::Outgoing& r = second[0];
+        EXPECT_EQ(r.notBefore - phone.start, c.action == sim::FaultAction::Late ? 701ms : 1ms) << name;
+        if (c.action == sim::FaultAction::Short) {
+            EXPECT_EQ(r.wire, EncodeFrame(SimBytes{0x00, 0x00}));
+        }
+        if (c.action == sim::FaultAction::Cut) {
+            EXPECT_EQ(r.wire, SimBytes(echo.begin(), echo.begin() + 3));
+        }
+        if (c.action == sim::FaultAction::Corrupt) {
+            ASSERT_EQ(r.wire.size(), echo.size());
+            EXPECT_EQ(std::inner_product(r.wire.begin(), r.wire.end(), echo.begin(), 0, std::plus<>(),
+                                         std::not_equal_to<>()),
+                      1);
+        }
+        if (c.action == sim::FaultAction::Duplicate) {
+            EXPECT_EQ(second[1].wire, r.wire);
+        }
+    }
+}
+
+// Which requests of a whole job a rule aimed at each kind reaches: a backup's session, then
+// a boot-loader stay.
+TEST(SimFaults, RulesTellTheJobsRequestsApartByKind) {
+    const SimBytes pageRead = {0x11, 0x00, 1, 4, 0, 0, 2, 0};
+    const std::vector<std::pair<SimBytes, std::chrono::milliseconds>> job = {
+        {test::PROBE, 0ms},
+        {test::FS_ACCESS, 1ms},
+        {pageRead, 2ms},
+        {{0xA1, 0x07, 18, 0, 3, 0, 1, 0, 0, 0}, 3ms},
+        {{0xA2, 0x07, 18, 0, 3, 0, 1, 0, 0, 0, 5}, 4ms},
+        {{0xA2, 0x07, 40, 0, 9, 0, 1, 0, 0, 0, 5}, 5ms},
+        {{0x30, 0x01, 1, 4, 0, 0, 1, 0, 1, 9}, 6ms},
+        {test::PROBE, 1000ms},
+        {test::PROBE, 2000ms},
+        {test::EraseRequest(1), 2001ms},  // refused before the confirm, but an erase all the same
+        {test::WriteRequest(2, 1, test::SectionBytes(10)), 2002ms},
+    };
+    // The boot-loader handshake's first probe is echoed by the firmware like any other.
+    const std::vector<std::pair<sim::RequestKind, std::vector<std::size_t>>> hits = {
+        {sim::RequestKind::Probe, {0, 7}},     {sim::RequestKind::Access, {1}},
+        {sim::RequestKind::PageRead, {2}},     {sim::RequestKind::SettingRead, {3}},
+        {sim::RequestKind::SettingWrite, {4}}, {sim::RequestKind::SidbWrite, {5}},
+        {sim::RequestKind::DbWrite, {6}},      {sim::RequestKind::BootProbe, {8}},
+        {sim::RequestKind::Erase, {9}},        {sim::RequestKind::Block, {10}},
+    };
+    for (const auto& [kind, indexes] : hits) {
+        sim::FaultOptions f;
+        f.rules = {{sim::FaultAction::Lose, kind, 0}};
+        CoreDriver phone(WithFaults(f));
+        std::vector<std::size_t> unanswered;
+        for (std::size_t i = 0; i < job.size(); ++i) {
+            if (phone.Send(job[i].first, job[i].second).empty()) unanswered.push_back(i);
+        }
+        EXPECT_EQ(unanswered, indexes) << sim::RequestKindName(kind);
+    }
 }
 
 TEST(SimFaults, CorruptionChangesBytesOnTheWireOnly) {
