@@ -1,5 +1,5 @@
 // The simulated phone's firmware: which requests it answers, with which bytes, and what it
-// remembers; and the handler table that later message families plug into.
+// remembers.
 #include <gtest/gtest.h>
 
 #include "sim/message_ids.h"
@@ -72,62 +72,23 @@ TEST(SimFirmware, AResetMakesThePhoneDeafWhileItRestarts) {
     EXPECT_EQ(phone.core.State().Count(sim::ID_RESET), 2u);
 }
 
-TEST(SimFirmware, RequestsItDoesNotKnowAreRecordedAndLeftUnanswered) {
+TEST(SimFirmware, UnknownRequestsAreRecordedUnansweredAndBadFramesCountedApart) {
     CoreDriver phone;
     // A flash erase in the firmware, a single byte, and an empty frame.
     EXPECT_TRUE(phone.Send({0xB2, 0x04, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01, 0, 0, 0, 0}).empty());
     EXPECT_TRUE(phone.Send({0x7E}).empty());
     EXPECT_TRUE(phone.Send({}).empty());
-    const auto& s = phone.core.State();
-    EXPECT_EQ(s.framesReceived, 3u);
-    EXPECT_EQ(s.unhandled, 3u);
-    EXPECT_EQ(s.Count(0x007E), 1u);
-    ASSERT_EQ(s.recent.size(), 3u);
-    EXPECT_EQ(s.recent[1], SimBytes{0x7E});
-}
-
-TEST(SimFirmware, BadFramesAreCountedAndDoNotDisturbTheNext) {
-    CoreDriver phone;
     SimBytes bad = EncodeFrame(test::PROBE);
     bad[5] = 0x02;
     phone.core.Receive(bad, phone.start);
     EXPECT_TRUE(phone.Take().empty());
-    EXPECT_EQ(phone.core.State().framesDropped, 1u);
     EXPECT_EQ(phone.Send(test::PROBE).size(), 1u);
-    EXPECT_EQ(phone.core.State().framesReceived, 1u);
-}
-
-TEST(SimMessageTable, ALaterHandlerReplacesTheStandardOneAndCatchAllsTakeTheRest) {
-    CoreDriver phone;
-    int probes = 0;
-    phone.core.Table().On(PhoneMode::Firmware, sim::ID_LOOPBACK,
-                          [&](sim::PhoneContext& p, const sim::Request& r) {
-                              // Answers with a frame of another length the first time only.
-                              const SimBytes other = {0x00, 0x00};
-                              if (++probes == 1) {
-                                  p.Reply(other);
-                              } else {
-                                  p.Reply(r.body);
-                              }
-                              return true;
-                          });
-    std::vector<std::uint16_t> others;
-    phone.core.Table().Otherwise(PhoneMode::Firmware, [&](sim::PhoneContext& p, const sim::Request& r) {
-        others.push_back(r.id);
-        if (r.id != 0x0011) return false;
-        const SimBytes page = {0x11, 0x00, 0x42};
-        p.Reply(page);
-        return true;
-    });
-
-    EXPECT_EQ(phone.Send(test::PROBE)[0].plain.size(), 6u);
-    EXPECT_EQ(phone.Send(test::PROBE)[0].plain.size(), 7u);
-    EXPECT_EQ(phone.Send({0x11, 0x00, 0x01}).size(), 1u);
-    EXPECT_TRUE(phone.Send({0x12, 0x00}).empty());
-    // Handlers with a fixed id never reach the catch-alls.
-    phone.Send({0xF3, 0x03});
-    EXPECT_EQ(others, (std::vector<std::uint16_t>{0x0011, 0x0012}));
-    EXPECT_EQ(phone.core.State().unhandled, 1u);
+    const auto& s = phone.core.State();
+    EXPECT_EQ(s.framesReceived, 4u);
+    EXPECT_EQ(s.framesDropped, 1u);
+    EXPECT_EQ(s.unhandled, 3u);
+    EXPECT_EQ(s.Count(0x007E), 1u);
+    EXPECT_EQ(s.recent[1], SimBytes{0x7E});
 }
 
 }  // namespace
