@@ -8,9 +8,9 @@
 #include <system_error>
 #include <vector>
 
-#include "job/config_file.h"
-#include "job/file_error.h"
-#include "job/input_file.h"
+#include "io/paths.h"
+#include "io/file_error.h"
+#include "io/input_file.h"
 
 namespace zolt {
 namespace {
@@ -20,7 +20,6 @@ const char* const LOOPBACK_FAILED = "Timeout on message loopback!";
 const char* const NOT_SENT = "Port closed: the request could not be sent!";
 
 // A page reply: FE, length, the 8-byte echo of the request, the data, the checksum.
-constexpr int PAGE_REQUEST_LENGTH = 11;
 constexpr int PAGE_DATA_AT = 11;
 constexpr int PAGE_REPLY_OVERHEAD = 12;
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "cal/cal_state.h"
-#include "job/prompt.h"
+#include "io/prompt.h"
 #include "link/link_session.h"
 
 namespace zolt {

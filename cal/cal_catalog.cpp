@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <system_error>
 
-#include "job/file_error.h"
-#include "job/ini_file.h"
-#include "job/input_file.h"
+#include "io/file_error.h"
+#include "io/ini_file.h"
+#include "io/input_file.h"
 
 namespace zolt {
 namespace {

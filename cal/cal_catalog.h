@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "job/prompt.h"
+#include "io/prompt.h"
 
 namespace zolt {
 

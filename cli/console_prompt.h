@@ -5,7 +5,7 @@
 #include <mutex>
 #include <string>
 
-#include "job/prompt.h"
+#include "io/prompt.h"
 
 namespace zolt::cli {
 

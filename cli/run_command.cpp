@@ -74,6 +74,27 @@ std::optional<std::string> AttachPorts(JobControl& job, const std::vector<std::s
     return std::nullopt;
 }
 
+// What became of one line: its outcome per task and in all, its status line and its time.
+LineSummary SummarizeLine(const JobControl& job, int index, double seconds) {
+    const PortSession& line = job.lines[index];
+    LineSummary l;
+    l.lineNumber = line.lineNumber;
+    l.port = line.portName;
+    l.status = line.statusText.Get();
+    l.seconds = seconds;
+    bool failed = false;
+    bool complete = true;
+    for (int t = 0; t < job.tasks.taskCount; ++t) {
+        const TaskStatus outcome = job.tasks.LineOutcome(t, index);
+        l.outcomes.emplace_back(TaskStatusName(outcome));
+        failed |= outcome == TASK_FAIL;
+        complete &= outcome == TASK_DONE;
+        if (outcome == TASK_DONE) l.payloadBytes += PayloadOf(job.tasks.tasks[t].code, job.config);
+    }
+    l.result = failed ? "failed" : complete ? "ok" : "stopped";
+    return l;
+}
+
 }  // namespace
 
 int RunCommand(const std::vector<std::string>& args) {
@@ -125,6 +146,16 @@ int RunCommand(const std::vector<std::string>& args) {
     const int started = job.StartJob(path, workDir);
     if (started == 0) return EXIT_USAGE;
 
+    JobSummary summary;
+    summary.file = path;
+    for (int t = 0; t < job.tasks.taskCount; ++t) summary.tasks.emplace_back(TaskName(job.tasks.tasks[t].code));
+    // Taken before a stop, which sets every task back to Wait: a line keeps the outcome it
+    // had when the job was interrupted.
+    const auto summarize = [&] {
+        summary.lines.clear();
+        for (int index : lineIndexes) summary.lines.push_back(SummarizeLine(job, index, view.Seconds(index)));
+    };
+
     const auto tick = job.lines[0].timing.displayTick;
     auto nextTick = Clock::now() + tick;
     int ended = 0;
@@ -146,6 +177,7 @@ int RunCommand(const std::vector<std::string>& args) {
                 break;
             case EventQueue::Wake::Interrupt:
                 interrupted = true;
+                summarize();
                 job.StopJob();
                 ended = started;
                 break;
@@ -153,30 +185,9 @@ int RunCommand(const std::vector<std::string>& args) {
     }
     view.Redraw();
 
-    JobSummary summary;
-    summary.file = path;
-    for (int t = 0; t < job.tasks.taskCount; ++t) summary.tasks.emplace_back(TaskName(job.tasks.tasks[t].code));
+    if (!interrupted) summarize();
     bool anyFailed = false;
-    for (int index : lineIndexes) {
-        const PortSession& line = job.lines[index];
-        LineSummary l;
-        l.lineNumber = line.lineNumber;
-        l.port = line.portName;
-        l.status = line.statusText.Get();
-        l.seconds = view.Seconds(index);
-        bool failed = false;
-        bool complete = true;
-        for (int t = 0; t < job.tasks.taskCount; ++t) {
-            const TaskStatus outcome = job.tasks.LineOutcome(t, index);
-            l.outcomes.emplace_back(TaskStatusName(outcome));
-            failed |= outcome == TASK_FAIL;
-            complete &= outcome == TASK_DONE;
-            if (outcome == TASK_DONE) l.payloadBytes += PayloadOf(job.tasks.tasks[t].code, job.config);
-        }
-        l.result = failed ? "failed" : complete ? "ok" : "stopped";
-        anyFailed |= !complete;
-        summary.lines.push_back(l);
-    }
+    for (const LineSummary& l : summary.lines) anyFailed |= l.result != "ok";
     summary.exitStatus = interrupted ? EXIT_INTERRUPTED : anyFailed ? EXIT_LINE_FAILED : EXIT_OK;
     std::fputs(("\n" + FormatSummary(summary)).c_str(), stdout);
     std::fflush(stdout);

@@ -8,7 +8,8 @@
 #include <string_view>
 
 #include "job/config.h"
-#include "job/ini_file.h"
+#include "io/ini_file.h"
+#include "io/paths.h"
 
 namespace zolt {
 
@@ -18,14 +19,6 @@ inline constexpr std::string_view CONFIG_FOLDER_NAME = "ZOLT_CONFIG";
 // extension it adds to a name typed without one.
 inline constexpr std::string_view CONFIG_CHOOSER_FILTER = "Ini Files(*.ini)|*.ini|All Files(*.*)|*.*||";
 inline constexpr std::string_view CONFIG_CHOOSER_EXTENSION = "ini";
-
-// The process's current directory, asked for afresh; empty when the platform cannot tell.
-[[nodiscard]] std::string CurrentDirectory();
-
-// `directory`, the platform's separator ('\' on Windows, '/' elsewhere) unless it already
-// ends in a separator, and `name`. An empty directory gives `name` alone (a path relative to
-// the current directory).
-[[nodiscard]] std::string JoinPath(std::string_view directory, std::string_view name);
 
 // "ZOLT.ini" in the current directory.
 [[nodiscard]] std::string DefaultConfigPath();

@@ -29,7 +29,10 @@ JobControl::~JobControl() {
 
 void JobControl::SetTiming(const Timing& timing) {
     timing_ = timing;
-    for (auto& line : lines) line.timing = timing;
+    for (auto& line : lines) {
+        line.timing = timing;
+        line.port.SetTiming(timing);
+    }
 }
 
 bool JobControl::IsAnyLineRunning() const {

@@ -19,7 +19,7 @@
 #include "job/line_events.h"
 #include "job/port_list.h"
 #include "job/port_session.h"
-#include "job/prompt.h"
+#include "io/prompt.h"
 #include "job/rom_image.h"
 
 namespace zolt {

@@ -49,6 +49,13 @@ int PortSession::RunTask(std::uint8_t code, bool firstTask) {
     return (*runner)(*this, first);
 }
 
+void PortSession::FailTask(PortSession& line, TaskList& list, int i) {
+    list.SetOutcome(i, line.lineIndex, TASK_FAIL);
+    line.running.store(0);
+    line.Post(WM_PORT_TASK_DONE, static_cast<std::uintptr_t>(i));
+    line.Post(WM_PORT_FAILED, static_cast<std::uintptr_t>(i));
+}
+
 int PortWorker(PortSession* line) {
     line->flashBlockCount.store(0);
     line->flashAttempts = 0;
@@ -59,10 +66,7 @@ int PortWorker(PortSession* line) {
         for (; i < list.taskCount; ++i) {
             const int result = line->RunTask(list.tasks[i].code, i == 0);
             if (result != RESULT_OK) {
-                list.SetOutcome(i, line->lineIndex, TASK_FAIL);
-                line->running.store(0);
-                line->Post(WM_PORT_TASK_DONE, static_cast<std::uintptr_t>(i));
-                line->Post(WM_PORT_FAILED, static_cast<std::uintptr_t>(i));
+                PortSession::FailTask(*line, list, i);
                 return 0;
             }
             list.SetOutcome(i, line->lineIndex, TASK_DONE);
@@ -72,13 +76,13 @@ int PortWorker(PortSession* line) {
         line->Post(WM_PORT_ALL_DONE, 0);
     } catch (const LineStopped&) {
         // Stopped: the owner clears `running` and expects nothing more from this worker.
+    } catch (const PortLost&) {
+        // The status text says which port went.
+        PortSession::FailTask(*line, list, i);
     } catch (const std::exception& e) {
         // Nothing may escape a thread. Whatever broke, the task has failed.
         line->SetStatusText(std::string("Internal error: ") + e.what());
-        list.SetOutcome(i, line->lineIndex, TASK_FAIL);
-        line->running.store(0);
-        line->Post(WM_PORT_TASK_DONE, static_cast<std::uintptr_t>(i));
-        line->Post(WM_PORT_FAILED, static_cast<std::uintptr_t>(i));
+        PortSession::FailTask(*line, list, i);
     }
     return 0;
 }

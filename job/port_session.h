@@ -18,7 +18,7 @@
 #include "job/config.h"
 #include "job/job_task.h"
 #include "job/line_events.h"
-#include "job/prompt.h"
+#include "io/prompt.h"
 #include "link/link_session.h"
 
 namespace zolt {
@@ -80,6 +80,8 @@ public:
 private:
     friend int PortWorker(PortSession* line);
     int RunTask(std::uint8_t code, bool firstTask);
+    // Marks task i failed on this line and tells the owner: the line stops there.
+    static void FailTask(PortSession& line, TaskList& list, int i);
     void Post(unsigned message, std::uintptr_t wParam);
 
     std::mutex postMutex_;

@@ -5,7 +5,7 @@
 #include <limits>
 #include <new>
 
-#include "job/input_file.h"
+#include "io/input_file.h"
 
 namespace zolt {
 namespace {

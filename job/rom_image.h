@@ -16,7 +16,7 @@
 #include <string_view>
 
 #include "job/config.h"
-#include "job/prompt.h"
+#include "io/prompt.h"
 
 namespace zolt {
 

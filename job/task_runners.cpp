@@ -2,7 +2,7 @@
 #include "cal/backup.h"
 #include "cal/restore.h"
 #include "job/port_session.h"
-#include "link/flash_runners.h"
+#include "job/flash_runners.h"
 
 namespace zolt {
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <climits>
 #include <string>
 
@@ -83,7 +84,7 @@ std::optional<FlashReply> ReadFlashReply(const LinkSession& s) {
 bool FollowReply(LinkSession& s, const FlashReply& reply) {
     if (reply.status == FLASH_ACCEPTED) {
         // Block 0xFFFFFFFF accepted wraps to block 0, which the write takes as an erase
-        // failure: a nonsense reply ends the write as failed, never as a success.
+        // failure, as it does every block whose position is negative in 32 bits.
         s.flashBlock.store(reply.block + 1, std::memory_order_relaxed);
         return true;
     }
@@ -198,13 +199,26 @@ int LinkSession::FlashWrite(int type, std::span<const std::uint8_t> section) {
 
 int LinkSession::FlashWriteBlock(int type, std::span<const std::uint8_t> block) {
     if (flashAttempts >= timing.flashAttemptLimit) return RESULT_FAIL;
-    BuildFlashRequest(*this, flashBlock.load(std::memory_order_relaxed), FLASH_OP_WRITE, type,
+    const std::uint32_t sent = flashBlock.load(std::memory_order_relaxed);
+    BuildFlashRequest(*this, sent, FLASH_OP_WRITE, type,
                       block.first(std::min<std::size_t>(block.size(), FLASH_BLOCK_SIZE)));
+    // A reply that came after its attempt had timed out is queued now; read as the answer to
+    // this request it would put every later block one reply behind.
+    DiscardInput(*this);
     if (SendFrame() < 0) return RESULT_FAIL;
+    const auto deadline = std::chrono::steady_clock::now() + timing.waitReplyLimit;
     if (WaitReply(RECEIVE_TIMEOUT_FRAME) <= 0) return RESULT_FAIL;
-    if (const auto reply = ReadFlashReply(*this); reply && FollowReply(*this, *reply)) {
-        flashAttempts = 0;
+    auto reply = ReadFlashReply(*this);
+    // An acceptance of another block answers an earlier request, sent again after a time-out:
+    // the answer to this one may still come within this attempt's time.
+    while (reply && reply->status == FLASH_ACCEPTED && reply->block != sent) {
+        reply.reset();
+        const auto left = std::chrono::ceil<Millis>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) break;
+        (void)Receive(true, left, false);
+        reply = ReadFlashReply(*this);
     }
+    if (reply && FollowReply(*this, *reply)) flashAttempts = 0;
     ++flashAttempts;
     return RESULT_OK;
 }

@@ -41,10 +41,13 @@ inline constexpr int FLASH_REPLY_LENGTH = 7;     // body bytes of a reply
 inline constexpr std::uint8_t FLASH_ACCEPTED = 0;
 inline constexpr std::uint8_t FLASH_SEND_BLOCK = 1;
 
-// Offset of the section byte that block `block` starts with; negative below block 2. Exact
-// for every 32-bit block number.
-constexpr std::int64_t FlashBlockPosition(std::uint32_t block) {
-    return static_cast<std::int64_t>(block) * FLASH_BLOCK_SIZE - 2 * FLASH_BLOCK_SIZE;
+// Offset of the section byte that block `block` starts with, as a signed 32-bit value; negative
+// below block 2. A phone's block number that puts the offset beyond 32 bits wraps as it does
+// in the phone's own arithmetic: into a negative offset (0xFFFFFFFF gives -1050), which fails
+// the write, or into some other offset, which the write goes on from.
+constexpr std::int32_t FlashBlockPosition(std::uint32_t block) {
+    return static_cast<std::int32_t>(block * static_cast<std::uint32_t>(FLASH_BLOCK_SIZE) -
+                                     2u * FLASH_BLOCK_SIZE);
 }
 
 // Number of blocks a section of `length` bytes is written in.

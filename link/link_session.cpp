@@ -2,16 +2,12 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
+#include <string>
 
 namespace zolt {
 
 namespace {
 using Clock = std::chrono::steady_clock;
-
-// A port that reports a hang-up is looked at again after this long rather than in a loop:
-// a USB adapter pulled out, or a simulated phone gone, must not burn a core.
-constexpr Millis DEAD_PORT_RECHECK{20};
 }  // namespace
 
 LinkSession::LinkSession() { port.AttachStopSignal(&stop); }
@@ -19,7 +15,7 @@ LinkSession::LinkSession() { port.AttachStopSignal(&stop); }
 LinkSession::~LinkSession() { port.AttachStopSignal(nullptr); }
 
 int LinkSession::OpenLink(const std::string& name, int baud) {
-    port.SetWriteLimit(timing.writeLimit);
+    port.SetTiming(timing);
     if (port.Open(name, baud, 8, SERIAL_PARITY_NONE, false, false, false)) {
         portName = name;
         portNumber = ComPortNumber(name);
@@ -57,90 +53,50 @@ int LinkSession::SendFrame() {
     return sent;
 }
 
-int LinkSession::UnescapeChunk(std::uint8_t* destination, const std::uint8_t* source, int count) {
-    int o = 0;
-    int k = 0;
-    if (escapePending && count > 0) {
-        destination[0] = static_cast<std::uint8_t>(~source[0]);
-        escapePending = 0;
-        o = k = 1;
+void LinkSession::PortFailed(const Deadline& deadline) {
+    const auto now = Clock::now();
+    if (!portFailing_) {
+        portFailing_ = true;
+        portFailingSince_ = now;
     }
-    while (k < count) {
-        if (source[k] == EtsFrame::ESCAPE) {
-            if (k + 1 == count) {
-                escapePending = 1;
-                break;
-            }
-            destination[o++] = static_cast<std::uint8_t>(~source[k + 1]);
-            k += 2;
-        } else {
-            destination[o++] = source[k++];
-        }
+    if (now - portFailingSince_ >= timing.portLostLimit) {
+        SetStatusText(portName.empty() ? std::string("Serial port lost!")
+                                       : "Serial port " + portName + " lost!");
+        throw PortLost{};
     }
-    return o;
-}
-
-void LinkSession::AddChunk(int n, bool& inFrame) {
-    if (!inFrame) {
-        const auto* begin = rxChunk.data();
-        const auto* start = std::find(begin, begin + n, EtsFrame::START);
-        if (start == begin + n) return;  // noise between frames
-        escapePending = 0;
-        rxCount = UnescapeChunk(rxFrame.data(), start, static_cast<int>(begin + n - start));
-        inFrame = true;
-        return;
-    }
-    if (rxCount + n >= EtsFrame::BUFFER_SIZE) {
-        // Too long for any frame: drop it whole and look for the next start byte.
-        rxFrame.fill(0);
-        rxCount = 0;
-        inFrame = false;
-        return;
-    }
-    rxCount += UnescapeChunk(rxFrame.data() + rxCount, rxChunk.data(), n);
-}
-
-void LinkSession::DeliverTimeoutFrame() {
-    std::memcpy(rxFrame.data(), EtsFrame::TIMEOUT_FRAME, sizeof EtsFrame::TIMEOUT_FRAME);
-    rxCount = static_cast<int>(sizeof EtsFrame::TIMEOUT_FRAME);
+    Pause(deadline.LeftAtMost(timing.portLostRecheck));
 }
 
 int LinkSession::Receive(bool limited, Millis limit, bool giveUpEmpty) {
-    rxCount = 0;
     rxChunk.fill(0);
-    rxFrame.fill(0);
-    bool inFrame = false;
-    bool complete = false;
-    const auto deadline = Clock::now() + limit;
+    receiver.Start();
+    const Deadline deadline = limited ? Deadline(std::max(limit, Millis(0))) : Deadline::Never();
 
     for (;;) {
-        Millis wait{-1};
-        if (limited) wait = std::max(Millis(0), std::chrono::ceil<Millis>(deadline - Clock::now()));
-        switch (device->WaitReadable(wait)) {
+        switch (device->WaitReadable(deadline.Left())) {
             case WaitResult::Stopped:
                 throw LineStopped{};
             case WaitResult::Ready: {
                 const int n = device->ReadData(rxChunk.data(), EtsFrame::BUFFER_SIZE);
-                if (n > 0) AddChunk(n, inFrame);
+                if (n > 0) {
+                    portFailing_ = false;
+                    receiver.Feed(std::span<const std::uint8_t>(rxChunk.data(), static_cast<std::size_t>(n)));
+                }
                 break;
             }
             case WaitResult::Failed:
-                Pause(limited ? std::min(wait, DEAD_PORT_RECHECK) : DEAD_PORT_RECHECK);
+                PortFailed(deadline);
                 break;
             case WaitResult::TimedOut:
                 break;
         }
-        if (inFrame && rxCount > 3) {
-            const int expected = rxFrame[1] | (rxFrame[2] << 8);
-            if (rxCount >= expected + 4) complete = true;
-        }
         // The limit is looked at before completeness, as a poll counter would be.
-        if (limited && Clock::now() >= deadline) {
+        if (deadline.Passed()) {
             if (giveUpEmpty) return 0;
-            DeliverTimeoutFrame();
+            receiver.DeliverTimeoutFrame();
             return rxCount;
         }
-        if (complete) return rxCount;
+        if (receiver.Complete()) return rxCount;
     }
 }
 

@@ -4,11 +4,14 @@
 //
 // Everything here runs on the line's worker thread, except OpenLink (the owner's thread,
 // before a job) and the readers of statusText and the progress counters (any thread).
-// Every wait and pause honours `stop`: when it is raised they throw LineStopped.
+// Every wait and pause honours `stop`: when it is raised they throw LineStopped. A receive on a
+// port that has gone away (adapter unplugged, the other end closed) throws PortLost once the
+// port has reported itself gone for timing.portLostLimit, having set the status text.
 #pragma once
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <initializer_list>
 #include <span>
@@ -16,12 +19,17 @@
 #include <string_view>
 
 #include "link/ets_frame.h"
+#include "link/frame_receiver.h"
 #include "link/serial_port.h"
 #include "link/shared_text.h"
 #include "link/stop_signal.h"
 #include "link/timing.h"
 
 namespace zolt {
+
+// Thrown inside a worker when its line's serial port is gone. Like LineStopped it unwinds the
+// task in progress and is caught at the worker's entry, which fails the task.
+struct PortLost {};
 
 // Receive modes of ReceiveFrame and WaitReply.
 inline constexpr int RECEIVE_UNTIL_FRAME = 1;    // wait until a complete frame has come
@@ -65,6 +73,9 @@ public:
     // Receive one frame into rxFrame, starting empty. Returns rxCount (> 3) for a complete
     // frame, 0 when ReceiveFrame gave up in RECEIVE_POLL mode, 5 when the time-out frame
     // (FE 01 00 32 CD) was delivered. Neither checks the checksum or the message id.
+    // A frame whose declared length fits the 800-byte buffer is received however the port
+    // splits it into reads; one whose length cannot fit is given up as soon as its length is
+    // in, and the search for a start byte goes on right after its own start byte.
     //   ReceiveFrame: modes 6 and 11 give up after timing.receiveFrameLimit.
     //   WaitReply: mode 11 gives up after timing.waitReplyLimit; the others wait for ever.
     int ReceiveFrame(int mode);
@@ -72,7 +83,9 @@ public:
 
     // Undoes escaping of `count` bytes into `destination` (room for `count` bytes needed),
     // carrying a trailing FD over to the next call in escapePending. Returns the byte count.
-    int UnescapeChunk(std::uint8_t* destination, const std::uint8_t* source, int count);
+    int UnescapeChunk(std::uint8_t* destination, const std::uint8_t* source, int count) {
+        return receiver.UnescapeChunk(destination, source, count);
+    }
 
     void SetStatusText(std::string_view text) { statusText.Set(text); }
 
@@ -129,9 +142,12 @@ public:
     std::array<std::uint8_t, EtsFrame::BUFFER_SIZE> txWire{};
     int txWireLength = 0;
     std::array<std::uint8_t, EtsFrame::BUFFER_SIZE> rxChunk{};
-    std::array<std::uint8_t, EtsFrame::BUFFER_SIZE> rxFrame{};
-    int rxCount = 0;
-    int escapePending = 0;
+    // The frame being received, and what it holds; rxFrame, rxCount and escapePending are
+    // the receiver's own.
+    FrameReceiver receiver;
+    FrameReceiver::Buffer& rxFrame = receiver.frame;
+    int& rxCount = receiver.count;
+    int& escapePending = receiver.escapePending;
 
     // --- Flash progress, read by the display while the worker writes it ---
     std::atomic<std::uint32_t> flashBlock{0};
@@ -144,8 +160,13 @@ public:
 
 private:
     int Receive(bool limited, Millis limit, bool giveUpEmpty);
-    void AddChunk(int n, bool& inFrame);
-    void DeliverTimeoutFrame();
+    // Fails the line when its port has reported itself gone for long enough; otherwise sleeps
+    // a little, so that a dead port never makes a receive spin.
+    void PortFailed(const Deadline& deadline);
+
+    // Since when the port has reported itself gone without a byte coming in between.
+    std::chrono::steady_clock::time_point portFailingSince_{};
+    bool portFailing_ = false;
 };
 
 }  // namespace zolt

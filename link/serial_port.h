@@ -78,7 +78,9 @@ public:
     // The stop signal that WaitReadable and WriteData honour; null for none. The signal must
     // outlive the port or be detached first.
     void AttachStopSignal(const StopSignal* stop) { stopSignal_ = stop; }
-    void SetWriteLimit(Millis limit) { writeLimit_ = limit; }
+    // The write limit, and on Win32 the read limit and the poll gap, come from here; the
+    // standard values until a line hands over its own.
+    void SetTiming(const Timing& timing) { timing_ = timing; }
 
     SerialError LastError() const { return lastError_; }
     // The platform's own error code (errno, GetLastError) and its text, for traces.
@@ -95,7 +97,7 @@ private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
     const StopSignal* stopSignal_ = nullptr;
-    Millis writeLimit_{5000};
+    Timing timing_ = Timing::Standard();
     SerialError lastError_ = SerialError::None;
     int lastSystemError_ = 0;
     std::string name_;

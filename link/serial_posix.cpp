@@ -20,11 +20,11 @@ namespace zolt {
 
 struct SerialPort::Impl {
     int fd = -1;
+    // A read failed as a hung-up or removed device's reads do.
+    bool hungUp = false;
 };
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 speed_t BaudConstant(int baud) {
     switch (baud) {
@@ -70,13 +70,6 @@ SerialError ErrorOfOpen(int err) {
         default:
             return SerialError::Failed;
     }
-}
-
-// Remaining milliseconds for poll(); -1 for a limit without end.
-int PollTimeout(bool endless, Clock::time_point deadline) {
-    if (endless) return -1;
-    auto left = std::chrono::ceil<Millis>(deadline - Clock::now()).count();
-    return left < 0 ? 0 : static_cast<int>(left);
 }
 
 }  // namespace
@@ -150,6 +143,7 @@ int SerialPort::Open(const std::string& name, int baudRate, int dataBits, int pa
 #endif
 
     impl_->fd = fd;
+    impl_->hungUp = false;
     name_ = name;
     lastError_ = SerialError::None;
     lastSystemError_ = 0;
@@ -172,33 +166,46 @@ int SerialPort::ReadData(std::uint8_t* buffer, int maxCount) {
         ssize_t n = read(impl_->fd, buffer, static_cast<size_t>(maxCount));
         if (n > 0) return static_cast<int>(n);
         if (n < 0 && errno == EINTR) continue;
-        return 0;  // nothing queued, a hang-up (EIO) or another error: nothing for the caller
+        // With nothing queued a terminal read gives 0 or EAGAIN; EIO, ENXIO and ENODEV are
+        // what a hung-up or removed device's reads give.
+        if (n < 0 && (errno == EIO || errno == ENXIO || errno == ENODEV)) {
+            impl_->hungUp = true;
+            lastSystemError_ = errno;
+        }
+        return 0;
     }
 }
 
 WaitResult SerialPort::WaitReadable(Millis limit) {
     if (!IsOpen()) return WaitResult::Failed;
-    const bool endless = limit.count() < 0;
-    const auto deadline = Clock::now() + (endless ? Millis(0) : limit);
+    const Deadline deadline(limit);
     for (;;) {
         if (stopSignal_ && stopSignal_->IsRaised()) return WaitResult::Stopped;
         pollfd p[2] = {{impl_->fd, POLLIN, 0}, {-1, POLLIN, 0}};
         if (stopSignal_) p[1].fd = static_cast<int>(stopSignal_->NativeHandle());
-        int r = poll(p, stopSignal_ ? 2 : 1, PollTimeout(endless, deadline));
+        int r = poll(p, stopSignal_ ? 2 : 1, static_cast<int>(deadline.Left().count()));
         if (r < 0) {
             if (errno == EINTR) continue;
             return WaitResult::Failed;
         }
         if (stopSignal_ && (p[1].revents & POLLIN)) return WaitResult::Stopped;
+        // A device that hung up stays readable for ever: only input still queued on it is
+        // worth a read.
+        if (impl_->hungUp || (p[0].revents & (POLLHUP | POLLERR | POLLNVAL))) {
+            int queued = 0;
+            if (!(p[0].revents & POLLIN) || ioctl(impl_->fd, FIONREAD, &queued) != 0 || queued <= 0) {
+                return WaitResult::Failed;
+            }
+            return WaitResult::Ready;
+        }
         if (p[0].revents & POLLIN) return WaitResult::Ready;
-        if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return WaitResult::Failed;
-        if (r == 0 && !endless && Clock::now() >= deadline) return WaitResult::TimedOut;
+        if (r == 0 && deadline.Passed()) return WaitResult::TimedOut;
     }
 }
 
 int SerialPort::WriteData(const std::uint8_t* bytes, int count) {
     if (!IsOpen()) return 0;
-    const auto deadline = Clock::now() + writeLimit_;
+    const Deadline deadline(timing_.writeLimit);
     int done = 0;
     while (done < count) {
         ssize_t n = write(impl_->fd, bytes + done, static_cast<size_t>(count - done));
@@ -211,7 +218,7 @@ int SerialPort::WriteData(const std::uint8_t* bytes, int count) {
         // The driver's queue is full: wait for room, the write limit or a stop.
         pollfd p[2] = {{impl_->fd, POLLOUT, 0}, {-1, POLLIN, 0}};
         if (stopSignal_) p[1].fd = static_cast<int>(stopSignal_->NativeHandle());
-        int timeout = PollTimeout(false, deadline);
+        const int timeout = static_cast<int>(deadline.Left().count());
         if (timeout == 0) return 0;
         int r = poll(p, stopSignal_ ? 2 : 1, timeout);
         if (r < 0 && errno != EINTR) return 0;

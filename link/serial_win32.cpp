@@ -17,9 +17,6 @@ struct SerialPort::Impl {
     // A named event that exists while some port object holds this port; see ClaimPort.
     HANDLE claim = nullptr;
     bool open = false;
-    // Cleared when the driver cannot wait for comm events; WaitReadable then looks at the
-    // queue at intervals instead.
-    bool commEvents = true;
     // One OVERLAPPED per kind of operation, each with its own manual-reset event, so that a
     // read, a write and a wait never share state.
     OVERLAPPED readIo{};
@@ -29,7 +26,6 @@ struct SerialPort::Impl {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 
 // Driver queue sizes: several whole frames (at most 800 bytes on the wire) each way.
 constexpr DWORD QUEUE_SIZE = 4096;
@@ -224,13 +220,14 @@ int SerialPort::Open(const std::string& name, int baudRate, int dataBits, int pa
     // Reads ask only for bytes already queued, so they complete at once; the read constant
     // only bounds a driver that holds a read anyway. A write that the driver has not finished
     // within the write limit ends there.
-    const Millis readLimit = Timing::Standard().serialReadLimit;
+    const Millis readLimit = timing_.serialReadLimit;
     COMMTIMEOUTS timeouts{};
     timeouts.ReadIntervalTimeout = MAXDWORD;
     timeouts.ReadTotalTimeoutMultiplier = 0;
     timeouts.ReadTotalTimeoutConstant = WaitMillis(readLimit);
     timeouts.WriteTotalTimeoutMultiplier = 0;
-    timeouts.WriteTotalTimeoutConstant = writeLimit_.count() < 0 ? 0 : WaitMillis(writeLimit_);
+    timeouts.WriteTotalTimeoutConstant =
+        timing_.writeLimit.count() < 0 ? 0 : WaitMillis(timing_.writeLimit);
     SetCommMask(device, EV_RXCHAR);
     SetupComm(device, QUEUE_SIZE, QUEUE_SIZE);
     SetCommTimeouts(device, &timeouts);
@@ -238,7 +235,6 @@ int SerialPort::Open(const std::string& name, int baudRate, int dataBits, int pa
     impl_->device = device;
     impl_->claim = claim;
     impl_->open = true;
-    impl_->commEvents = true;
     name_ = name;
     lastError_ = SerialError::None;
     lastSystemError_ = 0;
@@ -265,7 +261,7 @@ int SerialPort::ReadData(std::uint8_t* buffer, int maxCount) {
     OVERLAPPED& io = impl_->readIo;
     DWORD got = 0;
     const auto read = [&] { return ReadFile(impl_->device, buffer, wanted, nullptr, &io); };
-    const Millis limit = Timing::Standard().serialReadLimit;
+    const Millis limit = timing_.serialReadLimit;
     const IoEnd end = RunOverlapped(impl_->device, io, IoKind::Transfer, read, got, limit, nullptr);
     if (end != IoEnd::Done) QueuedBytes(impl_->device);
     return static_cast<int>(got);
@@ -274,8 +270,11 @@ int SerialPort::ReadData(std::uint8_t* buffer, int maxCount) {
 WaitResult SerialPort::WaitReadable(Millis limit) {
     if (!IsOpen()) return WaitResult::Failed;
     const HANDLE stop = StopEvent(stopSignal_);
-    const bool endless = limit.count() < 0;
-    const auto deadline = Clock::now() + (endless ? Millis(0) : limit);
+    const Deadline deadline(limit);
+    // Whether this wait can sleep on comm events; a driver that refuses one is looked at
+    // every serialPollGap for the rest of this wait only, so a passing refusal does not
+    // make the port poll for the rest of its life.
+    bool commEvents = true;
     for (;;) {
         if (stopSignal_ && stopSignal_->IsRaised()) return WaitResult::Stopped;
         // Bytes that came before the wait began raise no new event: look at the queue first.
@@ -283,14 +282,10 @@ WaitResult SerialPort::WaitReadable(Millis limit) {
         const long queued = QueuedBytes(impl_->device);
         if (queued < 0) return WaitResult::Failed;
         if (queued > 0) return WaitResult::Ready;
-        Millis left{-1};
-        if (!endless) {
-            left = std::chrono::ceil<Millis>(deadline - Clock::now());
-            if (left.count() <= 0) return WaitResult::TimedOut;
-        }
-        if (!impl_->commEvents) {
-            const Millis gap = Timing::Standard().serialPollGap;
-            const Millis nap = endless ? gap : std::min(left, gap);
+        const Millis left = deadline.Left();
+        if (left.count() == 0) return WaitResult::TimedOut;
+        if (!commEvents) {
+            const Millis nap = deadline.LeftAtMost(timing_.serialPollGap);
             if (!stop) {
                 Sleep(WaitMillis(nap));
             } else if (WaitForSingleObject(stop, WaitMillis(nap)) == WAIT_OBJECT_0) {
@@ -316,7 +311,7 @@ WaitResult SerialPort::WaitReadable(Millis limit) {
                 // The driver cannot wait for input: wine on a pseudo-terminal aborts every such
                 // wait that would have to wait (it watches modem lines, which a pty lacks).
                 // Whether the device itself still answers is seen at the top.
-                impl_->commEvents = false;
+                commEvents = false;
                 break;
         }
     }
@@ -333,7 +328,7 @@ int SerialPort::WriteData(const std::uint8_t* bytes, int count) {
         return WriteFile(impl_->device, bytes, static_cast<DWORD>(count), nullptr, &io);
     };
     const IoEnd end =
-        RunOverlapped(impl_->device, io, IoKind::Transfer, write, written, writeLimit_, stop);
+        RunOverlapped(impl_->device, io, IoKind::Transfer, write, written, timing_.writeLimit, stop);
     // The driver's write time-out ends a write successfully but short: that is a failure here.
     if (end == IoEnd::Done && written == static_cast<DWORD>(count)) return 1;
     QueuedBytes(impl_->device);

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <stdexcept>
 
 namespace zolt {
@@ -39,19 +38,13 @@ void StopSignal::Clear() {
 }
 
 bool StopSignal::WaitFor(Millis duration) const {
-    using Clock = std::chrono::steady_clock;
-    const bool endless = duration.count() < 0;
-    const auto deadline = Clock::now() + (endless ? Millis(0) : duration);
+    const Deadline deadline(duration);
     for (;;) {
         if (IsRaised()) return true;
-        int timeout = -1;
-        if (!endless) {
-            auto left = std::chrono::ceil<Millis>(deadline - Clock::now()).count();
-            if (left <= 0) return false;
-            timeout = static_cast<int>(left);
-        }
+        const Millis left = deadline.Left();
+        if (left.count() == 0) return false;
         pollfd p{static_cast<int>(waitHandle_), POLLIN, 0};
-        int r = poll(&p, 1, timeout);
+        int r = poll(&p, 1, static_cast<int>(left.count()));
         if (r < 0 && errno != EINTR) return IsRaised();
     }
 }

@@ -38,14 +38,12 @@ void StopSignal::Clear() {
 }
 
 bool StopSignal::WaitFor(Millis duration) const {
-    using Clock = std::chrono::steady_clock;
-    const bool endless = duration.count() < 0;
-    const auto deadline = Clock::now() + (endless ? Millis(0) : duration);
+    const Deadline deadline(duration);
     for (;;) {
         if (IsRaised()) return true;
         DWORD slice = INFINITE;
-        if (!endless) {
-            auto left = std::chrono::ceil<Millis>(deadline - Clock::now()).count();
+        if (!deadline.Endless()) {
+            const auto left = deadline.Left().count();
             if (left <= 0) return false;
             slice = left > LONGEST_SLICE ? LONGEST_SLICE : static_cast<DWORD>(left);
         }

@@ -2,11 +2,37 @@
 // task runners wait for comes from here, so that tests can run a line with shorter values.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 
 namespace zolt {
 
 using Millis = std::chrono::milliseconds;
+
+// When a wait ends: after a limit, or never (a negative limit). Left() is what the OS's wait
+// calls take: the time remaining rounded up to whole milliseconds, 0 once the deadline has
+// passed, and -1 for a wait without end.
+class Deadline {
+public:
+    using Clock = std::chrono::steady_clock;
+    explicit Deadline(Millis limit)
+        : endless_(limit.count() < 0), at_(Clock::now() + (endless_ ? Millis(0) : limit)) {}
+    static Deadline Never() { return Deadline(Millis(-1)); }
+
+    bool Endless() const { return endless_; }
+    bool Passed() const { return !endless_ && Clock::now() >= at_; }
+    Millis Left() const {
+        if (endless_) return Millis(-1);
+        const auto left = std::chrono::ceil<Millis>(at_ - Clock::now());
+        return left.count() < 0 ? Millis(0) : left;
+    }
+    // The shorter of the time left and `most` (`most` itself for a wait without end).
+    Millis LeftAtMost(Millis most) const { return endless_ ? most : std::min(Left(), most); }
+
+private:
+    bool endless_;
+    Clock::time_point at_;
+};
 
 struct Timing {
     // A receive that reads frames without sending anything gives up after this long without
@@ -50,6 +76,15 @@ struct Timing {
     // one), a wait for input looks at the queue this often instead: a few bytes' time at
     // 115200 baud, far below any reply time-out.
     Millis serialPollGap{2};
+
+    // A port that reports itself gone (a USB adapter pulled out, the far end of a
+    // pseudo-terminal closed) this long, with nothing received meanwhile, fails the line's
+    // operation: long enough to ride out a driver's momentary error, short enough that the
+    // operator sees the lost phone at once.
+    Millis portLostLimit{1000};
+    // Meanwhile the line looks at the port again this often rather than in a loop: a dead
+    // port must not burn a core.
+    Millis portLostRecheck{20};
 
     // How often a front end refreshes the lines' progress and status while a job runs.
     Millis displayTick{1000};

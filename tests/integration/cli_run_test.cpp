@@ -167,15 +167,27 @@ TEST_F(CliRunFixture, APhoneThatFailsFailsOnlyItsLineAndTheRunSaysSo) {
     EXPECT_EQ(Area(1, 0).size(), static_cast<std::size_t>(BOOT_SIZE));
 }
 
-TEST_F(CliRunFixture, CtrlCStopsEveryLineWithinASecond) {
-    // Phones that never leave their firmware: the job waits in the boot-loader handshake.
-    StartPhones(2, [](sim::SimPhone& phone, int) {
+TEST_F(CliRunFixture, CtrlCStopsEveryLineWithinASecondAndKeepsWhatHadFailed) {
+    // Phone 1 refuses its erase and fails its line; phone 2 never leaves its firmware, so its
+    // line waits in the boot-loader handshake until Ctrl-C.
+    StartPhones(2, [](sim::SimPhone& phone, int number) {
+        if (number == 1) {
+            phone.Handlers().On(sim::PhoneMode::BootLoader, sim::ID_FLASH, [](sim::PhoneContext& p, const sim::Request&) {
+                const std::uint8_t refuse[] = {0xB2, 0x04, 0x01, 0x00, 0x00, 0x00, 0x01};
+                p.Reply(refuse);
+                return true;
+            });
+            return;
+        }
         phone.Handlers().On(sim::PhoneMode::Firmware, sim::ID_LOOPBACK, [](sim::PhoneContext&, const sim::Request&) {
             return true;
         });
     });
     Process zolt(Run({"--image", (dir.path() / "image.bin").string(), "--update", "all"}), dir.path() / "out.txt");
-    EXPECT_EQ(zolt.Wait(1500ms), -1);
+    for (int i = 0; i < 1000 && Read(dir.path() / "out.txt").find("Flash Erase error!") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(zolt.Wait(200ms), -1);
     const auto start = std::chrono::steady_clock::now();
     zolt.Signal(SIGINT);
     EXPECT_EQ(zolt.Wait(5s), 130);
@@ -183,8 +195,9 @@ TEST_F(CliRunFixture, CtrlCStopsEveryLineWithinASecond) {
     // The stop itself is held to 100 ms by the worker tests.
     EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
     const std::string out = Read(dir.path() / "out.txt");
-    EXPECT_NE(out.find("Update Boot       Wait    Wait"), std::string::npos) << out;
-    EXPECT_NE(out.find("stopped"), std::string::npos) << out;
+    EXPECT_NE(out.find("Update Boot       Fail    Wait"), std::string::npos) << out;
+    EXPECT_NE(out.find("failed  "), std::string::npos) << out;
+    EXPECT_NE(out.find("stopped  "), std::string::npos) << out;
 }
 
 TEST_F(CliRunFixture, MissingPortOrImageIsAUsageErrorAndNothingIsSent) {

@@ -34,6 +34,13 @@ public:
     Pty& operator=(const Pty&) = delete;
 
     const std::string& path() const { return path_; }
+    // Closes the phone's side, as a pulled adapter or a closed simulator would: the port
+    // hangs up for whoever has it open.
+    void Unplug() {
+        if (slave_ >= 0) close(slave_);
+        if (master_ >= 0) close(master_);
+        slave_ = master_ = -1;
+    }
     int master() const { return master_; }
 
 private:

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "job/prompt.h"
+#include "io/prompt.h"
 
 namespace zolt::test {
 

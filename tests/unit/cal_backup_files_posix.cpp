@@ -14,7 +14,7 @@
 #include <string>
 
 #include "cal/backup.h"
-#include "job/file_error.h"
+#include "io/file_error.h"
 #include "support/cal_phone.h"
 #include "support/recording_prompt.h"
 #include "support/temp_dir.h"

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "cal/cal_catalog.h"
-#include "job/file_error.h"
+#include "io/file_error.h"
 #include "support/recording_prompt.h"
 #include "support/temp_dir.h"
 

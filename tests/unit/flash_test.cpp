@@ -2,6 +2,7 @@
 // phone: what goes on the wire, how each kind of reply steers the write, and Stop.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <climits>
@@ -12,7 +13,7 @@
 
 #include "link/ets_frame.h"
 #include "link/flash.h"
-#include "link/flash_runners.h"
+#include "job/flash_runners.h"
 #include "link/link_session.h"
 #include "support/scripted_device.h"
 
@@ -225,7 +226,7 @@ TEST_F(FlashFixture, EraseReplyDecidesTheFirstBlock) {
         {"not B2 04", EncodeFrame(Bytes{0xA2, 0x07, 0x00, 0x00}), 1, RESULT_FAIL},
         {"unknown status", FlashReply(1, 2), 1, RESULT_FAIL},
         {"status 0 for block FFFFFFFF", FlashReply(0xFFFFFFFF, 0), 0, RESULT_FAIL},
-        {"send block FFFFFFFF", FlashReply(0xFFFFFFFF, 1), 0xFFFFFFFF, RESULT_OK},
+        {"send block FFFFFFFF", FlashReply(0xFFFFFFFF, 1), 0xFFFFFFFF, RESULT_FAIL},
         {"B2 04 too short for a status", EncodeFrame(Bytes{0xB2, 0x04, 0x01, 0x00}), 1, RESULT_FAIL},
     };
     for (const Case& c : cases) {
@@ -349,22 +350,59 @@ TEST_F(FlashFixture, FailureTextDependsOnAttemptsSinceTheLastAcceptedBlock) {
     EXPECT_EQ(Status(), "Flash write error!");
 }
 
-TEST_F(FlashFixture, BlockNumberFarPastTheEndFinishesTheWrite) {
-    phone.script = [](const Bytes&) {
-        return std::optional<std::vector<Bytes>>(std::vector<Bytes>{FlashReply(0xFFFFFFFF, 1)});
+// A block past the end finishes the write; one whose position is negative in 32 bits fails
+// it, however the phone's block number got there.
+TEST_F(FlashFixture, BlockNumberPastTheEndFinishesTheWriteUnlessItsPositionWraps) {
+    struct Case {
+        std::uint32_t block;
+        std::uint8_t status;
+        int result;
+        const char* text;
     };
-    EXPECT_EQ(Write(IMAGE_CP, Pattern(1000)), RESULT_OK);
-    EXPECT_EQ(phone.WrittenBlocks(), (std::vector<std::uint32_t>{2}));
-    EXPECT_EQ(line.flashBlock, 0xFFFFFFFFu);
+    const Case cases[] = {
+        {100, 1, RESULT_OK, "Flash writing success.(CP)"},
+        {0x00C00000, 1, RESULT_OK, "Flash writing success.(CP)"},  // wraps to 109051204
+        {0x00800000, 1, RESULT_FAIL, "Flash Erase error!"},        // wraps negative
+        {0xFFFFFFFF, 1, RESULT_FAIL, "Flash Erase error!"},
+    };
+    for (const Case& c : cases) {
+        phone.requests.clear();
+        phone.script = [&](const Bytes&) {
+            return std::optional<std::vector<Bytes>>(std::vector<Bytes>{FlashReply(c.block, c.status)});
+        };
+        EXPECT_EQ(Write(IMAGE_CP, Pattern(1000)), c.result) << c.block;
+        EXPECT_EQ(Status(), c.text) << c.block;
+        EXPECT_EQ(phone.WrittenBlocks(), (std::vector<std::uint32_t>{2})) << c.block;
+    }
+}
 
-    // The block after 0xFFFFFFFF is no block: the write fails instead of ending as done.
-    phone.requests.clear();
-    phone.script = [](const Bytes&) {
-        return std::optional<std::vector<Bytes>>(std::vector<Bytes>{FlashReply(0xFFFFFFFF, 0)});
+// A reply that comes after its attempt timed out answers the earlier request, not the next:
+// the write must not fall one reply behind and send every later block twice.
+TEST_F(FlashFixture, LateReplyDoesNotPutTheWriteOneReplyBehind) {
+    bool lateDone = false;
+    phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
+        if (!IsFlashRequest(body, 0x01) || BlockOf(body) != 3 || lateDone) return std::nullopt;
+        if (std::count_if(phone.requests.begin(), phone.requests.end(),
+                          [](const Bytes& b) { return IsFlashRequest(b, 0x01) && BlockOf(b) == 3; }) == 1) {
+            return std::vector<Bytes>{};  // the first request's reply is late...
+        }
+        lateDone = true;  // ...and comes just before the reply to the request sent again
+        return std::vector<Bytes>{FlashReply(3, 0), FlashReply(3, 0)};
     };
-    EXPECT_EQ(Write(IMAGE_CP, Pattern(1000)), RESULT_FAIL);
-    EXPECT_EQ(Status(), "Flash Erase error!");
-    EXPECT_EQ(phone.WrittenBlocks().size(), 1u);
+    const Bytes section = Pattern(5 * 350);
+    ASSERT_EQ(Write(IMAGE_CP, section), RESULT_OK);
+    EXPECT_EQ(phone.WrittenBlocks(), (std::vector<std::uint32_t>{2, 3, 3, 4, 5, 6}));
+
+    // The late reply may also still be queued when the next request goes out.
+    phone.requests.clear();
+    phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
+        if (IsFlashRequest(body, 0x01) && BlockOf(body) == 3) {
+            return std::vector<Bytes>{FlashReply(3, 0), FlashReply(3, 0)};
+        }
+        return std::nullopt;
+    };
+    ASSERT_EQ(Write(IMAGE_CP, section), RESULT_OK);
+    EXPECT_EQ(phone.WrittenBlocks(), (std::vector<std::uint32_t>{2, 3, 4, 5, 6}));
 }
 
 TEST_F(FlashFixture, DownloadPercentFollowsTheWrite) {
@@ -550,10 +588,15 @@ TEST_F(RunnerFixture, SectionOutsideTheFileFailsBeforeAnythingIsSent) {
         EXPECT_EQ(Status(), "Boot section lies outside the image file!");
         EXPECT_EQ(RunUpdateCp(line, bad, file, true), RESULT_FAIL);
         EXPECT_EQ(Status(), "CP section lies outside the image file!");
-        EXPECT_EQ(RunUpdateData(line, bad, file, true), RESULT_FAIL);
-        EXPECT_EQ(Status(), "Data section lies outside the image file!");
     }
     EXPECT_TRUE(device.writes().empty());
+
+    // Update Data resets the phone whatever became of it, a section outside the file too.
+    Config bad = config;
+    bad.dataSize = 5001;
+    EXPECT_EQ(RunUpdateData(line, bad, file, true), RESULT_FAIL);
+    EXPECT_EQ(Status(), "Data section lies outside the image file!");
+    EXPECT_EQ(phone.requests, (std::vector<Bytes>{RESET, RESET}));
 
     // Sections ending exactly at the end of the file, or empty, are inside it.
     EXPECT_TRUE(ImageSection(file, 4000, 1000));

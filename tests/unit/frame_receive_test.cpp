@@ -1,10 +1,12 @@
 // Receiving frames: reassembly across reads, noise, give-ups and each mode's limit.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
 #include "link/ets_frame.h"
+#include "link/frame_receiver.h"
 #include "link/link_session.h"
 #include "support/scripted_device.h"
 
@@ -87,15 +89,54 @@ TEST_F(ReceiveFixture, BytesAfterTheFrameInTheSameReadStayBehindIt) {
     EXPECT_EQ(session.ReceiveFrame(RECEIVE_POLL), 0);
 }
 
-TEST_F(ReceiveFixture, FrameThatWouldOutgrowTheBufferIsGivenUpForTheNextStart) {
-    // Declares 1000 bytes; the chunks pile up until 800 would be reached, then the receiver
-    // drops it and finds the echo in a later chunk.
+TEST_F(ReceiveFixture, FrameThatCannotFitIsGivenUpForTheNextStart) {
+    // Declares 1000 bytes: no such frame fits the buffer, so the receiver looks for the next
+    // start byte at once and finds the echo behind the bytes it declared.
     device.Queue({0xFE, 0xE8, 0x03});
     for (int i = 0; i < 4; ++i) device.Queue(Bytes(250, 0x55));
     device.Queue(kEcho);
     EXPECT_EQ(session.ReceiveFrame(RECEIVE_POLL), 7);
     EXPECT_EQ(Received(), kEcho);
-    EXPECT_LT(session.rxCount, EtsFrame::BUFFER_SIZE);
+}
+
+// A stray start byte on the line just before a reply reads the reply's own start and length
+// as its length. That length cannot fit, and the reply must still be found.
+TEST_F(ReceiveFixture, StrayStartByteBeforeAReplyDoesNotSwallowIt) {
+    const Bytes reply = EncodeFrame(Bytes{0xB2, 0x04, 0x01, 0x00, 0x00, 0x00, 0x00});
+    for (const Bytes& stray : {Bytes{0xFE}, Bytes{0x31, 0xFE}, Bytes{0xFE, 0xFE}}) {
+        Bytes wire = stray;
+        wire.insert(wire.end(), reply.begin(), reply.end());
+        device.Queue(wire);
+        ASSERT_EQ(session.ReceiveFrame(RECEIVE_POLL), static_cast<int>(reply.size()));
+        EXPECT_EQ(Received(), reply);
+        // The same, split after the stray bytes.
+        device.Queue(stray);
+        device.Queue(reply);
+        ASSERT_EQ(session.ReceiveFrame(RECEIVE_POLL), static_cast<int>(reply.size()));
+        EXPECT_EQ(Received(), reply);
+    }
+}
+
+// Whether a frame is received must not depend on how the port splits it into reads: the
+// largest frame that fits (L = 796, 800 bytes) full of escaped bytes, cut at every position.
+TEST_F(ReceiveFixture, LargestFrameIsReceivedHoweverItIsSplit) {
+    Bytes body(796);
+    for (std::size_t i = 0; i < body.size(); ++i) body[i] = i % 3 == 0 ? 0xFE : (i % 3 == 1 ? 0xFD : 0x42);
+    const Bytes wire = EncodeFrame(body);
+    ASSERT_GT(wire.size(), 800u);
+    Bytes plain = {0xFE, 0x1C, 0x03};
+    plain.insert(plain.end(), body.begin(), body.end());
+    plain.push_back(FrameChecksum(plain.data(), 799));
+    for (std::size_t cut = 1; cut < wire.size(); ++cut) {
+        device.Queue(Bytes(wire.begin(), wire.begin() + static_cast<long>(cut)));
+        device.Queue(Bytes(wire.begin() + static_cast<long>(cut), wire.end()));
+        ASSERT_EQ(session.ReceiveFrame(RECEIVE_POLL), 800) << "cut at " << cut;
+        ASSERT_EQ(Received(), plain) << "cut at " << cut;
+    }
+    // One byte longer cannot fit, however it comes.
+    body.push_back(0x42);
+    device.Queue(EncodeFrame(body));
+    EXPECT_EQ(session.ReceiveFrame(RECEIVE_POLL), 0);
 }
 
 TEST_F(ReceiveFixture, EndlessStreamOfOversizedFramesNeverOverrunsAndGivesUpInTime) {
@@ -151,6 +192,30 @@ TEST_F(ReceiveFixture, StopEndsALimitedWaitAtOnce) {
     EXPECT_THROW(session.ReceiveFrame(RECEIVE_POLL), LineStopped);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
     stopper.join();
+}
+
+// Two lines' receivers fed interleaved pieces of their own frames, split inside escapes:
+// neither sees anything of the other's.
+TEST(FrameReceiver, TwoReceiversFedInterleavedPiecesShareNothing) {
+    const Bytes a = EncodeFrame(Bytes{0xB2, 0xFE, 0xFD, 0x01});
+    const Bytes b = EncodeFrame(Bytes{0x30, 0x01, 0xFD, 0xFE, 0x00, 0x07});
+    FrameReceiver ra;
+    FrameReceiver rb;
+    ra.Start();
+    rb.Start();
+    const Bytes noise = {0x11, 0xFD};
+    rb.Feed(noise);
+    for (std::size_t i = 0; i < std::max(a.size(), b.size()); ++i) {
+        if (i < a.size()) ra.Feed(std::span<const std::uint8_t>(&a[i], 1));
+        if (i < b.size()) rb.Feed(std::span<const std::uint8_t>(&b[i], 1));
+    }
+    ASSERT_TRUE(ra.Complete());
+    ASSERT_TRUE(rb.Complete());
+    EXPECT_EQ(Bytes(ra.frame.begin(), ra.frame.begin() + ra.count),
+              (Bytes{0xFE, 0x04, 0x00, 0xB2, 0xFE, 0xFD, 0x01, a.back()}));
+    EXPECT_EQ(rb.count, 10);
+    EXPECT_EQ(rb.frame[5], 0xFD);
+    EXPECT_EQ(rb.frame[6], 0xFE);
 }
 
 TEST(UnescapeChunk, CarriesATrailingEscapeIntoTheNextChunk) {

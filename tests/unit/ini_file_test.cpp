@@ -5,7 +5,7 @@
 #include <random>
 #include <string>
 
-#include "job/ini_file.h"
+#include "io/ini_file.h"
 #include "support/temp_dir.h"
 
 namespace zolt {

@@ -2,6 +2,8 @@
 // running, failing and stopping a job.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -160,6 +162,37 @@ TEST_F(LinesFixture, ResetDuringAJobStopsEveryLineAndKeepsThemAttached) {
 
     // The next job runs on the same lines.
     ASSERT_EQ(job->StartJob(script.string(), "."), 2);
+    job->StopJob();
+}
+
+// A port that goes away fails its line's task with a clear text within the limit, and the
+// line waits for that without spinning; the other lines go on.
+TEST_F(LinesFixture, LineWhosePortGoesAwayFailsWithoutSpinning) {
+    TaskRunners runners;
+    runners.Set(TASK_SCRIPT, [](PortSession& line, bool) { return line.BootLoad(); });
+    Make(std::move(runners));
+    Timing timing = Timing::Standard();
+    timing.bootProbeGap = 1ms;
+    timing.portLostLimit = 400ms;
+    job->SetTiming(timing);
+    MachineWith(2);
+    SelectAll();
+    ASSERT_EQ(job->BuildTaskList(CHOICE_SCRIPT, false), 1);
+    ASSERT_EQ(job->StartJob(Script(), "."), 2);
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    ptys[0]->Unplug();
+    ASSERT_TRUE(sink.WaitFor(WM_PORT_FAILED, 1, 5s));
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    const auto cpu = [](const rusage& r) {
+        return std::chrono::seconds(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
+               std::chrono::microseconds(r.ru_utime.tv_usec + r.ru_stime.tv_usec);
+    };
+    EXPECT_LT(cpu(after) - cpu(before), 200ms) << "a lost port must not be polled in a loop";
+    EXPECT_EQ(job->lines[0].statusText.Get(), "Serial port " + ptys[0]->path() + " lost!");
+    EXPECT_EQ(sink.events().front(), (test::LineEvent{WM_PORT_TASK_DONE, 0, 1}));
+    EXPECT_TRUE(job->lines[1].IsRunning());  // still waiting for its boot loader
     job->StopJob();
 }
 

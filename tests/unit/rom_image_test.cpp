@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "job/file_error.h"
+#include "io/file_error.h"
 #include "job/rom_image.h"
 #include "support/recording_prompt.h"
 #include "support/temp_dir.h"

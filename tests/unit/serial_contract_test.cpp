@@ -240,7 +240,9 @@ TEST_F(SerialContract, WaitingCostsNextToNoCpu) {
 const Bytes kFlood(1 << 20, 0x55);
 
 TEST_F(SerialContract, WriteThatCannotFinishGivesUpAtTheWriteLimit) {
-    a.SetWriteLimit(200ms);
+    Timing timing = Timing::Standard();
+    timing.writeLimit = 200ms;
+    a.SetTiming(timing);
     const auto start = Clock::now();
     EXPECT_EQ(a.WriteData(kFlood.data(), static_cast<int>(kFlood.size())), 0);
     EXPECT_LT(Since(start), 5s);
@@ -253,7 +255,9 @@ TEST_F(SerialContract, WriteThatCannotFinishGivesUpAtTheWriteLimit) {
 TEST_F(SerialContract, StopSignalEndsAWriteAtOnce) {
     StopSignal stop;
     a.AttachStopSignal(&stop);
-    a.SetWriteLimit(60s);
+    Timing timing = Timing::Standard();
+    timing.writeLimit = 60s;
+    a.SetTiming(timing);
     std::thread stopper([&] {
         std::this_thread::sleep_for(100ms);
         stop.Raise();

@@ -4,7 +4,7 @@
 
 #include <sys/stat.h>
 
-#include "job/ini_file.h"
+#include "io/ini_file.h"
 #include "job/rom_image.h"
 #include "support/recording_prompt.h"
 #include "support/temp_dir.h"
