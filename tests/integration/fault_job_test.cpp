@@ -27,7 +27,7 @@ Timing RealLimits() {
     Timing t = Timing::Standard();
     t.bootProbeGap = 400ms;
     t.flashDonePause = 10ms;
-    t.dataResetPause = 1200ms;  // longer than the phone's restart
+    t.dataResetPause = 1500ms;  // well over the phone's restart
     t.threadStartGap = 1ms;
     t.calRecordGap = 1ms;
     t.backupSettingPause = 5ms;

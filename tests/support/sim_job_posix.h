@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -53,14 +54,17 @@ inline SimBytes ReadWholeFile(const std::filesystem::path& file) {
 
 class SimJob {
 public:
-    // Phone i is numbered i + 1 and keeps its state in PhoneFolder(i).
-    SimJob(std::vector<sim::PhoneOptions> options, const Timing& timing) {
+    // Phone i is numbered i + 1 and keeps its state in PhoneFolder(i); `setup`, when given,
+    // may change each phone's handlers before it starts.
+    SimJob(std::vector<sim::PhoneOptions> options, const Timing& timing,
+           const std::function<void(sim::SimPhone&)>& setup = {}) {
         work.Write("calibration.ini", CatalogText());
         auto prober = std::make_unique<FakeProber>();
         for (std::size_t i = 0; i < options.size(); ++i) {
             options[i].stateDir = PhoneFolder(static_cast<int>(i));
             options[i].pageReadIds = {SIM_PAGE_READ_ID};
             phones.push_back(sim::SimPhone::Create(options[i], {}, static_cast<int>(i) + 1, TestTrace()));
+            if (setup) setup(*phones.back());
             prober->candidates.push_back(phones.back()->Path());
             prober->states[phones.back()->Path()] = PORT_FREE;
         }
@@ -88,7 +92,11 @@ public:
     // outcomes and status and stops what still runs (which resets the outcomes). Returns the
     // number of lines that finished.
     int Run(std::chrono::milliseconds limit) {
-        const int started = job->StartJob(work.Write("image.bin", image), work.path().string());
+        return Run(limit, work.Write("image.bin", image), work.path().string());
+    }
+    // The same with another job file or working folder.
+    int Run(std::chrono::milliseconds limit, const std::string& file, const std::string& workDir) {
+        const int started = job->StartJob(file, workDir);
         std::size_t seen = 0;
         int finished = 0;
         const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -101,6 +109,8 @@ public:
                 finished += e.message == WM_PORT_ALL_DONE || e.message == WM_PORT_FAILED;
             }
         }
+        outcomes_.clear();
+        statuses_.clear();
         for (int line = 0; line < static_cast<int>(phones.size()); ++line) {
             std::vector<int> outcomes;
             for (int t = 0; t < job->tasks.taskCount; ++t) outcomes.push_back(job->tasks.LineOutcome(t, line));
