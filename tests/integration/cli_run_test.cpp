@@ -100,7 +100,7 @@ struct CliRunFixture : ::testing::Test {
         // No time of the phone's own: these runs are about what the program reports.
         sim::PhoneOptions options;
         options.replyDelay = options.blockTime = options.eraseTime = Millis(0);
-        options.restartTime = Millis(5);
+        options.restartTime = Millis(0);
         options.stateDir = dir.path() / "phones";
         sim::BankSpec spec;
         spec.count = count;
