@@ -1,25 +1,25 @@
 #include "cal/backup.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <new>
 #include <stdexcept>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
-#include "io/paths.h"
 #include "io/file_error.h"
 #include "io/input_file.h"
+#include "io/output_file.h"
+#include "io/paths.h"
+#include "io/texts.h"
 
 namespace zolt {
 namespace {
 
-const char* const BACKUP_FAIL = " Backup fail...";
-const char* const LOOPBACK_FAILED = "Timeout on message loopback!";
-const char* const NOT_SENT = "Port closed: the request could not be sent!";
+const char* const FIRST_LINE = "ETS, Id=CP Power, Power=Down\n";
+const char* const LAST_LINE = "END\n";
 
 // A page reply: FE, length, the 8-byte echo of the request, the data, the checksum.
+constexpr int PAGE_ECHO_LENGTH = 8;
 constexpr int PAGE_DATA_AT = 11;
 constexpr int PAGE_REPLY_OVERHEAD = 12;
 
@@ -35,47 +35,10 @@ int Fail(LinkSession& line, const std::string& text) {
     return RESULT_FAIL;
 }
 
-std::string ErrnoText(int error) {
-    return error != 0 ? std::generic_category().message(error) : "write error";
+void ReleaseBackup(CalState& cal) {
+    cal.backupText = {};
+    cal.backupHeld = false;
 }
-
-// The calibration file while it is written. Every piece is flushed at once, so a full disk
-// or a lost drive shows up at the page that could not be stored.
-class CalFile {
-public:
-    ~CalFile() {
-        if (file_) std::fclose(file_);
-    }
-
-    // `reason` is the operator's text for the failure, naming the file.
-    bool Create(const std::string& path, std::string& reason) {
-        errno = 0;
-        file_ = std::fopen(path.c_str(), "wb");
-        if (!file_) reason = FileErrorText(FileErrorFromErrno(errno != 0 ? errno : EIO), path);
-        return file_ != nullptr;
-    }
-
-    bool Write(std::string_view text, std::string& reason) {
-        errno = 0;
-        if (std::fwrite(text.data(), 1, text.size(), file_) != text.size() ||
-            std::fflush(file_) != 0) {
-            reason = ErrnoText(errno);
-            return false;
-        }
-        return true;
-    }
-
-    bool Close(std::string& reason) {
-        errno = 0;
-        const int closed = std::fclose(file_);
-        file_ = nullptr;
-        if (closed != 0) reason = ErrnoText(errno);
-        return closed == 0;
-    }
-
-private:
-    std::FILE* file_ = nullptr;
-};
 
 // One page as it stands in the file. The first text line carries one data item and every
 // further line sixteen: calibration files already kept from earlier jobs have this shape,
@@ -104,25 +67,33 @@ void BuildPageRequest(LinkSession& line, const CalMessageEntry& entry) {
                        static_cast<std::uint8_t>(entry.bytes >> 8)});
 }
 
-// Only the database, segment and length are compared: phones echo the id and the offset in
-// more than one way.
-bool ReplyMatches(const LinkSession& line, const CalMessageEntry& entry) {
+// Whether the `received` bytes in rxFrame are the whole reply to the page's request: a frame
+// long enough for the echo and all the page's data (so not the time-out frame, L = 1, which
+// keeps whatever a cut-off reply left behind it), intact by its checksum, and echoing the
+// request's database, segment and length. The id and the offset are not compared: phones
+// echo them in more than one way.
+bool ReplyMatches(const LinkSession& line, int received, const CalMessageEntry& entry) {
     const auto& f = line.rxFrame;
+    const int length = f[1] | (f[2] << 8);
+    if (length < PAGE_ECHO_LENGTH + entry.bytes || length + 4 > received) return false;
+    if (FrameChecksum(f.data(), 3 + length) != f[static_cast<std::size_t>(3 + length)]) {
+        return false;
+    }
     return f[5] == entry.dbId && f[6] == entry.segment && f[9] == (entry.bytes & 0xFF) &&
            f[10] == (entry.bytes >> 8);
 }
 
-// Requests one page until its reply matches. Page 0 gets one chance: a phone that does not
-// answer it is not in a state to be backed up.
+// Requests one page until its reply matches, at most timing.calPageAttemptLimit times. Page 0
+// gets one chance: a phone that does not answer it is not in a state to be backed up.
 int ReadPage(LinkSession& line, const CalMessageEntry& entry, int page) {
     for (int attempt = 1;; ++attempt) {
         BuildPageRequest(line, entry);
-        if (line.SendFrame() < 0) return Fail(line, NOT_SENT);
-        (void)line.ReceiveFrame(RECEIVE_TIMEOUT_FRAME);
-        if (ReplyMatches(line, entry)) return RESULT_OK;
-        if (page == 0) return Fail(line, BACKUP_FAIL);
+        if (line.SendFrame() < 0) return RESULT_FAIL;
+        const int received = line.ReceiveFrame(RECEIVE_TIMEOUT_FRAME);
+        if (ReplyMatches(line, received, entry)) return RESULT_OK;
+        if (page == 0) return Fail(line, texts::BACKUP_FAIL);
         if (attempt >= line.timing.calPageAttemptLimit) {
-            return Fail(line, " Backup fail... no answer for page " + entry.msgString + " after " +
+            return Fail(line, " Backup fail... page " + entry.msgString + " not read in " +
                                   std::to_string(attempt) + " requests!");
         }
     }
@@ -131,7 +102,7 @@ int ReadPage(LinkSession& line, const CalMessageEntry& entry, int page) {
 void SendSettingRead(LinkSession& line) {
     line.BuildRequest({SETTING_READ_ID_LOW, SETTING_READ_ID_HIGH, 0x12, 0x00, 0x03, 0x00, 0x01,
                        0x00, 0x00, 0x00});
-    if (line.SendFrame() < 0) line.SetStatusText(LOOPBACK_FAILED);
+    if (line.SendFrame() < 0) line.SetStatusText(texts::LOOPBACK_TIMEOUT);
 }
 
 bool IsSettingReply(const LinkSession& line) {
@@ -160,7 +131,7 @@ std::uint8_t ReadSetting(LinkSession& line) {
 int ReadBackFailed(LinkSession& line, Prompt& prompt, FileError error, const std::string& path) {
     const std::string report = FileErrorText(error, path);
     prompt.ShowMessage(report, PromptIcon::Error);
-    prompt.ShowMessage("File format error !", PromptIcon::Error);
+    prompt.ShowMessage(texts::FILE_FORMAT_ERROR, PromptIcon::Error);
     return Fail(line, "Couldn't read the calibration file back: " + report);
 }
 
@@ -179,10 +150,10 @@ int ReadBack(LinkSession& line, CalState& cal, const std::string& path, Prompt& 
         if (length > text.max_size()) throw std::length_error("calibration file");
         text.resize(static_cast<std::size_t>(length));
     } catch (const std::bad_alloc&) {
-        prompt.ShowMessage("No Enough Memory!", PromptIcon::Error);
+        prompt.ShowMessage(texts::NO_ENOUGH_MEMORY, PromptIcon::Error);
         return Fail(line, "No memory to hold the calibration file!");
     } catch (const std::length_error&) {
-        prompt.ShowMessage("No Enough Memory!", PromptIcon::Error);
+        prompt.ShowMessage(texts::NO_ENOUGH_MEMORY, PromptIcon::Error);
         return Fail(line, "No memory to hold the calibration file!");
     }
     if (const FileError error = in.ReadAll(text.data(), text.size()); error != FileError::None) {
@@ -193,8 +164,31 @@ int ReadBack(LinkSession& line, CalState& cal, const std::string& path, Prompt& 
     return RESULT_OK;
 }
 
-// A page whose reply would not fit the receive buffer could never be read whole.
-int CheckPagesFit(LinkSession& line, const CalMessageCatalog& catalog) {
+// Why the restore could not play back `record`, the record of page i of `pageCount`, from the
+// calibration file: it is read as it will stand there, behind the file's first line and
+// before the next record's "ETS" or the closing line, by the line's own reader.
+SrpRefusal PlaybackRefusal(CalState& cal, const std::string& record, int i, int pageCount) {
+    const std::string text = FIRST_LINE + record + (i == pageCount - 1 ? LAST_LINE : "ETS");
+    SrpReader& reader = cal.reader;
+    (void)reader.SplitRecords(text);
+    const SrpRefusal refusal = reader.CheckRecords(SrpRun::Restore, cal.catalog).refusal;
+    (void)reader.SplitRecords(nullptr, 0);  // the reader must not keep pointing into `text`
+    return refusal;
+}
+
+int PageRefused(LinkSession& line, const CalMessageEntry& entry, SrpRefusal refusal) {
+    return Fail(line, "Calibration page " + entry.msgString + " cannot be restored: record " +
+                          RefusalReason(refusal) + "!");
+}
+
+// Refuses, before anything is sent, a catalogue that the backup could not read or the restore
+// could not play back, whatever the pages hold: a page whose reply would not fit the receive
+// buffer, or whose record would not fit the reader's buffers. A record's length does not
+// depend on the data (every item is five characters), and with data that need no escapes its
+// request is far below a frame whenever its line fits, so zeros stand in for the data here;
+// the real data are checked again before each record is written.
+int CheckPages(LinkSession& line, CalState& cal) {
+    const CalMessageCatalog& catalog = cal.catalog;
     for (int i = 0; i < catalog.pageCount; ++i) {
         const CalMessageEntry& entry = catalog.entries[static_cast<std::size_t>(i)];
         if (PAGE_REPLY_OVERHEAD + entry.bytes > EtsFrame::BUFFER_SIZE) {
@@ -203,6 +197,10 @@ int CheckPagesFit(LinkSession& line, const CalMessageCatalog& catalog) {
                                   std::to_string(EtsFrame::BUFFER_SIZE - PAGE_REPLY_OVERHEAD) +
                                   " bytes at most)!");
         }
+        const std::vector<std::uint8_t> zeros(entry.bytes, 0);
+        const SrpRefusal refusal =
+            PlaybackRefusal(cal, PageRecord(entry, zeros.data()), i, catalog.pageCount);
+        if (refusal != SrpRefusal::None) return PageRefused(line, entry, refusal);
     }
     return RESULT_OK;
 }
@@ -215,26 +213,29 @@ std::string CalibrationFilePath(const std::string& workDir, int lineIndex) {
 
 int RunBackupCal(LinkSession& line, CalState& cal, int lineIndex, const std::string& workDir,
                  Prompt& prompt) {
+    // Another phone's text must not outlive a backup that fails; and a catalogue that cannot
+    // work is refused before the handshake, so that nothing at all is sent.
+    ReleaseBackup(cal);
+    if (CheckPages(line, cal) != RESULT_OK) return RESULT_FAIL;
     if (line.WaitForFs(1) != RESULT_OK) return RESULT_FAIL;
     return BackupCalibration(line, cal, lineIndex, workDir, prompt);
 }
 
 int BackupCalibration(LinkSession& line, CalState& cal, int lineIndex, const std::string& workDir,
                       Prompt& prompt) {
-    cal.backupText = {};
-    cal.backupHeld = false;
+    ReleaseBackup(cal);
     const CalMessageCatalog& catalog = cal.catalog;
-    if (CheckPagesFit(line, catalog) != RESULT_OK) return RESULT_FAIL;
+    if (CheckPages(line, cal) != RESULT_OK) return RESULT_FAIL;
 
     const std::string path = CalibrationFilePath(workDir, lineIndex);
-    CalFile file;
-    std::string reason;
-    if (!file.Create(path, reason)) {
-        prompt.ShowMessage("Couldn't open file: " + reason, PromptIcon::None);
+    OutputFile file;
+    if (const FileError error = file.Create(path); error != FileError::None) {
+        const std::string reason = FileErrorText(error, path);
+        prompt.ShowMessage(texts::COULDNT_OPEN_FILE + reason, PromptIcon::None);
         return Fail(line, "Couldn't create the calibration file: " + reason);
     }
     const auto writeFailed = [&] {
-        return Fail(line, "Couldn't write the calibration file " + path + ": " + reason);
+        return Fail(line, "Couldn't write the calibration file " + path + ": " + file.ErrorText());
     };
 
     line.flashBlock.store(1);
@@ -242,29 +243,33 @@ int BackupCalibration(LinkSession& line, CalState& cal, int lineIndex, const std
     for (int i = 0; i < catalog.pageCount; ++i) {
         const CalMessageEntry& entry = catalog.entries[static_cast<std::size_t>(i)];
         if (ReadPage(line, entry, i) != RESULT_OK) return RESULT_FAIL;
-        line.SetStatusText("Backup  Calbration...... " + entry.msgString);
+        line.SetStatusText(texts::BACKUP_PAGE + entry.msgString);
         line.flashBlock.fetch_add(1);
         line.Pause(line.timing.calRecordGap);
 
+        const std::string record = PageRecord(entry, line.rxFrame.data() + PAGE_DATA_AT);
+        // Escapes make a request longer on the wire by its data: only now is it known.
+        const SrpRefusal refusal = PlaybackRefusal(cal, record, i, catalog.pageCount);
+        if (refusal != SrpRefusal::None) return PageRefused(line, entry, refusal);
         std::string text;
-        if (i == 0) text = "ETS, Id=CP Power, Power=Down\n";
-        text += PageRecord(entry, line.rxFrame.data() + PAGE_DATA_AT);
-        if (i == catalog.pageCount - 1) text += "END\n";
-        if (!file.Write(text, reason)) return writeFailed();
+        if (i == 0) text = FIRST_LINE;
+        text += record;
+        if (i == catalog.pageCount - 1) text += LAST_LINE;
+        if (file.Write(text) != FileError::None) return writeFailed();
     }
 
     line.Pause(line.timing.backupSettingPause);
     cal.savedSettingByte = ReadSetting(line);
     (void)line.FinishFsAccess();
-    if (!file.Close(reason)) return writeFailed();
-    line.SetStatusText(" Backup  finished...");
-    line.SetStatusText(" PASS...");
+    if (file.Close() != FileError::None) return writeFailed();
+    line.SetStatusText(texts::BACKUP_FINISHED);
+    line.SetStatusText(texts::PASS);
 
     if (ReadBack(line, cal, path, prompt) != RESULT_OK) return RESULT_FAIL;
 
     line.SetStatusText(path);
     line.Pause(line.timing.backupFileShowPause);
-    line.SetStatusText("Wait for boot load...");
+    line.SetStatusText(texts::WAIT_FOR_BOOT_LOAD);
     line.Pause(line.timing.backupBootWaitPause);
     line.flashBlock.store(1);
     return RESULT_OK;

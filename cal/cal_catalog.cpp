@@ -1,11 +1,14 @@
 #include "cal/cal_catalog.h"
 
+#include "io/paths.h"
+
 #include <algorithm>
 #include <system_error>
 
 #include "io/file_error.h"
 #include "io/ini_file.h"
 #include "io/input_file.h"
+#include "io/texts.h"
 
 namespace zolt {
 namespace {
@@ -76,13 +79,11 @@ bool CalMessageCatalog::LoadFile(const std::filesystem::path& file, std::string&
     return true;
 }
 
-void CalMessageCatalog::LoadCatalog(Prompt& prompt) {
-    std::error_code error;
-    std::filesystem::path directory = std::filesystem::current_path(error);
-    if (error) directory.clear();
+void CalMessageCatalog::LoadCatalog(Prompt& prompt, std::string_view folder) {
     std::string reason;
-    if (!LoadFile(directory / FILE_NAME, reason)) {
-        prompt.ShowMessage("Couldn't open file: " + reason, PromptIcon::None);
+    const std::string directory = folder.empty() ? CurrentDirectory() : std::string(folder);
+    if (!LoadFile(JoinPath(directory, FILE_NAME), reason)) {
+        prompt.ShowMessage(texts::COULDNT_OPEN_FILE + reason, PromptIcon::None);
     }
 }
 

@@ -54,11 +54,10 @@ public:
     // when the file cannot be opened or read.
     [[nodiscard]] bool LoadFile(const std::filesystem::path& file, std::string& reason);
 
-    // Loads FILE_NAME from the current working directory; when it cannot be opened, shows
-    // "Couldn't open file: " and the reason through `prompt` (without an icon) and leaves the
-    // catalogue empty.
-    // Call on the owner's thread: the working directory is the process's.
-    void LoadCatalog(Prompt& prompt);
+    // Loads FILE_NAME from `folder` (the current working directory when empty); when it
+    // cannot be opened, shows "Couldn't open file: " and the reason through `prompt` (without
+    // an icon) and leaves the catalogue empty. Call on the owner's thread.
+    void LoadCatalog(Prompt& prompt, std::string_view folder);
 
     // The `segment` of the first slot, of all SLOT_COUNT, whose msgString equals `name`
     // exactly; 0 when none does.

@@ -1,13 +1,11 @@
 #include "cal/restore.h"
+#include "io/texts.h"
 
 #include <string>
 
 namespace zolt {
 namespace {
 
-const char* const LOOPBACK_FAILED = "Timeout on message loopback!";
-const char* const BACKUP_FAIL = " Backup fail...";
-const char* const NOT_SENT = "Port closed: the request could not be sent!";
 
 // The progress total while a restore sends an FFS SIDB write, whatever the text holds.
 constexpr int SIDB_PROGRESS_TOTAL = 209;
@@ -49,7 +47,7 @@ int OpeningHandshake(LinkSession& line) {
     (void)line.WaitForFs(0);
     for (int probe = 0; probe < 2; ++probe) {
         BuildProbe(line);
-        if (line.SendFrame() < 0) return Fail(line, LOOPBACK_FAILED);
+        if (line.SendFrame() < 0) return Fail(line, texts::LOOPBACK_TIMEOUT);
     }
     for (;;) {
         const int got = line.ReceiveFrame(RECEIVE_POLL);
@@ -64,12 +62,11 @@ int OpeningHandshake(LinkSession& line) {
         if (got == FIVE_BYTE_FRAME) {
             line.Pause(line.timing.probeGap);
             BuildProbe(line);
-            if (line.SendFrame() < 0) return Fail(line, LOOPBACK_FAILED);
+            if (line.SendFrame() < 0) return Fail(line, texts::LOOPBACK_TIMEOUT);
         }
     }
     line.BuildRequest({0x31, 0x01, 0x00, 0x00});
-    if (line.SendFrame() < 0) return Fail(line, NOT_SENT);
-    return RESULT_OK;
+    return line.SendFrame() < 0 ? RESULT_FAIL : RESULT_OK;
 }
 
 int SendClosing(LinkSession& line) {
@@ -79,7 +76,7 @@ int SendClosing(LinkSession& line) {
 
 void SendSettingWrite(LinkSession& line, std::uint8_t setting) {
     line.BuildRequest({0xA2, 0x07, 0x12, 0x00, 0x03, 0x00, 0x01, 0x00, 0x00, 0x00, setting});
-    if (line.SendFrame() < 0) line.SetStatusText(LOOPBACK_FAILED);
+    if (line.SendFrame() < 0) line.SetStatusText(texts::LOOPBACK_TIMEOUT);
 }
 
 // Writes the setting back, asking again after every silent receive limit; the phone accepts
@@ -98,54 +95,56 @@ void WriteSetting(LinkSession& line, std::uint8_t setting) {
     }
 }
 
-enum class Run { Restore, Script };
-
 // Sends the records of one text in order, as far as the run sends their kind.
 class RecordPlayer {
 public:
-    RecordPlayer(LinkSession& line, CalState& cal, Run run, int scriptTotal)
+    RecordPlayer(LinkSession& line, CalState& cal, SrpRun run, int scriptTotal)
         : line_(line), cal_(cal), run_(run), scriptTotal_(scriptTotal) {}
 
-    int Play(const std::uint8_t* text, std::size_t length) {
-        const int found = cal_.reader.SplitRecords(text, length);
-        for (int r = 0; r < found; ++r) {
+    // Splits the text (which must stay unchanged until Play is done) and checks every record
+    // the run sends, before anything is sent: a record that could not be sent must not leave
+    // the phone with the records before it written and no closing request.
+    int Check(std::span<const std::uint8_t> text) {
+        SrpReader& reader = cal_.reader;
+        (void)reader.SplitRecords(text.data(), text.size());
+        const SrpReader::Check check = reader.CheckRecords(run_, cal_.catalog);
+        if (check.refusal != SrpRefusal::None) {
+            return Fail(line_, reader.RefusalText(check.refusal, check.index));
+        }
+        return RESULT_OK;
+    }
+
+    // Sends the records of the text checked last.
+    int Play() {
+        for (int r = 0; r < cal_.reader.recordsFound; ++r) {
             if (PlayRecord(r) != RESULT_OK) return RESULT_FAIL;
         }
         return RESULT_OK;
     }
 
 private:
-    enum class Answer { Accepted, Refused, Resend };
-
-    bool Sends(SrpRecordKind kind) const {
-        return kind == SRP_SIDB_WRITE || (kind == SRP_DB_WRITE && run_ == Run::Restore);
-    }
+    enum class Answer { Accepted, Refused, TimedOut, Resend };
 
     int ProgressTotal(SrpRecordKind kind) const {
-        if (run_ == Run::Script) return scriptTotal_;
+        if (run_ == SrpRun::Script) return scriptTotal_;
         return kind == SRP_DB_WRITE ? cal_.catalog.pageCount : SIDB_PROGRESS_TOTAL;
     }
 
     int PlayRecord(int r) {
         SrpReader& reader = cal_.reader;
-        const int resendLimit = line_.timing.calRecordResendLimit;
-        for (int resends = 0;; ++resends) {
-            if (resends > resendLimit) {
-                return Fail(line_, "Record " + std::to_string(r + 1) + " was not accepted; sent " +
-                                       std::to_string(resends) + " times!");
-            }
+        for (int attempt = 1;; ++attempt) {
             const SrpReader::Parsed parsed = reader.ReadRecord(r, cal_.catalog);
-            if (parsed.refusal != SrpRefusal::None) return Fail(line_, reader.RefusalText(parsed.refusal, r));
-            if (!Sends(parsed.kind)) return RESULT_OK;
+            if (!RunSends(run_, parsed.kind)) return RESULT_OK;
 
             line_.flashBlockCount.store(ProgressTotal(parsed.kind));
+            // Check has built this request already; a refusal here would be a reader fault.
             const SrpRefusal refusal =
                 reader.BuildRecordRequest(parsed.kind, parsed.dataCount, line_.txFrame, line_.txLength);
             if (refusal != SrpRefusal::None) return Fail(line_, reader.RefusalText(refusal, r));
             reader.recordLine.fill(0);
             if (line_.SendFrame() < 0) {
                 ReleaseBackup(cal_);
-                return Fail(line_, NOT_SENT);
+                return RESULT_FAIL;
             }
 
             switch (AwaitAnswer(parsed.kind)) {
@@ -154,10 +153,17 @@ private:
                 return RESULT_OK;
             case Answer::Refused:
                 // A phone that will not take the first record is not ready for any.
-                if (r == 0) return Fail(line_, BACKUP_FAIL);
+                if (r == 0) return Fail(line_, texts::BACKUP_FAIL);
                 break;
+            case Answer::TimedOut:
+                // Even the first record: after a reflash the phone may need a moment, and a
+                // restore that gave up here would leave it without its calibration.
             case Answer::Resend:
                 break;
+            }
+            if (attempt >= line_.timing.calRecordResendLimit) {
+                return Fail(line_, "Record " + std::to_string(r + 1) + " was not accepted; sent " +
+                                       std::to_string(attempt) + " times!");
             }
         }
     }
@@ -168,9 +174,8 @@ private:
             if (kind == SRP_DB_WRITE ? ReplyIdIs(line_, 0x30, 0x01) : ReplyIdIs(line_, 0xA2, 0x07)) {
                 return Answer::Accepted;
             }
-            if (ReplyIdIs(line_, EtsFrame::TIMEOUT_ID, 0xCD) || ReplyIdIs(line_, 0x9B, 0x08)) {
-                return Answer::Refused;
-            }
+            if (ReplyIdIs(line_, EtsFrame::TIMEOUT_ID, 0xCD)) return Answer::TimedOut;
+            if (ReplyIdIs(line_, 0x9B, 0x08)) return Answer::Refused;
             // Chatter that answers nothing: after enough of it the phone may have lost the
             // database write, so it goes again. The count runs over the whole text.
             if (kind == SRP_DB_WRITE && ++unrecognised_ >= line_.timing.calUnrecognisedReplyLimit) {
@@ -188,7 +193,7 @@ private:
                 r < CalMessageCatalog::SLOT_COUNT
                     ? cal_.catalog.entries[static_cast<std::size_t>(r)].msgString
                     : "record " + std::to_string(r + 1);
-            line_.SetStatusText("Restore Calbration..... " + page);
+            line_.SetStatusText(texts::RESTORE_PAGE + page);
         } else {
             line_.SetStatusText(SidbStatusLine(m));
         }
@@ -203,23 +208,18 @@ private:
 
     LinkSession& line_;
     CalState& cal_;
-    Run run_;
+    SrpRun run_;
     int scriptTotal_;
     int unrecognised_ = 0;
 };
 
-// Clears the progress total when the restore runner ends, by return or by a stop.
-struct ClearBlockCount {
-    LinkSession& line;
-    ~ClearBlockCount() { line.flashBlockCount.store(0); }
-};
 
 }  // namespace
 
 int RunRestoreCal(LinkSession& line, CalState& cal) {
     int result = RESULT_FAIL;
     {
-        const ClearBlockCount clear{line};
+        const ClearProgressTotal clear{line};
         result = RestoreCalibration(line, cal);
     }
     line.Pause(line.timing.restoreDonePause);
@@ -230,16 +230,17 @@ int RestoreCalibration(LinkSession& line, CalState& cal) {
     if (!cal.backupHeld) {
         return Fail(line, "No calibration backup to restore: Backup Cal-Data must succeed first!");
     }
+    RecordPlayer player(line, cal, SrpRun::Restore, 0);
+    if (player.Check(cal.backupText) != RESULT_OK) return RESULT_FAIL;
     if (OpeningHandshake(line) != RESULT_OK) return RESULT_FAIL;
     line.flashBlock.store(1);
-    RecordPlayer player(line, cal, Run::Restore, 0);
-    if (player.Play(cal.backupText.data(), cal.backupText.size()) != RESULT_OK) return RESULT_FAIL;
-    if (SendClosing(line) < 0) return Fail(line, NOT_SENT);
+    if (player.Play() != RESULT_OK) return RESULT_FAIL;
+    if (SendClosing(line) < 0) return RESULT_FAIL;
     (void)line.FinishFsAccess();
     line.Pause(line.timing.restoreSettingPause);
     WriteSetting(line, cal.savedSettingByte);
-    line.SetStatusText(" Restore finished...");
-    line.SetStatusText(" PASS...");
+    line.SetStatusText(texts::RESTORE_FINISHED);
+    line.SetStatusText(texts::PASS);
     ReleaseBackup(cal);
     return RESULT_OK;
 }
@@ -250,15 +251,16 @@ int RunScriptTask(LinkSession& line, CalState& cal, std::span<const std::uint8_t
 
 int RunScriptFile(LinkSession& line, CalState& cal, std::span<const std::uint8_t> text) {
     line.flashBlock.store(1);
-    if (OpeningHandshake(line) != RESULT_OK) return RESULT_FAIL;
     const int total = SrpReader::CountEtsMarks(text.data(), text.size());
-    RecordPlayer player(line, cal, Run::Script, total);
-    if (player.Play(text.data(), text.size()) != RESULT_OK) return RESULT_FAIL;
-    line.SetStatusText(" Restore finished...");
-    line.SetStatusText(" PASS...");
+    RecordPlayer player(line, cal, SrpRun::Script, total);
+    if (player.Check(text) != RESULT_OK) return RESULT_FAIL;
+    if (OpeningHandshake(line) != RESULT_OK) return RESULT_FAIL;
+    if (player.Play() != RESULT_OK) return RESULT_FAIL;
+    line.SetStatusText(texts::RESTORE_FINISHED);
+    line.SetStatusText(texts::PASS);
     // The records are all written, but the phone was never told that the writes are over:
-    // the run has failed after all, whatever the status line said a moment ago.
-    if (SendClosing(line) < 0) return Fail(line, "Port closed: the closing request could not be sent!");
+    // the run fails, though the status line (as the tool always has) still says " PASS...".
+    if (SendClosing(line) < 0) return RESULT_FAIL;
     (void)line.FinishFsAccess();
     ReleaseBackup(cal);
     return RESULT_OK;

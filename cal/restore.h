@@ -2,19 +2,25 @@
 // record one write request that the phone must acknowledge, between an opening handshake
 // (file-system access, loopback echo, 31 01 00 00) and a closing 31 01 01 00.
 //
-// All run on the line's worker thread and throw LineStopped when the line is stopped. Each
-// returns RESULT_OK or RESULT_FAIL with the status text saying why.
+// All run on the line's worker thread and let the link's exceptions through (LineStopped when
+// the line is stopped). Each returns RESULT_OK or RESULT_FAIL, the status text saying why
+// except where the rules below say otherwise.
 //
 // Record rules common to both:
-// - a record that does not fit the reader's buffers or a frame (more than 1000 records, a
-//   record line over 3000 bytes, more than 800 data bytes, a request over 800 bytes) fails
-//   the run with a status text naming it, and nothing of it is sent;
-// - a refusal (9B 08) or a time-out of record 0 fails with " Backup fail...";
-// - a refusal or time-out of a later record sends it again, at most
-//   timing.calRecordResendLimit times in all (counting the re-sends below);
+// - every record the run sends is read and built before anything is sent; one that does not
+//   fit the reader's buffers or a frame (more than 1000 records, a record line over 3000
+//   bytes, more than 800 data bytes, a request over 800 bytes) fails the run with a status
+//   text naming it ("Record 2 (line 4) refused: longer than 3000 bytes"), and nothing at all
+//   is sent;
+// - a refusal (9B 08) of record 0 fails with " Backup fail...";
+// - a refusal of a later record, and a time-out (no reply within the receive limit) of any
+//   record, sends it again;
 // - every timing.calUnrecognisedReplyLimit-th reply to a database write that is no answer
 //   at all, counted over the run, sends the record being written again;
-// - a request that cannot be sent releases the held backup text and fails.
+// - a record is sent at most timing.calRecordResendLimit times in all; then the run fails
+//   with a status text naming it;
+// - a request that cannot be sent fails the run without a status text of its own; a record
+//   request that cannot be sent releases the held backup text.
 #pragma once
 
 #include <cstdint>
@@ -43,9 +49,9 @@ namespace zolt {
 
 // Plays only the FFS SIDB write records of `text` (which must stay unchanged meanwhile),
 // shows " Restore finished..." and " PASS...", then sends the closing request; a closing
-// that cannot be sent fails the run after all, saying so. Releases any held backup text
-// when it succeeds. Progress: flashBlockCount is the number of "ETS" marks in the text
-// less 2.
+// that cannot be sent fails the run after all, with " PASS..." left on the status line.
+// Releases any held backup text when it succeeds, and when a record request cannot be sent.
+// Progress: flashBlockCount is the number of "ETS" marks in the text less 2.
 [[nodiscard]] int RunScriptFile(LinkSession& line, CalState& cal,
                                 std::span<const std::uint8_t> text);
 

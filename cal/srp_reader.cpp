@@ -44,9 +44,30 @@ std::string SidbStatusLine(const SrpMessage& message) {
 }
 
 std::uint8_t HexPairToByte(char first, char second) {
-    const int high = std::max(HexDigitValue(first), 0);
-    const int low = std::max(HexDigitValue(second), 0);
+    const int high = HexDigitValue(first);
+    if (high < 0) return 0;
+    const int low = HexDigitValue(second);
+    if (low < 0) return static_cast<std::uint8_t>(high);
     return static_cast<std::uint8_t>(high << 4 | low);
+}
+
+std::string RefusalReason(SrpRefusal refusal) {
+    switch (refusal) {
+    case SrpRefusal::None: return "nothing wrong";
+    case SrpRefusal::TooManyRecords:
+        return "more than " + std::to_string(SrpReader::MAX_RECORDS) + " records";
+    case SrpRefusal::LineTooLong:
+        return "longer than " + std::to_string(SrpReader::LINE_SIZE) + " bytes";
+    case SrpRefusal::TooManyDataBytes:
+        return "more than " + std::to_string(SrpReader::DATA_SIZE) + " data bytes";
+    case SrpRefusal::RequestTooLong: return "too long for one request";
+    case SrpRefusal::NoRequest: return "not a write record";
+    }
+    return {};
+}
+
+bool RunSends(SrpRun run, SrpRecordKind kind) {
+    return kind == SRP_SIDB_WRITE || (kind == SRP_DB_WRITE && run == SrpRun::Restore);
 }
 
 int SrpReader::CountEtsMarks(const std::uint8_t* text, std::size_t length) {
@@ -108,7 +129,6 @@ int SrpReader::SplitRecords(const std::uint8_t* text, std::size_t length) {
 int SrpReader::CopyRecord(int index) {
     recordLine.fill(0);
     lineCut_ = false;
-    dataRefusal_ = SrpRefusal::None;
     if (index < 0 || index >= recordCount || text_ == nullptr) return 0;
     const SrpRecord& record = recordTable[static_cast<std::size_t>(index)];
     const std::size_t size = record.end - record.start;
@@ -181,7 +201,6 @@ SrpRecordKind SrpReader::ParseRecordFields(int length, const CalMessageCatalog& 
 }
 
 int SrpReader::ParseRecordData(int length) {
-    dataRefusal_ = SrpRefusal::None;
     const int n = ClampLength(length);
     const auto* line = reinterpret_cast<const char*>(recordLine.data());
     const auto* bytes = recordLine.data();
@@ -204,16 +223,13 @@ int SrpReader::ParseRecordData(int length) {
         }
         for (int t = firstItem; t < itemCount; ++t) {
             const int k = items[static_cast<std::size_t>(t)];
+            // Behind the record, recordLine holds zeros: an item cut by the record's end
+            // reads what it has.
             const char high = k + 2 < n ? line[k + 2] : '\0';
             const char low = k + 3 < n ? line[k + 3] : '\0';
-            if (dataRefusal_ == SrpRefusal::None &&
-                (HexDigitValue(high) < 0 || HexDigitValue(low) < 0)) {
-                dataRefusal_ = SrpRefusal::BadDataItem;
-            }
+            // Items beyond DATA_SIZE are counted, so that the builders refuse the record.
             if (count < DATA_SIZE) {
                 recordData[static_cast<std::size_t>(count)] = HexPairToByte(high, low);
-            } else if (dataRefusal_ == SrpRefusal::None) {
-                dataRefusal_ = SrpRefusal::TooManyDataBytes;
             }
             ++count;
         }
@@ -224,7 +240,7 @@ int SrpReader::ParseRecordData(int length) {
 SrpRefusal SrpReader::CheckRecord(int dataCount) const {
     if (lineCut_) return SrpRefusal::LineTooLong;
     if (dataCount < 0 || dataCount > DATA_SIZE) return SrpRefusal::TooManyDataBytes;
-    return dataRefusal_;
+    return SrpRefusal::None;
 }
 
 bool SrpReader::FillFrame(Frame& frame, int& txLength, int bodyLength) {
@@ -318,6 +334,26 @@ SrpReader::Parsed SrpReader::ReadRecord(int index, const CalMessageCatalog& cata
     return parsed;
 }
 
+SrpReader::Check SrpReader::CheckRecords(SrpRun run, const CalMessageCatalog& catalog) {
+    const SrpMessage kept = message;
+    Check check{recordsFound, SrpRefusal::None};
+    Frame frame{};
+    for (int r = 0; r < recordsFound; ++r) {
+        const Parsed parsed = ReadRecord(r, catalog);
+        SrpRefusal refusal = parsed.refusal;
+        if (refusal == SrpRefusal::None && RunSends(run, parsed.kind)) {
+            int txLength = 0;
+            refusal = BuildRecordRequest(parsed.kind, parsed.dataCount, frame, txLength);
+        }
+        if (refusal != SrpRefusal::None) {
+            check = {r, refusal};
+            break;
+        }
+    }
+    message = kept;
+    return check;
+}
+
 std::string SrpReader::RefusalText(SrpRefusal refusal, int index) const {
     std::string text = "Record " + std::to_string(index + 1);
     std::size_t start = textLength_;
@@ -330,23 +366,7 @@ std::string SrpReader::RefusalText(SrpRefusal refusal, int index) const {
         const auto lineFeeds = std::count(text_, text_ + start, std::uint8_t{'\n'});
         text += " (line " + std::to_string(lineFeeds + 1) + ")";
     }
-    text += " refused: ";
-    switch (refusal) {
-    case SrpRefusal::None: text += "nothing wrong"; break;
-    case SrpRefusal::TooManyRecords:
-        text += "more than " + std::to_string(MAX_RECORDS) + " records";
-        break;
-    case SrpRefusal::LineTooLong:
-        text += "longer than " + std::to_string(LINE_SIZE) + " bytes";
-        break;
-    case SrpRefusal::TooManyDataBytes:
-        text += "more than " + std::to_string(DATA_SIZE) + " data bytes";
-        break;
-    case SrpRefusal::BadDataItem: text += "a data item is not 0x and two hex digits"; break;
-    case SrpRefusal::RequestTooLong: text += "too long for one request"; break;
-    case SrpRefusal::NoRequest: text += "not a write record"; break;
-    }
-    return text;
+    return text + " refused: " + RefusalReason(refusal);
 }
 
 }  // namespace zolt

@@ -9,11 +9,13 @@
 //   a record still open at the end of the text runs to the end of the text;
 // - a value is the text between an '=' (not one of "Data=") and the next ',' (not the one of
 //   "ETS,"); the first values name the kind and carry the numbers;
-// - the data are the items "0x" and two hexadecimal digits after "Data=".
+// - the data are the items "0x" after "Data=", each read with the two characters behind it
+//   (HexPairToByte); no item is refused.
 //
 // Nothing here can overrun its buffers: a record that does not fit them (a line longer than
-// LINE_SIZE, more than DATA_SIZE data bytes, a request longer than a frame, a malformed data
-// item) is refused by the request builders with an SrpRefusal, and nothing of it is built.
+// LINE_SIZE, more than DATA_SIZE data bytes, a request longer than a frame) is refused by the
+// request builders with an SrpRefusal, and nothing of it is built. A run finds such records
+// with CheckRecords before it sends anything, so that a text is played whole or not at all.
 #pragma once
 
 #include <array>
@@ -40,10 +42,17 @@ enum class SrpRefusal {
     TooManyRecords,    // the record comes after the first MAX_RECORDS
     LineTooLong,       // the record is longer than LINE_SIZE bytes
     TooManyDataBytes,  // more than DATA_SIZE data items
-    BadDataItem,       // an "0x" not followed by two hexadecimal digits inside the record
     RequestTooLong,    // the request would not fit a frame
     NoRequest,         // the record is of no kind that becomes a request
 };
+
+// Why a record cannot be sent, in the operator's words: "longer than 3000 bytes" and the like.
+[[nodiscard]] std::string RefusalReason(SrpRefusal refusal);
+
+// The runs that play a text: a restore sends both kinds of write, a script only the FFS SIDB
+// writes; every other record is skipped.
+enum class SrpRun { Restore, Script };
+[[nodiscard]] bool RunSends(SrpRun run, SrpRecordKind kind);
 
 // Start and end (exclusive) of one record in the text.
 struct SrpRecord {
@@ -72,8 +81,11 @@ struct SrpMessage {
 // offset=0" for the values CP FFS SIDB WRITE, 18, 3, 1 and 0.
 [[nodiscard]] std::string SidbStatusLine(const SrpMessage& message);
 
-// The value of two hexadecimal digits, the high nibble from `first`. Lower- and upper-case
-// digits are accepted; any other character counts as 0 (ParseRecordData refuses such items).
+// The byte that the two characters after an item's "0x" stand for, read as C reads a
+// hexadecimal literal: hexadecimal digits (lower- or upper-case) from `first` on, as many as
+// there are, at most two. So "0x" followed by '1' and a blank (an item written with one digit)
+// is 0x01, '1' and 'g' give 0x01 too, and a pair that does not start with a digit gives 0.
+// No item is refused: backup never writes such items, and a hand-written "0x1 " means 1.
 [[nodiscard]] std::uint8_t HexPairToByte(char first, char second);
 
 class SrpReader {
@@ -89,8 +101,8 @@ public:
 
     // Finds the records of the text and remembers the text, which must stay unchanged while
     // its records are read. Returns the number of records found; only the first MAX_RECORDS
-    // go into recordTable, so a result above MAX_RECORDS means the text does not fit: the
-    // runner refuses it (SrpRefusal::TooManyRecords) before or when it reaches that record.
+    // go into recordTable, so a result above MAX_RECORDS means the text does not fit
+    // (CheckRecords refuses it with SrpRefusal::TooManyRecords).
     int SplitRecords(const std::uint8_t* text, std::size_t length);
     int SplitRecords(std::string_view text) {
         return SplitRecords(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
@@ -134,6 +146,17 @@ public:
     };
     Parsed ReadRecord(int index, const CalMessageCatalog& catalog);
 
+    // Reads every record of the text split last, in order, and builds the request of each
+    // that `run` sends, as the run will: the first record that could not be sent and why, or
+    // {recordsFound, SrpRefusal::None} when every one can. A record beyond MAX_RECORDS is
+    // refused whatever its kind. `message` is left as it was, so that a run played after the
+    // check builds exactly the requests that were checked.
+    struct Check {
+        int index = 0;
+        SrpRefusal refusal = SrpRefusal::None;
+    };
+    [[nodiscard]] Check CheckRecords(SrpRun run, const CalMessageCatalog& catalog);
+
     // A status text naming record `index` (counted from 1 in the text, with its text line)
     // and why it is refused.
     [[nodiscard]] std::string RefusalText(SrpRefusal refusal, int index) const;
@@ -153,7 +176,6 @@ private:
     std::size_t textLength_ = 0;
     std::size_t firstUnlistedStart_ = 0;  // where record MAX_RECORDS + 1 starts, if found
     bool lineCut_ = false;                // the current record did not fit recordLine
-    SrpRefusal dataRefusal_ = SrpRefusal::None;
 };
 
 }  // namespace zolt

@@ -6,7 +6,9 @@
 
 namespace zolt::cli {
 
-int RunCommand(const std::vector<std::string>& args);
+// `folder` is where the page catalogue and the update flag's "ZOLT.ini" are read from: the
+// current directory when empty.
+int RunCommand(const std::vector<std::string>& args, const std::string& folder = {});
 int InfoCommand(const std::vector<std::string>& args);
 int PortsCommand(const std::vector<std::string>& args);
 int DemoCommand(const std::vector<std::string>& args);

@@ -4,15 +4,19 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/commands.h"
 #include "cli/run_options.h"
+#include "link/flash.h"
 #include "sim/sim_bank.h"
 
 namespace zolt::cli {
@@ -79,42 +83,102 @@ void WriteFiles(const fs::path& dir, const std::vector<std::uint8_t>& image) {
         << "[MAXPAGECONUT]\nCount=3\n";
 }
 
-std::vector<std::uint8_t> ReadAll(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+// Whether the phone's flash area of `type` holds exactly the image's bytes of that section.
+bool Holds(const sim::SimPhone& phone, int type, const std::vector<std::uint8_t>& image, std::int32_t start,
+           std::int32_t size) {
+    return phone.Inspect([&](const sim::PhoneCore& core) {
+        const auto& area = core.Flash().Area(type);
+        return area.size() == static_cast<std::size_t>(size) && std::equal(area.begin(), area.end(), image.begin() + start);
+    });
 }
 
-bool SameAs(const fs::path& file, const std::vector<std::uint8_t>& image, std::int32_t start, std::int32_t size) {
-    const auto area = ReadAll(file);
-    return area.size() == static_cast<std::size_t>(size) &&
-           std::equal(area.begin(), area.end(), image.begin() + start);
+struct DemoOptions {
+    fs::path dir;
+    int phones = 8;
+    bool withCal = true;
+};
+
+// The options, or the exit status when there is nothing to run.
+std::optional<DemoOptions> ParseDemoOptions(const std::vector<std::string>& args, int& status) {
+    DemoOptions o;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--help" || args[i] == "-h") {
+            std::fputs(DEMO_USAGE, stdout);
+            status = EXIT_OK;
+            return std::nullopt;
+        } else if (args[i] == "--dir" && i + 1 < args.size()) {
+            o.dir = args[++i];
+        } else if (args[i] == "--phones" && i + 1 < args.size()) {
+            o.phones = std::atoi(args[++i].c_str());
+        } else if (args[i] == "--no-cal") {
+            o.withCal = false;
+        } else {
+            std::fprintf(stderr, "zolt demo: unknown or incomplete option %s\n%s", args[i].c_str(), DEMO_USAGE);
+            status = EXIT_USAGE;
+            return std::nullopt;
+        }
+    }
+    if (o.phones < 1 || o.phones > 8) {
+        std::fprintf(stderr, "zolt demo: --phones takes 1 to 8\n");
+        status = EXIT_USAGE;
+        return std::nullopt;
+    }
+    return o;
+}
+
+// The demo's folder: the one asked for, made if need be, or a fresh one under the system's
+// temporary folder. Empty when it cannot be made.
+fs::path MakeFolder(const fs::path& asked) {
+    std::error_code ec;
+    if (asked.empty()) {
+        std::string pattern = (fs::temp_directory_path(ec) / "zolt-demo-XXXXXX").string();
+        if (!mkdtemp(pattern.data())) {
+            std::fprintf(stderr, "zolt demo: cannot make a folder under %s\n", pattern.c_str());
+            return {};
+        }
+        return pattern;
+    }
+    if (!fs::create_directories(asked, ec) && ec) {
+        std::fprintf(stderr, "zolt demo: cannot make the folder %s\n", asked.c_str());
+        return {};
+    }
+    return fs::absolute(asked);
+}
+
+// The words of the `zolt run` the demo runs, all paths inside `dir`.
+std::vector<std::string> RunWords(const fs::path& dir, sim::SimBank& bank, bool withCal) {
+    std::vector<std::string> run = {"--config",  (dir / "ZOLT.ini").string(),    "--workdir", dir.string(),
+                                    "--image",   (dir / "image.bin").string(),   "--update",  "all",
+                                    "--report",  (dir / "report.json").string()};
+    if (withCal) run.push_back("--with-cal");
+    for (std::size_t k = 0; k < bank.Size(); ++k) {
+        run.push_back("--port");
+        run.push_back(bank[k].Path());
+    }
+    return run;
+}
+
+// Compares every phone's flash with the image and says so. Returns whether all are the same.
+bool CheckPhones(sim::SimBank& bank, const std::vector<std::uint8_t>& image) {
+    std::printf("\nFlash of every phone against the image:\n");
+    bool allSame = true;
+    const auto text = [](bool same) { return same ? "identical" : "DIFFERENT"; };
+    for (std::size_t k = 0; k < bank.Size(); ++k) {
+        const bool boot = Holds(bank[k], IMAGE_BOOT, image, DemoLayout::bootStart, DemoLayout::bootSize);
+        const bool cp = Holds(bank[k], IMAGE_CP, image, DemoLayout::cpStart, DemoLayout::cpSize);
+        const bool data = Holds(bank[k], IMAGE_DATA, image, DemoLayout::dataStart, DemoLayout::dataSize);
+        allSame &= boot && cp && data;
+        std::printf("  Phone %zu: Boot %s, CP %s, Data %s\n", k + 1, text(boot), text(cp), text(data));
+    }
+    return allSame;
 }
 
 }  // namespace
 
 int DemoCommand(const std::vector<std::string>& args) {
-    fs::path dir;
-    int phones = 8;
-    bool withCal = true;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--help" || args[i] == "-h") {
-            std::fputs(DEMO_USAGE, stdout);
-            return EXIT_OK;
-        } else if (args[i] == "--dir" && i + 1 < args.size()) {
-            dir = args[++i];
-        } else if (args[i] == "--phones" && i + 1 < args.size()) {
-            phones = std::atoi(args[++i].c_str());
-        } else if (args[i] == "--no-cal") {
-            withCal = false;
-        } else {
-            std::fprintf(stderr, "zolt demo: unknown or incomplete option %s\n%s", args[i].c_str(), DEMO_USAGE);
-            return EXIT_USAGE;
-        }
-    }
-    if (phones < 1 || phones > 8) {
-        std::fprintf(stderr, "zolt demo: --phones takes 1 to 8\n");
-        return EXIT_USAGE;
-    }
+    int status = EXIT_OK;
+    const auto options = ParseDemoOptions(args, status);
+    if (!options) return status;
 
     // The phones' threads must not take Ctrl-C: the job's watcher does (started by run).
     sigset_t set;
@@ -123,67 +187,39 @@ int DemoCommand(const std::vector<std::string>& args) {
     sigaddset(&set, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 
-    std::error_code ec;
-    if (dir.empty()) {
-        std::string pattern = (fs::temp_directory_path(ec) / "zolt-demo-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) {
-            std::fprintf(stderr, "zolt demo: cannot make a folder under %s\n", pattern.c_str());
-            return EXIT_USAGE;
-        }
-        dir = pattern;
-    } else if (!fs::create_directories(dir, ec) && ec) {
-        std::fprintf(stderr, "zolt demo: cannot make the folder %s\n", dir.c_str());
-        return EXIT_USAGE;
-    }
-    dir = fs::absolute(dir);
+    const fs::path dir = MakeFolder(options->dir);
+    if (dir.empty()) return EXIT_USAGE;
     const auto image = MakeImage();
     WriteFiles(dir, image);
     std::printf("Demo folder: %s\n", dir.c_str());
 
-    sim::PhoneOptions options;
-    options.stateDir = dir / "phones";
+    sim::PhoneOptions phoneOptions;
+    phoneOptions.stateDir = dir / "phones";
     sim::BankSpec spec;
-    spec.count = phones;
+    spec.count = options->phones;
     std::unique_ptr<sim::SimBank> bank;
     try {
-        bank = std::make_unique<sim::SimBank>(options, spec);
+        bank = std::make_unique<sim::SimBank>(phoneOptions, spec);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "zolt demo: cannot start the simulated phones: %s\n", e.what());
         return EXIT_USAGE;
     }
     bank->Start();
+    for (std::size_t k = 0; k < bank->Size(); ++k) std::printf("Phone %zu on %s\n", k + 1, (*bank)[k].Path().c_str());
 
-    std::vector<std::string> run = {"--image", "image.bin", "--update", "all", "--report", "report.json"};
-    if (withCal) run.push_back("--with-cal");
-    for (std::size_t k = 0; k < bank->Size(); ++k) {
-        run.push_back("--port");
-        run.push_back((*bank)[k].Path());
-        std::printf("Phone %zu on %s\n", k + 1, (*bank)[k].Path().c_str());
-    }
+    const std::vector<std::string> run = RunWords(dir, *bank, options->withCal);
     std::printf("\nzolt run");
     for (const auto& word : run) std::printf(" %s", word.c_str());
     std::printf("\n\n");
     std::fflush(stdout);
 
-    const fs::path previous = fs::current_path(ec);
-    fs::current_path(dir, ec);  // the configuration and catalogue are read from here
-    const int status = RunCommand(run);
-    fs::current_path(previous, ec);
-    bank->Stop();
-
-    if (status == EXIT_INTERRUPTED) return status;
-    std::printf("\nFlash of every phone against the image:\n");
-    bool allSame = true;
-    for (int k = 1; k <= phones; ++k) {
-        const fs::path state = phones > 1 ? options.stateDir / ("phone-" + std::to_string(k)) : options.stateDir;
-        const bool boot = SameAs(state / "flash-0.bin", image, DemoLayout::bootStart, DemoLayout::bootSize);
-        const bool cp = SameAs(state / "flash-1.bin", image, DemoLayout::cpStart, DemoLayout::cpSize);
-        const bool data = SameAs(state / "flash-6.bin", image, DemoLayout::dataStart, DemoLayout::dataSize);
-        allSame &= boot && cp && data;
-        std::printf("  Phone %d: Boot %s, CP %s, Data %s\n", k, boot ? "identical" : "DIFFERENT",
-                    cp ? "identical" : "DIFFERENT", data ? "identical" : "DIFFERENT");
+    status = RunCommand(run, dir.string());
+    if (status == EXIT_INTERRUPTED) {
+        bank->Stop();
+        return status;
     }
-    const bool ok = status == EXIT_OK && allSame;
+    const bool ok = CheckPhones(*bank, image) && status == EXIT_OK;
+    bank->Stop();
     std::printf("\nVerdict: %s\n", ok ? "every phone was flashed exactly with the image" : "the demo job did not succeed");
     return ok ? EXIT_OK : EXIT_LINE_FAILED;
 }

@@ -63,7 +63,7 @@ int InfoCommand(const std::vector<std::string>& args) {
         return EXIT_USAGE;
     }
     Config config;
-    ReadUpdateFlag(config);
+    ReadUpdateFlag(config, {});
     const std::string read = ReadConfig(config, configPath);
     ConsolePrompt prompt;
     JobFile file(config, prompt);

@@ -2,7 +2,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
+#include <optional>
 
 #include "cli/commands.h"
 #include "cli/console_prompt.h"
@@ -15,6 +17,7 @@
 #include "job/config_file.h"
 #include "job/job_control.h"
 #include "job/update_choices.h"
+#include "io/texts.h"
 
 namespace zolt::cli {
 
@@ -95,72 +98,39 @@ LineSummary SummarizeLine(const JobControl& job, int index, double seconds) {
     return l;
 }
 
-}  // namespace
-
-int RunCommand(const std::vector<std::string>& args) {
-    std::string error;
-    const auto options = ParseRunOptions(args, error);
-    if (!options) return Usage(error);
-    if (options->help) {
-        std::fputs(RUN_USAGE, stdout);
-        return EXIT_OK;
+// Reads the configuration and the job's file, builds the task list and attaches the ports.
+// Returns the exit status when the job cannot start.
+std::optional<int> PrepareJob(JobControl& job, const RunOptions& options, Prompt& prompt,
+                              std::vector<int>& lineIndexes) {
+    const bool isScript = !options.script.empty();
+    const std::string& path = isScript ? options.script : options.image;
+    if (options.config && !std::filesystem::is_regular_file(*options.config)) {
+        return Fail("cannot read the configuration " + *options.config);
     }
-    const bool isScript = !options->script.empty();
-    const std::string path = isScript ? options->script : options->image;
-
-    // Ctrl-C from here on stops the job as Reset does.
-    EventQueue queue;
-    InterruptScope interrupts([&queue] { queue.Interrupt(); });
-
-    const bool live = IsTerminal(stdout);
-    TerminalView view(stdout, live);
-    ConsolePrompt prompt;
-    JobControl job(view, prompt, queue);
-
-    ReadUpdateFlag(job.config);
-    if (options->config && !std::filesystem::is_regular_file(*options->config)) {
-        return Fail("cannot read the configuration " + *options->config);
-    }
-    ReadConfig(job.config, options->config);
-
-    if (!isScript && !ChoiceAllowed(job.config.updateFlag, options->choice, options->withCal)) {
+    ReadConfig(job.config, options.config);
+    if (!isScript && !ChoiceAllowed(job.config.updateFlag, options.choice, options.withCal)) {
         return Fail("the configuration's update flag " + std::to_string(job.config.updateFlag) +
                     " allows --update " + AllowedChoicesText(job.config.updateFlag));
     }
-    const std::string workDir = options->workdir.value_or(CurrentDirectory());
-    if (!std::filesystem::is_directory(workDir)) return Fail("working folder " + workDir + " does not exist");
-
     const int loaded = isScript ? job.file.LoadPlainFile(path) : job.file.LoadRomImage(path);
     if (loaded == LOAD_FORMAT_ERROR) {
-        prompt.ShowMessage("File format error !", PromptIcon::Error);
+        prompt.ShowMessage(texts::FILE_FORMAT_ERROR, PromptIcon::Error);
         return Fail(path + " does not match the configuration (identification \"" + job.file.info().imageIdent +
                     "\", model \"" + job.file.info().imageModel + "\")");
     }
     if (loaded != LOAD_OK) return EXIT_USAGE;  // the loader has said why
-    job.BuildTaskList(isScript ? CHOICE_SCRIPT : options->choice, options->withCal);
+    job.BuildTaskList(isScript ? CHOICE_SCRIPT : options.choice, options.withCal);
+    if (auto failure = AttachPorts(job, options.ports, lineIndexes)) return Fail(*failure);
+    return std::nullopt;
+}
 
-    std::vector<int> lineIndexes;
-    if (auto failure = AttachPorts(job, options->ports, lineIndexes)) return Fail(*failure);
-
-    view.Begin(lineIndexes);
-    const int started = job.StartJob(path, workDir);
-    if (started == 0) return EXIT_USAGE;
-
-    JobSummary summary;
-    summary.file = path;
-    for (int t = 0; t < job.tasks.taskCount; ++t) summary.tasks.emplace_back(TaskName(job.tasks.tasks[t].code));
-    // Taken before a stop, which sets every task back to Wait: a line keeps the outcome it
-    // had when the job was interrupted.
-    const auto summarize = [&] {
-        summary.lines.clear();
-        for (int index : lineIndexes) summary.lines.push_back(SummarizeLine(job, index, view.Seconds(index)));
-    };
-
+// Follows the started job until every line has ended or Ctrl-C stopped it; `summarize` is
+// called while the lines still hold their outcomes. Returns whether the job was interrupted.
+bool FollowJob(JobControl& job, EventQueue& queue, TerminalView& view, int started,
+               const std::function<void()>& summarize) {
     const auto tick = job.lines[0].timing.displayTick;
     auto nextTick = Clock::now() + tick;
-    int ended = 0;
-    bool interrupted = false;
-    while (ended < started) {
+    for (int ended = 0; ended < started;) {
         QueuedEvent event{};
         switch (queue.WaitUntil(nextTick, event)) {
             case EventQueue::Wake::Event:
@@ -176,30 +146,71 @@ int RunCommand(const std::vector<std::string>& args) {
                 nextTick = Clock::now() + tick;
                 break;
             case EventQueue::Wake::Interrupt:
-                interrupted = true;
+                // A stop sets every task back to Wait: the outcomes are taken first.
                 summarize();
                 job.StopJob();
-                ended = started;
-                break;
+                view.Redraw();
+                return true;
         }
     }
     view.Redraw();
+    summarize();
+    return false;
+}
 
-    if (!interrupted) summarize();
+// Prints the summary and writes the report; returns the exit status.
+int Report(JobSummary& summary, bool interrupted, const std::optional<std::string>& reportPath) {
     bool anyFailed = false;
     for (const LineSummary& l : summary.lines) anyFailed |= l.result != "ok";
     summary.exitStatus = interrupted ? EXIT_INTERRUPTED : anyFailed ? EXIT_LINE_FAILED : EXIT_OK;
     std::fputs(("\n" + FormatSummary(summary)).c_str(), stdout);
     std::fflush(stdout);
-    if (options->report) {
-        std::ofstream report(*options->report, std::ios::binary | std::ios::trunc);
+    if (reportPath) {
+        std::ofstream report(*reportPath, std::ios::binary | std::ios::trunc);
         report << FormatJson(summary);
         if (!report.flush()) {
-            std::fprintf(stderr, "zolt: cannot write the report %s\n", options->report->c_str());
+            std::fprintf(stderr, "zolt: cannot write the report %s\n", reportPath->c_str());
             if (summary.exitStatus == EXIT_OK) summary.exitStatus = EXIT_USAGE;
         }
     }
     return summary.exitStatus;
+}
+
+}  // namespace
+
+int RunCommand(const std::vector<std::string>& args, const std::string& folder) {
+    std::string error;
+    const auto options = ParseRunOptions(args, error);
+    if (!options) return Usage(error);
+    if (options->help) {
+        std::fputs(RUN_USAGE, stdout);
+        return EXIT_OK;
+    }
+    const std::string workDir = options->workdir.value_or(CurrentDirectory());
+    if (!std::filesystem::is_directory(workDir)) return Fail("working folder " + workDir + " does not exist");
+
+    // Ctrl-C from here on stops the job as Reset does.
+    EventQueue queue;
+    InterruptScope interrupts([&queue] { queue.Interrupt(); });
+    TerminalView view(stdout, IsTerminal(stdout));
+    ConsolePrompt prompt;
+    JobControl job(view, prompt, queue, PortProber::Standard(), TaskRunners::Standard(), folder);
+
+    std::vector<int> lineIndexes;
+    if (const auto status = PrepareJob(job, *options, prompt, lineIndexes)) return *status;
+    const std::string& path = options->script.empty() ? options->image : options->script;
+    view.Begin(lineIndexes);
+    const int started = job.StartJob(path, workDir);
+    if (started == 0) return EXIT_USAGE;
+
+    JobSummary summary;
+    summary.file = path;
+    for (int t = 0; t < job.tasks.taskCount; ++t) summary.tasks.emplace_back(TaskName(job.tasks.tasks[t].code));
+    const bool interrupted = FollowJob(job, queue, view, started, [&] {
+        summary.lines.clear();
+        for (int index : lineIndexes) summary.lines.push_back(SummarizeLine(job, index, view.Seconds(index)));
+    });
+    return Report(summary, interrupted, options->report);
 }
 
 }  // namespace zolt::cli

@@ -1,6 +1,7 @@
 #include "cli/terminal_view.h"
 
 #include "job/display_text.h"
+#include "io/texts.h"
 
 namespace zolt::cli {
 
@@ -58,11 +59,11 @@ void TerminalView::Redraw() {
 void TerminalView::SetLinePanel(int line, bool attached, int comPort, const std::string& portName) {
     rows_[line].attached = attached;
     rows_[line].port = comPort > 0 ? ComLabel(comPort) : portName;
-    rows_[line].status = attached ? "Waiting ..." : "Not used !";
+    rows_[line].status = attached ? texts::WAITING : texts::NOT_USED;
 }
 
 void TerminalView::ResetLinePanel(int line) {
-    rows_[line].status = "Waiting ...";
+    rows_[line].status = texts::WAITING;
     rows_[line].percent = 0;
 }
 

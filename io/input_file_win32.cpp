@@ -2,45 +2,12 @@
 
 #include <windows.h>
 
+#include "io/file_error_win32.h"
+
 namespace zolt {
 namespace {
 
 HANDLE Handle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
-
-FileError FromWin32(DWORD error) {
-    switch (error) {
-    case ERROR_SUCCESS: return FileError::None;
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_NO_MORE_FILES: return FileError::NotFound;
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_DRIVE:
-    case ERROR_INVALID_NAME:
-    case ERROR_BAD_PATHNAME:
-    case ERROR_BAD_NETPATH:
-    case ERROR_BAD_NET_NAME:
-    case ERROR_FILENAME_EXCED_RANGE:
-    case ERROR_DIRECTORY:
-    case ERROR_DEV_NOT_EXIST: return FileError::BadPath;
-    case ERROR_TOO_MANY_OPEN_FILES:
-    case ERROR_SHARING_BUFFER_EXCEEDED: return FileError::TooManyOpenFiles;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_INVALID_ACCESS:
-    case ERROR_NETWORK_ACCESS_DENIED:
-    case ERROR_BUSY: return FileError::AccessDenied;
-    case ERROR_SHARING_VIOLATION: return FileError::SharingViolation;
-    case ERROR_LOCK_VIOLATION:
-    case ERROR_DRIVE_LOCKED:
-    case ERROR_LOCK_FAILED: return FileError::LockViolation;
-    case ERROR_NOT_READY:
-    case ERROR_CRC:
-    case ERROR_BAD_UNIT:
-    case ERROR_GEN_FAILURE:
-    case ERROR_READ_FAULT:
-    case ERROR_SECTOR_NOT_FOUND:
-    case ERROR_HANDLE_EOF: return FileError::HardIo;
-    default: return FileError::Generic;
-    }
-}
 
 }  // namespace
 
@@ -48,7 +15,7 @@ FileError InputFile::Open(const std::string& path) {
     Close();
     HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return FromWin32(::GetLastError());
+    if (file == INVALID_HANDLE_VALUE) return FileErrorFromWin32(::GetLastError());
     if (::GetFileType(file) != FILE_TYPE_DISK) {
         ::CloseHandle(file);
         return FileError::Generic;
@@ -60,7 +27,7 @@ FileError InputFile::Open(const std::string& path) {
 FileError InputFile::Length(std::uint64_t& length) const {
     if (handle_ == -1) return FileError::Generic;
     LARGE_INTEGER size{};
-    if (!::GetFileSizeEx(Handle(handle_), &size)) return FromWin32(::GetLastError());
+    if (!::GetFileSizeEx(Handle(handle_), &size)) return FileErrorFromWin32(::GetLastError());
     length = size.QuadPart > 0 ? static_cast<std::uint64_t>(size.QuadPart) : 0;
     return FileError::None;
 }
@@ -69,7 +36,7 @@ FileError InputFile::ReadAll(std::uint8_t* buffer, std::size_t length) {
     if (handle_ == -1) return FileError::Generic;
     LARGE_INTEGER start{};
     if (!::SetFilePointerEx(Handle(handle_), start, nullptr, FILE_BEGIN)) {
-        return FromWin32(::GetLastError());
+        return FileErrorFromWin32(::GetLastError());
     }
     std::size_t done = 0;
     while (done < length) {
@@ -77,7 +44,7 @@ FileError InputFile::ReadAll(std::uint8_t* buffer, std::size_t length) {
         const DWORD want = rest > 0x40000000u ? 0x40000000u : static_cast<DWORD>(rest);
         DWORD got = 0;
         if (!::ReadFile(Handle(handle_), buffer + done, want, &got, nullptr)) {
-            return FromWin32(::GetLastError());
+            return FileErrorFromWin32(::GetLastError());
         }
         if (got == 0) return FileError::HardIo;
         done += got;

@@ -10,8 +10,9 @@ std::string ConfigChooserInitialName() {
     return JoinPath(JoinPath(CurrentDirectory(), CONFIG_FOLDER_NAME), "*.ini");
 }
 
-void ReadUpdateFlag(Config& config) {
-    config.updateFlag = IniFile::Load(DefaultConfigPath()).GetInt("MainConfig", "UpdateFlag ", 0);
+void ReadUpdateFlag(Config& config, std::string_view folder) {
+    const std::string path = folder.empty() ? DefaultConfigPath() : JoinPath(folder, CONFIG_FILE_NAME);
+    config.updateFlag = IniFile::Load(path).GetInt("MainConfig", "UpdateFlag ", 0);
 }
 
 void ApplyConfig(const IniFile& file, Config& config) {

@@ -26,9 +26,10 @@ inline constexpr std::string_view CONFIG_CHOOSER_EXTENSION = "ini";
 // The name the file chooser starts with: "*.ini" in "ZOLT_CONFIG" below the current directory.
 [[nodiscard]] std::string ConfigChooserInitialName();
 
-// Reads "UpdateFlag " of "MainConfig" from the default file into config.updateFlag (0 when
-// the file or key is missing). Called once at start-up; no other file ever sets it.
-void ReadUpdateFlag(Config& config);
+// Reads "UpdateFlag " of "MainConfig" from "ZOLT.ini" in `folder` (the current directory when
+// empty) into config.updateFlag (0 when the file or key is missing). Called once at start-up;
+// no other file ever sets it.
+void ReadUpdateFlag(Config& config, std::string_view folder);
 
 // Reads every value but updateFlag from the file the operator chose, or from the default
 // file when the choice was cancelled (no value or an empty path). Every member read is

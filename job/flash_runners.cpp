@@ -23,11 +23,6 @@ std::optional<std::span<const std::uint8_t>> CheckSection(LinkSession& line, con
     return section;
 }
 
-// Clears the progress counter when a runner ends, by return or by a stop.
-struct ClearBlockCount {
-    LinkSession& line;
-    ~ClearBlockCount() { line.flashBlockCount.store(0, std::memory_order_relaxed); }
-};
 
 int EraseAndWrite(LinkSession& line, int type, std::span<const std::uint8_t> section) {
     if (line.FlashErase(type) != RESULT_OK) return RESULT_FAIL;
@@ -54,7 +49,7 @@ int RunUpdateBoot(LinkSession& line, const Config& config, std::span<const std::
 
 int RunUpdateCp(LinkSession& line, const Config& config, std::span<const std::uint8_t> file,
                 bool firstTask) {
-    const ClearBlockCount clear{line};
+    const ClearProgressTotal clear{line};
     const auto section = CheckSection(line, {"CP", config.cpStart, config.cpSize}, file);
     if (!section) return RESULT_FAIL;
     if (firstTask && line.BootLoad() != RESULT_OK) return RESULT_FAIL;
@@ -63,7 +58,7 @@ int RunUpdateCp(LinkSession& line, const Config& config, std::span<const std::ui
 
 int RunUpdateData(LinkSession& line, const Config& config, std::span<const std::uint8_t> file,
                   bool firstTask) {
-    const ClearBlockCount clear{line};
+    const ClearProgressTotal clear{line};
     const auto section = CheckSection(line, {"Data", config.dataStart, config.dataSize}, file);
     int result = RESULT_FAIL;
     if (section && (!firstTask || line.BootLoad() == RESULT_OK)) {

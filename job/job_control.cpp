@@ -2,6 +2,9 @@
 
 #include <thread>
 
+#include "job/config_file.h"
+#include "io/texts.h"
+
 namespace zolt {
 
 namespace {
@@ -9,13 +12,16 @@ constexpr int PROBE_BAUD = 115200;
 }
 
 JobControl::JobControl(JobView& view, Prompt& prompt, LineEventSink& sink,
-                       std::unique_ptr<PortProber> prober, TaskRunners runners)
+                       std::unique_ptr<PortProber> prober, TaskRunners runners, const std::string& folder)
     : file(config, prompt), view_(view), prompt_(prompt), sink_(sink), prober_(std::move(prober)), runners_(std::move(runners)) {
+    // Each line keeps its own copy of the page catalogue; the file is read, and a missing
+    // one reported, once.
+    lines[0].cal.catalog.LoadCatalog(prompt_, folder);
     for (int i = 0; i < LINE_COUNT; ++i) {
         lines[i].lineNumber = i + 1;
-        // Each line keeps its own copy of the page catalogue.
-        lines[i].cal.catalog.LoadCatalog(prompt_);
+        if (i > 0) lines[i].cal.catalog = lines[0].cal.catalog;
     }
+    ReadUpdateFlag(config, folder);
     context_.tasks = &tasks;
     context_.config = &config;
     context_.sink = &sink_;
@@ -82,7 +88,7 @@ int JobControl::AttachRow(int row) {
     if (row < 0 || row >= static_cast<int>(portList.size())) return -1;
     const PortEntry entry = portList[row];
     if (entry.state != PORT_FREE) {
-        prompt_.ShowMessage("Port has been used!", PromptIcon::Error);
+        prompt_.ShowMessage(texts::PORT_USED, PromptIcon::Error);
         return -1;
     }
     for (int i = 0; i < LINE_COUNT; ++i) {
@@ -143,11 +149,11 @@ void JobControl::StartTimer() {
 int JobControl::StartJob(const std::string& filePath, const std::string& workDir) {
     StartTimer();  // also for a refused start
     if (filePath.empty()) {
-        prompt_.ShowMessage("Please select the binary file for done.", PromptIcon::Information);
+        prompt_.ShowMessage(texts::SELECT_BINARY, PromptIcon::Information);
         return 0;
     }
     if (tasks.taskCount == 0) {
-        prompt_.ShowMessage("Please select the actions for done.", PromptIcon::Information);
+        prompt_.ShowMessage(texts::SELECT_ACTIONS, PromptIcon::Information);
         return 0;
     }
     ResetTaskStatuses();
@@ -155,7 +161,7 @@ int JobControl::StartJob(const std::string& filePath, const std::string& workDir
     if (loaded != LOAD_OK) {
         // An image that no longer matches the configuration would otherwise stop the start
         // without a word.
-        if (loaded == LOAD_FORMAT_ERROR) prompt_.ShowMessage("File format error !", PromptIcon::Error);
+        if (loaded == LOAD_FORMAT_ERROR) prompt_.ShowMessage(texts::FILE_FORMAT_ERROR, PromptIcon::Error);
         return 0;
     }
     view_.ShowImageInfo(true, file.info());
@@ -170,7 +176,7 @@ int JobControl::StartJob(const std::string& filePath, const std::string& workDir
         ++started;
         std::this_thread::sleep_for(timing_.threadStartGap);
     }
-    if (started == 0) prompt_.ShowMessage("Please select the ports for done.", PromptIcon::Information);
+    if (started == 0) prompt_.ShowMessage(texts::SELECT_PORTS, PromptIcon::Information);
     return started;
 }
 

@@ -34,10 +34,12 @@ inline constexpr int CHOICE_SCRIPT = 7;
 class JobControl {
 public:
     // `sink` receives the workers' events on their threads; the front end hands them back to
-    // OnLineEvent on the owner's thread.
+    // OnLineEvent on the owner's thread. `folder` is the program's working folder (the
+    // process's current directory when empty): the page catalogue and the update flag of its
+    // "ZOLT.ini" are read from there, once, now.
     JobControl(JobView& view, Prompt& prompt, LineEventSink& sink,
                std::unique_ptr<PortProber> prober = PortProber::Standard(),
-               TaskRunners runners = TaskRunners::Standard());
+               TaskRunners runners = TaskRunners::Standard(), const std::string& folder = {});
     ~JobControl();  // stops every running worker before the lines go
     JobControl(const JobControl&) = delete;
     JobControl& operator=(const JobControl&) = delete;

@@ -8,12 +8,12 @@
 #include <string>
 
 #include "link/link_session.h"
+#include "io/texts.h"
 
 namespace zolt {
 
 namespace {
 
-const char* const LOOPBACK_FAILED = "Timeout on message loopback!";
 
 // The boot loader answers a probe with E0 00: L = 2, checksum 1E.
 constexpr int BOOT_REPLY_LENGTH = 2;
@@ -34,7 +34,7 @@ std::string WithName(const char* text, std::string_view name) {
 
 void SendProbe(LinkSession& s) {
     s.BuildRequest({0x00, 0x00, 0x01});
-    if (s.SendFrame() < 0) s.SetStatusText(LOOPBACK_FAILED);
+    if (s.SendFrame() < 0) s.SetStatusText(texts::LOOPBACK_TIMEOUT);
 }
 
 int BodyLength(const LinkSession& s) { return s.rxFrame[1] | (s.rxFrame[2] << 8); }
@@ -129,51 +129,60 @@ std::optional<std::string_view> ImageTypeName(int code) {
 }
 
 int LinkSession::BootLoad() {
-    SetStatusText("Wait for boot load...");
+    SetStatusText(texts::WAIT_FOR_BOOT_LOAD);
     SendProbe(*this);
     Pause(timing.bootProbeGap);
     SendProbe(*this);
-    // Until the boot loader answers: anything else (an echo of the running firmware, noise)
-    // earns another probe.
+    // Until the boot loader answers: anything else (an echo of the running firmware, noise),
+    // and silence too, earns another probe, one per gap. Probes sent back to back on the
+    // firmware's echoes would never again show a phone that missed the handshake the pause
+    // it waits for, and silence is what a phone attached late, or an answer cut off on the
+    // line, leaves.
+    Deadline nextProbe(timing.bootProbeGap);
     for (;;) {
-        (void)WaitReply(RECEIVE_POLL);
-        if (IsBootLoaderReply(*this)) break;
-        SendProbe(*this);
+        if (Receive(true, nextProbe.Left(), true) > 0 && IsBootLoaderReply(*this)) break;
+        if (nextProbe.Passed()) {
+            SendProbe(*this);
+            nextProbe = Deadline(timing.bootProbeGap);
+        }
     }
     BuildRequest({0xE0, 0x00});
-    if (SendFrame() < 0) return Fail(*this, "Boot load failed.");
-    SetStatusText("Boot load success.");
+    if (SendFrame() < 0) return Fail(*this, texts::BOOT_LOAD_FAILED);
+    SetStatusText(texts::BOOT_LOAD_SUCCESS);
     return RESULT_OK;
 }
 
 int LinkSession::FlashErase(int type) {
     const auto name = ImageTypeName(type);
-    if (!name) return Fail(*this, "Flash type error!");
-    SetStatusText(WithName("Flash erasing...", *name));
+    if (!name) return Fail(*this, texts::FLASH_TYPE_ERROR);
+    SetStatusText(WithName(texts::FLASH_ERASING, *name));
 
     flashBlock.store(ERASE_BLOCK, std::memory_order_relaxed);
     BuildFlashRequest(*this, ERASE_BLOCK, FLASH_OP_ERASE, type, {});
     // Whatever is queued now answers something older (a late reply to the previous section's
     // last block) and would be taken for the erase reply, moving the write off block 2.
     DiscardInput(*this);
-    if (SendFrame() < 0) return Fail(*this, "Flash erase error!");
+    if (SendFrame() < 0) return Fail(*this, texts::FLASH_ERASE_ERROR);
     // The boot loader answers every probe that reached it, and only the first answer ends
     // BootLoad; the others may still be on their way and are not the erase reply.
+    const Deadline deadline(timing.eraseReplyLimit);
     do {
-        if (WaitReply(RECEIVE_UNTIL_FRAME) <= 0) return Fail(*this, "Flash erase error!");
+        if (deadline.Passed() || Receive(true, deadline.Left(), true) <= 0) {
+            return Fail(*this, texts::FLASH_ERASE_ERROR);
+        }
     } while (IsBootLoaderReply(*this));
     // Whether the phone accepted the erase shows only in flashBlock, which FlashWrite checks.
     if (const auto reply = ReadFlashReply(*this)) (void)FollowReply(*this, *reply);
 
-    SetStatusText(WithName("Flash erase success.", *name));
+    SetStatusText(WithName(texts::FLASH_ERASE_SUCCESS, *name));
     return RESULT_OK;
 }
 
 int LinkSession::FlashWrite(int type, std::span<const std::uint8_t> section) {
     flashData = section.data();
     const auto name = ImageTypeName(type);
-    if (!name) return Fail(*this, "Flash type error!");
-    SetStatusText(WithName("Flash writing...", *name));
+    if (!name) return Fail(*this, texts::FLASH_TYPE_ERROR);
+    SetStatusText(WithName(texts::FLASH_WRITING, *name));
 
     const auto length = static_cast<std::int64_t>(section.size());
     flashBlockCount.store(static_cast<std::int32_t>(FlashBlockCountOf(length)),
@@ -182,9 +191,9 @@ int LinkSession::FlashWrite(int type, std::span<const std::uint8_t> section) {
 
     for (;;) {
         const std::int64_t position = FlashBlockPosition(flashBlock.load(std::memory_order_relaxed));
-        if (position < 0) return Fail(*this, "Flash Erase error!");
+        if (position < 0) return Fail(*this, texts::FLASH_ERASE_FAILED);
         if (position >= length) {
-            SetStatusText(WithName("Flash writing success.", *name));
+            SetStatusText(WithName(texts::FLASH_WRITING_SUCCESS, *name));
             // Lets the phone commit its last page before an erase or reset arrives.
             Pause(timing.flashDonePause);
             return RESULT_OK;
@@ -192,7 +201,7 @@ int LinkSession::FlashWrite(int type, std::span<const std::uint8_t> section) {
         const auto n = static_cast<std::size_t>(std::min<std::int64_t>(length - position, FLASH_BLOCK_SIZE));
         if (FlashWriteBlock(type, section.subspan(static_cast<std::size_t>(position), n)) != RESULT_OK) {
             // Few attempts since the last accepted block: the request itself could not go out.
-            return Fail(*this, flashAttempts < 3 ? "Flash write error!" : "Link error!");
+            return Fail(*this, flashAttempts < 3 ? texts::FLASH_WRITE_ERROR : texts::LINK_ERROR);
         }
     }
 }
@@ -226,7 +235,7 @@ int LinkSession::FlashWriteBlock(int type, std::span<const std::uint8_t> block) 
 void LinkSession::ResetPhone() {
     for (int i = 0; i < 2; ++i) {
         BuildRequest({0xDC, 0x00});
-        if (SendFrame() < 0) SetStatusText("Reset phone error.");
+        if (SendFrame() < 0) SetStatusText(texts::RESET_PHONE_ERROR);
     }
 }
 

@@ -1,11 +1,10 @@
 // The file-system access handshake that brackets every calibration run, and its release.
 #include "link/link_session.h"
+#include "io/texts.h"
 
 namespace zolt {
 
 namespace {
-const char* const LOOPBACK_FAILED = "Timeout on message loopback!";
-const char* const FS_FAILED = "WAIT FOR FS error!";
 
 // Loopback probe: the phone echoes it (L = 3, checksum FC).
 void BuildProbe(LinkSession& s) { s.BuildRequest({0x00, 0x00, 0x01}); }
@@ -25,12 +24,12 @@ bool IsFrame(const LinkSession& s, int length, std::uint8_t checksum) {
 }  // namespace
 
 int LinkSession::WaitForFs(int mode) {
-    SetStatusText("Wait for read FS...");
+    SetStatusText(texts::WAIT_FOR_READ_FS);
 
     for (int probe = 0; probe < 3; ++probe) {
         if (probe > 0) Pause(timing.probeGap);
         BuildProbe(*this);
-        if (SendFrame() < 0) return Fail(*this, LOOPBACK_FAILED);
+        if (SendFrame() < 0) return Fail(*this, texts::LOOPBACK_TIMEOUT);
     }
 
     // The echo of a probe. A frame of another length means the phone is not listening yet
@@ -41,22 +40,22 @@ int LinkSession::WaitForFs(int mode) {
         if (length != 3) {
             BuildProbe(*this);
             Pause(timing.probeGap);
-            if (SendFrame() < 0) return Fail(*this, LOOPBACK_FAILED);
+            if (SendFrame() < 0) return Fail(*this, texts::LOOPBACK_TIMEOUT);
             continue;
         }
         if (IsFrame(*this, 3, 0xFC)) break;
     }
 
     BuildRequest({0xA2, 0x07, 0x12, 0x00, 0x08, 0x00, 0x01, 0x00, 0x00, 0x00, 0x30});
-    if (SendFrame() < 0) return Fail(*this, FS_FAILED);
+    if (SendFrame() < 0) return Fail(*this, texts::WAIT_FOR_FS_ERROR);
     for (;;) {
         if (ReceiveFrame(RECEIVE_POLL) <= 0) {
-            if (SendFrame() < 0) return Fail(*this, FS_FAILED);
+            if (SendFrame() < 0) return Fail(*this, texts::WAIT_FOR_FS_ERROR);
             continue;
         }
         if (!IsFrame(*this, 4, 0x53)) continue;
         if (rxFrame[3] == 0xA2 && rxFrame[4] == 0x07) {
-            SetStatusText(mode == 1 ? "Backup wait for success." : "Restore wait for success.");
+            SetStatusText(mode == 1 ? texts::BACKUP_WAIT_SUCCESS : texts::RESTORE_WAIT_SUCCESS);
         } else {
             SetStatusText("");
         }

@@ -100,12 +100,12 @@ int LinkSession::Receive(bool limited, Millis limit, bool giveUpEmpty) {
     }
 }
 
-int LinkSession::ReceiveFrame(int mode) {
+int LinkSession::ReceiveFrame(ReceiveMode mode) {
     const bool limited = mode == RECEIVE_POLL || mode == RECEIVE_TIMEOUT_FRAME;
     return Receive(limited, timing.receiveFrameLimit, mode == RECEIVE_POLL);
 }
 
-int LinkSession::WaitReply(int mode) {
+int LinkSession::WaitReply(ReceiveMode mode) {
     return Receive(mode == RECEIVE_TIMEOUT_FRAME, timing.waitReplyLimit, false);
 }
 

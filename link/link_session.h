@@ -32,9 +32,12 @@ namespace zolt {
 struct PortLost {};
 
 // Receive modes of ReceiveFrame and WaitReply.
-inline constexpr int RECEIVE_UNTIL_FRAME = 1;    // wait until a complete frame has come
-inline constexpr int RECEIVE_POLL = 6;           // ReceiveFrame: give up after a while, return 0
-inline constexpr int RECEIVE_TIMEOUT_FRAME = 11; // give up after a while with the time-out frame
+enum class ReceiveMode {
+    RECEIVE_UNTIL_FRAME = 1,    // wait until a complete frame has come
+    RECEIVE_POLL = 6,           // ReceiveFrame: give up after a while, return 0
+    RECEIVE_TIMEOUT_FRAME = 11, // give up after a while with the time-out frame
+};
+using enum ReceiveMode;
 
 // Results of OpenLink.
 inline constexpr int LINK_OPENED = 1;
@@ -78,8 +81,10 @@ public:
     // in, and the search for a start byte goes on right after its own start byte.
     //   ReceiveFrame: modes 6 and 11 give up after timing.receiveFrameLimit.
     //   WaitReply: mode 11 gives up after timing.waitReplyLimit; the others wait for ever.
-    int ReceiveFrame(int mode);
-    int WaitReply(int mode);
+    int ReceiveFrame(ReceiveMode mode);
+    int WaitReply(ReceiveMode mode);
+    // WaitReply(RECEIVE_POLL): a wait for the next complete frame that has no limit.
+    int WaitForAnyFrame() { return WaitReply(RECEIVE_POLL); }
 
     // Undoes escaping of `count` bytes into `destination` (room for `count` bytes needed),
     // carrying a trailing FD over to the next call in escapePending. Returns the byte count.
@@ -92,7 +97,7 @@ public:
     // The file-system access handshake before a calibration run: loopback probes until the
     // echo comes, then the access request until it is answered. Mode 1 is the backup's.
     // Returns RESULT_OK or RESULT_FAIL; waits without limit until the phone answers.
-    int WaitForFs(int mode);
+    [[nodiscard]] int WaitForFs(int mode);
     // The release after a calibration run (F3 03, then CE 00 00). Returns the last send's result.
     int FinishFsAccess();
 
@@ -100,22 +105,24 @@ public:
     // Each returns RESULT_OK or RESULT_FAIL after setting the status text; `type` is an image
     // type code (link/flash.h).
     //
-    // Brings the phone into its boot loader: loopback probes until it answers E0 00, then the
-    // confirm. Waits without limit for the phone (until the line is stopped).
-    int BootLoad();
+    // Brings the phone into its boot loader: loopback probes, one per timing.bootProbeGap,
+    // until it answers E0 00, then the confirm. Waits without limit for the phone (until the
+    // line is stopped).
+    [[nodiscard]] int BootLoad();
     // Erases the area of `type`. Succeeds on any reply; the reply leaves in flashBlock the
-    // first block FlashWrite is to send (2 when the erase was accepted).
-    int FlashErase(int type);
+    // first block FlashWrite is to send (2 when the erase was accepted). Fails when no reply
+    // comes within timing.eraseReplyLimit.
+    [[nodiscard]] int FlashErase(int type);
     // Writes `section` in 350-byte blocks, starting at flashBlock and going where the phone's
     // replies point, until flashBlock lies past the end. Fails when flashBlock falls below 2,
     // a request cannot be sent, or timing.flashAttemptLimit attempts bring no accepted block.
     // Sets flashData and flashBlockCount, and leaves flashBlockCount set.
-    int FlashWrite(int type, std::span<const std::uint8_t> section);
+    [[nodiscard]] int FlashWrite(int type, std::span<const std::uint8_t> section);
     // One write request (block number flashBlock, 1 to 350 bytes) and its reply. Returns
     // RESULT_OK when a reply of any kind (the time-out frame included) was received, having
     // moved flashBlock as the reply says and counted the attempt; RESULT_FAIL when the attempt
     // limit had been reached (nothing is sent) or the request could not be sent.
-    int FlashWriteBlock(int type, std::span<const std::uint8_t> block);
+    [[nodiscard]] int FlashWriteBlock(int type, std::span<const std::uint8_t> block);
     // Sends the reset request twice; no reply is awaited.
     void ResetPhone();
     // The line's progress for the display: 0 when flashBlockCount is 0, otherwise
@@ -167,6 +174,13 @@ private:
     // Since when the port has reported itself gone without a byte coming in between.
     std::chrono::steady_clock::time_point portFailingSince_{};
     bool portFailing_ = false;
+};
+
+// Clears a line's progress total when it goes out of scope, by return or by a stop: the runners
+// whose progress must read 0 % once they end hold one.
+struct ClearProgressTotal {
+    LinkSession& line;
+    ~ClearProgressTotal() { line.flashBlockCount.store(0, std::memory_order_relaxed); }
 };
 
 }  // namespace zolt

@@ -53,6 +53,10 @@ struct Timing {
     // about a second after its firmware hands over to the boot loader.
     Millis bootProbeGap{1000};
 
+    // The erase reply is awaited this long. A phone erasing a large area takes seconds; a
+    // reply lost or cut off on the line must not hold the line for ever.
+    Millis eraseReplyLimit{60000};
+
     // After the last block of a section: lets the phone commit its final page before the
     // next erase or reset arrives.
     Millis flashDonePause{1000};
@@ -110,8 +114,8 @@ struct Timing {
     // file-system session before the flash task probes for the boot loader.
     Millis backupBootWaitPause{3000};
 
-    // Requests of one page, after the first, whose replies do not match before the backup
-    // gives up: a phone that stops answering must not hold the line for ever.
+    // Requests of one page in all, the first included, before the backup gives up: a phone
+    // that stops answering must not hold the line for ever.
     int calPageAttemptLimit{100};
 
     // Between the closing request of a restore and its setting write: the phone commits the
@@ -121,8 +125,8 @@ struct Timing {
     // After a restore, whatever its outcome: lets the phone settle before the next task.
     Millis restoreDonePause{1000};
 
-    // Times a record after the first is sent again, after refusals, time-outs or too many
-    // unrecognised replies, before the restore or script gives up on it.
+    // Sends of one record in all, the first included (after refusals, time-outs or too many
+    // unrecognised replies), before the restore or script gives up on it.
     int calRecordResendLimit{100};
 
     // Unrecognised replies to database writes, counted over a whole restore, after which the

@@ -105,15 +105,24 @@ TEST(CalJob, ScriptPlaysOnlyItsSidbRecords) {
     }
 }
 
-TEST(CalJob, RefusedFirstRecordEndsTheRestoreWithBackupFail) {
-    sim::CalFaults faults;
-    faults.rules.push_back({0, sim::CalFaults::Answer::Refuse, 1});
-    CalJob run(2, faults);
-    run.job->tasks.Assign({TASK_BACKUP_CAL, TASK_RESTORE_CAL});
-    ASSERT_EQ(run.RunImage(), 2);
-    for (int i = 0; i < 2; ++i) {
-        EXPECT_EQ(run.Outcomes(i), (std::vector<int>{TASK_DONE, TASK_FAIL}));
-        EXPECT_EQ(run.view.panels[static_cast<std::size_t>(i)].status, " Backup fail...");
+TEST(CalJob, RefusedFirstRecordEndsTheRestoreWithBackupFailButUnansweredIsSentAgain) {
+    struct Case {
+        sim::CalFaults::Answer answer;
+        int outcome;
+        const char* status;
+    };
+    for (const Case& c : {Case{sim::CalFaults::Answer::Refuse, TASK_FAIL, " Backup fail..."},
+                          Case{sim::CalFaults::Answer::Ignore, TASK_DONE, " PASS..."}}) {
+        SCOPED_TRACE(c.status);
+        sim::CalFaults faults;
+        faults.rules.push_back({0, c.answer, 1});
+        CalJob run(2, faults);
+        run.job->tasks.Assign({TASK_BACKUP_CAL, TASK_RESTORE_CAL});
+        ASSERT_EQ(run.RunImage(), 2);
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_EQ(run.Outcomes(i), (std::vector<int>{TASK_DONE, c.outcome}));
+            EXPECT_EQ(run.view.panels[static_cast<std::size_t>(i)].status, c.status);
+        }
     }
 }
 

@@ -1,9 +1,13 @@
 // Local-file failures of the calibration backup that only POSIX can provoke on demand: a
 // write refused in the middle of the file, a file gone before it is read back, a file too
-// large to hold. Each fails the backup, so that no flash runs without a usable backup.
+// large to hold. Each fails the backup, so that no flash runs without a usable backup. And
+// the lock that keeps cooperating programs out of the file while it is written.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <csignal>
@@ -45,6 +49,15 @@ constexpr const char* CATALOG =
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Whether another program that asks for a lock of its own gets the file.
+bool OthersCanLock(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    ::close(fd);
+    return locked;
 }
 
 // Files written by this process may grow to `limit` bytes; a write beyond fails with EFBIG
@@ -150,6 +163,31 @@ TEST_F(BackupFilesFixture, FileTooLargeToHoldFailsWithNoEnoughMemory) {
               (std::vector<RecordingPrompt::Message>{{"No Enough Memory!", PromptIcon::Error}}));
     EXPECT_EQ(Status(), "No memory to hold the calibration file!");
     EXPECT_FALSE(cal.backupHeld);
+}
+
+TEST_F(BackupFilesFixture, FileIsLockedWhileWrittenAndAFileLockedElsewhereIsLeftAlone) {
+    std::vector<bool> lockableAtPageRead;
+    phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
+        if (body.size() == 8) lockableAtPageRead.push_back(OthersCanLock(path));
+        return std::nullopt;
+    };
+    ASSERT_EQ(Backup(), RESULT_OK) << Status();
+    EXPECT_EQ(lockableAtPageRead, (std::vector<bool>{false, false}));
+    EXPECT_TRUE(OthersCanLock(path));
+
+    // Another program holds the file locked: the backup leaves it as it is and sends nothing.
+    const std::string before = ReadFile(path);
+    const int other = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+    phone.requests.clear();
+    EXPECT_EQ(Backup(), RESULT_FAIL);
+    ::close(other);
+    EXPECT_EQ(prompt.messages(),
+              (std::vector<RecordingPrompt::Message>{
+                  {"Couldn't open file: " + FileErrorText(FileError::SharingViolation, path), PromptIcon::None}}));
+    EXPECT_EQ(ReadFile(path), before);
+    EXPECT_TRUE(phone.requests.empty());
 }
 
 }  // namespace

@@ -7,10 +7,12 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 
 #include "cal/backup.h"
+#include "cal/restore.h"
 #include "support/cal_phone.h"
 #include "support/recording_prompt.h"
 #include "support/temp_dir.h"
@@ -74,6 +76,7 @@ struct BackupFixture : ::testing::Test {
         line.timing.backupSettingPause = 0ms;
         line.timing.backupFileShowPause = 0ms;
         line.timing.backupBootWaitPause = 0ms;
+        line.timing.restoreSettingPause = 0ms;
     }
     void Catalog(const std::vector<Page>& pages) { cal.catalog.LoadFromText(CatalogText(pages)); }
     int Backup(int lineIndex = 2) {
@@ -177,54 +180,88 @@ TEST_F(BackupFixture, CatalogueWithoutPagesLeavesAnEmptyFileAndStillReadsTheSett
     EXPECT_EQ(phone.requests.back(), test::CAL_FS_DONE_2);
 }
 
-TEST_F(BackupFixture, FirstPageNotAnsweredRightFailsAtOnce) {
-    Catalog({{"PageA", 0, 2, 0, 3}, {"PageB", 0, 3, 0, 3}});
-    // A reply for another segment, then silence (the time-out frame): each fails page 0.
-    for (const bool silent : {false, true}) {
-        phone.requests.clear();
-        phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
-            if (!IsPageRead(body)) return std::nullopt;
-            if (silent) return std::vector<Bytes>{};
-            Bytes other = body;
-            other[3] = 9;
-            return std::vector<Bytes>{CalPhone::PageReply(other, {1, 2, 3})};
-        };
-        EXPECT_EQ(Backup(), RESULT_FAIL) << silent;
-        EXPECT_EQ(Status(), " Backup fail...");
-        EXPECT_EQ(phone.Requests(IsPageRead).size(), 1u);
-        EXPECT_FALSE(cal.backupHeld);
+// Replies that are not the whole, intact answer to a page request: each is a failed attempt.
+struct SpoiledReply {
+    const char* what;
+    std::function<std::vector<Bytes>(const Bytes& request, const Bytes& data)> reply;
+};
+
+Bytes Changed(Bytes bytes, std::size_t at) {
+    bytes[at] ^= 0x01;
+    return bytes;
+}
+
+std::vector<Bytes> One(Bytes frame) { return {std::move(frame)}; }
+
+const std::vector<SpoiledReply> SPOILED_REPLIES = {
+    {"another database", [](const Bytes& r, const Bytes& d) { return One(CalPhone::PageReply(Changed(r, 2), d)); }},
+    {"another segment", [](const Bytes& r, const Bytes& d) { return One(CalPhone::PageReply(Changed(r, 3), d)); }},
+    {"another length", [](const Bytes& r, const Bytes& d) { return One(CalPhone::PageReply(Changed(r, 6), d)); }},
+    {"another length, high byte",
+     [](const Bytes& r, const Bytes& d) { return One(CalPhone::PageReply(Changed(r, 7), d)); }},
+    {"no reply (the time-out frame)", [](const Bytes&, const Bytes&) { return std::vector<Bytes>{}; }},
+    // The time-out frame keeps what came behind its five bytes: the whole echo and two bytes.
+    {"a reply cut off after two data bytes",
+     [](const Bytes& r, const Bytes& d) {
+         const Bytes whole = CalPhone::PageReply(r, d);
+         return One(Bytes(whole.begin(), whole.begin() + 3 + 8 + 2));
+     }},
+    {"a whole reply one data byte short",
+     [](const Bytes& r, const Bytes& d) { return One(CalPhone::PageReply(r, Bytes(d.begin(), d.end() - 1))); }},
+    {"a reply with line noise in its data (wrong checksum)",
+     [](const Bytes& r, const Bytes& d) { return One(Changed(CalPhone::PageReply(r, d), 3 + 8 + 1)); }},
+};
+
+TEST_F(BackupFixture, SpoiledReplyFailsOnTheFirstPageAndIsAskedAgainOnALaterOne) {
+    line.timing.receiveFrameLimit = 10ms;  // every case waits for silence at least once
+    const Page pageA{"PageA", 0, 2, 0, 3};
+    const Page pageB{"PageB", 1, 3, 8, 4};
+    Catalog({pageA, pageB});
+    phone.pages[{0, 2}] = {0x01, 0x02, 0xAB};
+    phone.pages[{1, 3}] = {0xDE, 0xAD, 0xBE, 0xEF};
+    const std::string wholeFile =
+        "ETS, Id=CP Power, Power=Down\n"
+        "ETS, Id=CP DB Write, DB id=CP Write, Segment=PageA, Offset=0, Bytes=3, Write Thru=1, Data=0x01 \n"
+        "0x02 0xab \n"
+        "ETS, Id=CP DB Write, DB id=RF Write, Segment=PageB, Offset=8, Bytes=4, Write Thru=1, Data=0xde \n"
+        "0xad 0xbe 0xef \n"
+        "END\n";
+
+    for (const SpoiledReply& spoiled : SPOILED_REPLIES) {
+        for (const Page& page : {pageA, pageB}) {
+            SCOPED_TRACE(std::string(spoiled.what) + " to " + page.name);
+            phone.requests.clear();
+            bool spoilt = false;
+            phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
+                if (body != PageRequest(page) || spoilt) return std::nullopt;
+                spoilt = true;
+                return spoiled.reply(body, phone.pages[{page.db, page.segment}]);
+            };
+            if (page.name == "PageA") {
+                EXPECT_EQ(Backup(), RESULT_FAIL);
+                EXPECT_EQ(Status(), " Backup fail...");
+                EXPECT_EQ(phone.Requests(IsPageRead).size(), 1u);
+                EXPECT_FALSE(cal.backupHeld);
+            } else {
+                ASSERT_EQ(Backup(), RESULT_OK) << Status();
+                EXPECT_EQ(phone.Requests(IsPageRead),
+                          (std::vector<Bytes>{PageRequest(pageA), PageRequest(pageB), PageRequest(pageB)}));
+                EXPECT_EQ(File(), wholeFile);
+            }
+        }
     }
 }
 
-TEST_F(BackupFixture, LaterPageIsAskedAgainUntilItsReplyMatches) {
+TEST_F(BackupFixture, ReplyIdAndOffsetAreNotCompared) {
     Catalog({{"PageA", 0, 2, 0, 3}, {"PageB", 1, 3, 8, 4}});
-    int wrong = 0;
-    phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
-        if (!IsPageRead(body) || body[3] != 3 || wrong == 3) return std::nullopt;
-        // Each of the compared fields in turn is wrong; the id and offset do not matter.
-        Bytes other = body;
-        if (wrong == 0) other[2] = 0;
-        if (wrong == 1) other[6] = 5;
-        if (wrong == 2) other[7] = 1;
-        ++wrong;
-        return std::vector<Bytes>{CalPhone::PageReply(other, {9, 9, 9, 9})};
-    };
-    phone.pages[{1, 3}] = {0xDE, 0xAD, 0xBE, 0xEF};
-    ASSERT_EQ(Backup(), RESULT_OK) << Status();
-    EXPECT_EQ(phone.Requests(IsPageRead).size(), 5u);
-    EXPECT_NE(File().find("Segment=PageB, Offset=8, Bytes=4, Write Thru=1, Data=0xde \n0xad 0xbe 0xef \nEND\n"),
-              std::string::npos);
-
-    // Id and offset of the reply are not compared.
     phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
         if (!IsPageRead(body)) return std::nullopt;
         Bytes other = body;
         other[0] = 0x55;
         other[4] = 0x66;
-        return std::vector<Bytes>{CalPhone::PageReply(other, {7, 7, 7, 7})};
+        return std::vector<Bytes>{CalPhone::PageReply(other, Bytes(body[6], 7))};
     };
-    phone.requests.clear();
-    ASSERT_EQ(Backup(), RESULT_OK);
+    ASSERT_EQ(Backup(), RESULT_OK) << Status();
     EXPECT_EQ(phone.Requests(IsPageRead).size(), 2u);
 }
 
@@ -259,25 +296,97 @@ TEST_F(BackupFixture, StopEndsAPageThatIsAskedForAgainAndAgain) {
     EXPECT_EQ(asked, 3);
 }
 
-TEST_F(BackupFixture, PageWhoseReplyCannotFitTheReceiveBufferIsRefusedBeforeAnythingIsSent) {
-    // 12 + 788 bytes fill the 800-byte buffer exactly; one byte more cannot be received.
-    Catalog({{"Small", 0, 1, 0, 4}, {"Huge", 0, 2, 0, 789}});
-    EXPECT_EQ(Backup(), RESULT_FAIL);
-    EXPECT_TRUE(device.writes().empty());
-    EXPECT_NE(Status().find("Huge"), std::string::npos) << Status();
-    EXPECT_NE(Status().find("789"), std::string::npos) << Status();
-
-    // A reply without escapes arrives in one read, so the largest page is received whole.
-    Catalog({{"Largest", 0, 2, 0, 788}});
-    Bytes data(788, 0x01);
-    Bytes reply = CalPhone::PageReply(PageRequest({"Largest", 0, 2, 0, 788}), data);
-    while (reply.size() != 800) {
-        data[0] = static_cast<std::uint8_t>(data[0] + 1);
-        reply = CalPhone::PageReply(PageRequest({"Largest", 0, 2, 0, 788}), data);
+TEST_F(BackupFixture, PageThatCouldNotBeReadOrPlayedBackIsRefusedBeforeAnythingIsSent) {
+    struct Case {
+        const char* name;
+        int bytes;
+        const char* status;
+    };
+    const Case cases[] = {
+        // 12 + 789 bytes would overflow the 800-byte receive buffer.
+        {"Huge", 789, "Calibration page Huge of 789 bytes is too large for a reply (788 bytes at most)!"},
+        // 600 items of five characters make a record longer than the reader's line.
+        {"Big", 600, "Calibration page Big cannot be restored: record longer than 3000 bytes!"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        cal.backupText = {1, 2, 3};
+        cal.backupHeld = true;
+        Catalog({{"Small", 0, 1, 0, 4}, {c.name, 0, 2, 0, c.bytes}});
+        EXPECT_EQ(RunBackupCal(line, cal, 2, dir.path().string(), prompt), RESULT_FAIL);
+        EXPECT_EQ(Status(), c.status);
+        // Not even the file-system handshake has begun, and no file was made.
+        EXPECT_TRUE(device.writes().empty());
+        EXPECT_FALSE(std::filesystem::exists(CalibrationFilePath(dir.path().string(), 2)));
+        EXPECT_FALSE(cal.backupHeld);
     }
-    phone.pages[{0, 2}] = data;
-    ASSERT_EQ(Backup(), RESULT_OK) << Status();
-    EXPECT_EQ(std::count(cal.backupText.begin(), cal.backupText.end(), 'x'), 788);
+}
+
+TEST_F(BackupFixture, PageWhoseDataMakeItsRequestTooLongFailsBeforeItsRecordIsWritten) {
+    // 500 items fit the reader's line; 500 bytes of FE, each escaped on the wire, do not fit a
+    // frame, while 500 bytes of 01 do.
+    for (const std::uint8_t fill : {0x01, 0xFE}) {
+        SCOPED_TRACE(static_cast<int>(fill));
+        phone.requests.clear();
+        Catalog({{"PageA", 0, 2, 0, 3}, {"PageB", 0, 3, 0, 500}});
+        phone.pages[{0, 2}] = {0x01, 0x02, 0xAB};
+        phone.pages[{0, 3}] = Bytes(500, fill);
+        if (fill == 0xFE) {
+            EXPECT_EQ(Backup(), RESULT_FAIL);
+            EXPECT_EQ(Status(), "Calibration page PageB cannot be restored: record too long for one request!");
+            EXPECT_EQ(File(),
+                      "ETS, Id=CP Power, Power=Down\n"
+                      "ETS, Id=CP DB Write, DB id=CP Write, Segment=PageA, Offset=0, Bytes=3, Write Thru=1, Data=0x01 \n"
+                      "0x02 0xab \n");
+            EXPECT_TRUE(phone.Requests([](const Bytes& b) { return b == test::CAL_SETTING_READ; }).empty());
+            EXPECT_FALSE(cal.backupHeld);
+        } else {
+            ASSERT_EQ(Backup(), RESULT_OK) << Status();
+            phone.pages.clear();
+            ASSERT_EQ(RestoreCalibration(line, cal), RESULT_OK) << Status();
+            EXPECT_EQ(phone.pages[(CalPhone::Key{0, 3})], Bytes(500, fill));
+        }
+    }
+}
+
+TEST_F(BackupFixture, BackupRefusesExactlyThePagesWhoseRecordTheRestoreWouldRefuse) {
+    // Only the silence after the setting read's first answer waits for the limit.
+    line.timing.receiveFrameLimit = 10ms;
+    // A page of 570 bytes makes a record a little shorter than the reader's 3000-byte line;
+    // each character of the page name makes it one longer.
+    std::string name = "P";
+    std::string lastHeld;
+    std::size_t sent = 0;
+    for (;; name += 'x') {
+        ASSERT_LT(name.size(), CalMessageCatalog::MSG_STRING_LIMIT);
+        Catalog({{name, 0, 2, 0, 570}});
+        sent = device.writes().size();
+        if (Backup() != RESULT_OK) break;
+        lastHeld = HeldText();
+        ASSERT_EQ(RestoreCalibration(line, cal), RESULT_OK) << name.size() << ": " << Status();
+    }
+    EXPECT_EQ(Status(), "Calibration page " + name + " cannot be restored: record longer than 3000 bytes!");
+    EXPECT_EQ(device.writes().size(), sent);  // refused before the page was requested
+    ASSERT_FALSE(lastHeld.empty()) << "even the shortest name was refused";
+
+    // The file the refused page would have made: one character longer than the last one held.
+    std::string refused = lastHeld;
+    refused.insert(refused.find("Segment=P") + 9, "x");
+    cal.backupText.assign(refused.begin(), refused.end());
+    cal.backupHeld = true;
+    EXPECT_EQ(RestoreCalibration(line, cal), RESULT_FAIL);
+    EXPECT_EQ(Status(), "Record 1 (line 2) refused: longer than 3000 bytes");
+}
+
+TEST_F(BackupFixture, PageRequestThatCannotBeSentFailsWithoutATextOfItsOwn) {
+    Catalog({{"PageA", 0, 2, 0, 3}, {"PageB", 0, 3, 0, 3}});
+    phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
+        if (body == PageRequest({"PageA", 0, 2, 0, 3})) device.closed = true;  // the port goes away
+        return std::nullopt;
+    };
+    EXPECT_EQ(Backup(), RESULT_FAIL);
+    EXPECT_EQ(Status(), "Backup  Calbration...... PageA");
+    EXPECT_FALSE(cal.backupHeld);
 }
 
 TEST_F(BackupFixture, SettingReadTakesOnlyAWholeA1Reply) {

@@ -161,7 +161,7 @@ TEST(CalMessageCatalog, LoadsFromTheWorkingDirectoryOrSaysWhyNot) {
     const std::string path = (std::filesystem::current_path() / "calibration.ini").string();
 
     CalMessageCatalog c;
-    c.LoadCatalog(prompt);
+    c.LoadCatalog(prompt, {});
     ASSERT_EQ(prompt.messages().size(), 1u);
     EXPECT_EQ(prompt.messages()[0].text,
               "Couldn't open file: " + FileErrorText(FileError::NotFound, path));
@@ -169,14 +169,14 @@ TEST(CalMessageCatalog, LoadsFromTheWorkingDirectoryOrSaysWhyNot) {
 
     // Something under the name that is not a file is refused, not read.
     std::filesystem::create_directory(path);
-    c.LoadCatalog(prompt);
+    c.LoadCatalog(prompt, {});
     ASSERT_EQ(prompt.messages().size(), 2u);
     EXPECT_EQ(prompt.messages()[1].text,
               "Couldn't open file: " + FileErrorText(FileError::AccessDenied, path));
     std::filesystem::remove(path);
 
     dir.Write("calibration.ini", TWO_PAGES);
-    c.LoadCatalog(prompt);
+    c.LoadCatalog(prompt, {});
     EXPECT_EQ(prompt.messages().size(), 2u);
     EXPECT_EQ(c.pageCount, 2);
     EXPECT_EQ(c.entries[1].msgString, "PageB");

@@ -103,7 +103,7 @@ TEST(ConfigFile, CancelledChoiceAndUpdateFlagReadTheDefaultFileOfTheCurrentDirec
     ReadConfig(config, std::string());
     EXPECT_EQ(config.cpChksumPos, 0x10100);
 
-    ReadUpdateFlag(config);
+    ReadUpdateFlag(config, {});
     EXPECT_EQ(config.updateFlag, 4);
     ReadConfig(config, dir.File("ZOLT_CONFIG/other.ini"));
     EXPECT_EQ(config.checkInfo, "other");
@@ -112,8 +112,11 @@ TEST(ConfigFile, CancelledChoiceAndUpdateFlagReadTheDefaultFileOfTheCurrentDirec
     // The directory is asked for afresh: another one has no ZOLT.ini.
     test::TempDir empty;
     test::CurrentDirectoryGuard inEmpty(empty.path());
-    ReadUpdateFlag(config);
+    ReadUpdateFlag(config, {});
     EXPECT_EQ(config.updateFlag, 0);
+    // A folder named reads its own.
+    ReadUpdateFlag(config, dir.path().string());
+    EXPECT_EQ(config.updateFlag, 4);
 }
 
 TEST(ConfigFile, BuildsPathsWithOneSeparator) {

@@ -447,7 +447,10 @@ TEST_F(FlashFixture, DownloadPercentReadFromAnotherThreadWhileWriting) {
     for (int percent : seen) EXPECT_TRUE(percent == 0 || (percent >= 5 && percent <= 105)) << percent;
 }
 
-TEST_F(FlashFixture, BootLoadProbesUntilTheBootLoaderAnswersThenConfirms) {
+// Probes go one per gap, also after an echo, so that a phone that missed the handshake sees
+// its pause again, and after silence, so that one attached late or whose answer was lost is
+// asked again.
+TEST_F(FlashFixture, BootLoadProbesOncePerGapUntilTheBootLoaderAnswersThenConfirms) {
     // First probe: no answer. Second: the running firmware's echo. Third: E0 00 with a bad
     // checksum. Fourth: the boot loader.
     const Bytes badAnswer = {0xFE, 0x02, 0x00, 0xE0, 0x00, 0x1F};
@@ -465,7 +468,7 @@ TEST_F(FlashFixture, BootLoadProbesUntilTheBootLoaderAnswersThenConfirms) {
     ASSERT_EQ(line.BootLoad(), RESULT_OK);
     EXPECT_EQ(Status(), "Boot load success.");
     EXPECT_EQ(phone.requests, (std::vector<Bytes>{PROBE, PROBE, PROBE, PROBE, CONFIRM}));
-    EXPECT_GE(phone.times[1] - phone.times[0], 30ms);
+    for (int i = 1; i < 4; ++i) EXPECT_GE(phone.times[i] - phone.times[i - 1], 30ms) << i;
     EXPECT_EQ(device.writes()[0], (Bytes{0xFE, 0x03, 0x00, 0x00, 0x00, 0x01, 0xFC}));
     EXPECT_EQ(device.writes()[4], (Bytes{0xFE, 0x02, 0x00, 0xE0, 0x00, 0x1E}));
 }
@@ -650,6 +653,18 @@ TEST_F(FlashFixture, StopEndsAWriteWaitingForAReply) {
 TEST_F(FlashFixture, StopEndsAnEraseWaitingForItsReply) {
     phone.script = [](const Bytes&) { return std::optional<std::vector<Bytes>>(std::vector<Bytes>{}); };
     ExpectStoppedPromptly(line, 30ms, [&] { return line.FlashErase(IMAGE_CP); });
+}
+
+// An erase reply lost or cut off on the line must not hold the line for ever.
+TEST_F(FlashFixture, EraseWhoseReplyNeverCompletesFailsAtItsLimit) {
+    line.timing.eraseReplyLimit = 50ms;
+    const Bytes whole = FlashReply(1, 0);
+    const Bytes cut(whole.begin(), whole.begin() + 6);
+    for (const Bytes& reply : {Bytes{}, cut}) {
+        phone.script = [&](const Bytes&) { return std::optional<std::vector<Bytes>>(std::vector<Bytes>{reply}); };
+        EXPECT_EQ(line.FlashErase(IMAGE_CP), RESULT_FAIL);
+        EXPECT_EQ(Status(), "Flash erase error!");
+    }
 }
 
 TEST_F(RunnerFixture, StopEndsThePauseAfterTheDataResets) {

@@ -167,7 +167,7 @@ TEST_F(ReceiveFixture, TimeoutFrameKeepsWhatCameBeforeBehindIt) {
 TEST_F(ReceiveFixture, WaitingModesWaitBeyondTheLimitsUntilStopped) {
     // WaitReply in RECEIVE_POLL, and both operations in RECEIVE_UNTIL_FRAME, have no limit:
     // they are still waiting well past the receive limit and end only by Stop.
-    for (auto receive : {+[](LinkSession& s) { return s.WaitReply(RECEIVE_POLL); },
+    for (auto receive : {+[](LinkSession& s) { return s.WaitForAnyFrame(); },
                          +[](LinkSession& s) { return s.WaitReply(RECEIVE_UNTIL_FRAME); },
                          +[](LinkSession& s) { return s.ReceiveFrame(RECEIVE_UNTIL_FRAME); }}) {
         session.stop.Clear();

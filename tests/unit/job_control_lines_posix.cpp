@@ -137,7 +137,7 @@ TEST_F(LinesFixture, ResetDuringAJobStopsEveryLineAndKeepsThemAttached) {
     TaskRunners runners;
     runners.Set(TASK_SCRIPT, [](PortSession& line, bool) {
         line.SetStatusText("Restore wait for success.");
-        return line.WaitReply(RECEIVE_POLL) > 0 ? RESULT_OK : RESULT_FAIL;
+        return line.WaitForAnyFrame() > 0 ? RESULT_OK : RESULT_FAIL;
     });
     Make(std::move(runners));
     MachineWith(2);

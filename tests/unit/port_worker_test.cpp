@@ -124,7 +124,7 @@ TEST_F(WorkerFixture, RunnerThatThrowsFailsItsTaskInsteadOfEndingTheProgram) {
 
 TEST_F(WorkerFixture, StopEndsAWaitAndAPausePromptlyAndSilencesTheWorker) {
     // One runner waits for a reply that never comes, the other pauses for a long time.
-    runners.Set(TASK_UPDATE_BOOT, [](PortSession& l, bool) { return l.WaitReply(RECEIVE_POLL) > 0 ? 0 : 255; });
+    runners.Set(TASK_UPDATE_BOOT, [](PortSession& l, bool) { return l.WaitForAnyFrame() > 0 ? 0 : 255; });
     runners.Set(TASK_UPDATE_DATA, [](PortSession& l, bool) {
         l.Pause(std::chrono::hours(1));
         return 0;

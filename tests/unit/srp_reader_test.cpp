@@ -203,7 +203,7 @@ TEST_F(ReaderFixture, LastRecordKeepsItsLastCharactersWithoutATrailingLine) {
               SRP_SIDB_WRITE);
 }
 
-TEST_F(ReaderFixture, DataItemsFollowDataAnywhereInTheRecord) {
+TEST_F(ReaderFixture, DataItemsFollowDataAnywhereAndAreReadAsCReadsThem) {
     struct Case {
         std::string data;
         Bytes bytes;
@@ -214,6 +214,11 @@ TEST_F(ReaderFixture, DataItemsFollowDataAnywhereInTheRecord) {
         {"Data=0X12 0x34", {0x34}},                    // "0X" is no item
         {"Data=", {}},
         {"Data=0x01 Data=0x02", {0x01, 0x02, 0x02}},   // each "Data=" takes what follows it
+        // Malformed items are read, not refused: the digits there are, none giving 0.
+        {"Data=0x1 0x02", {0x01, 0x02}},
+        {"Data=0x01 0xag", {0x01, 0x0A}},
+        {"Data=0xg1 0x02", {0x00, 0x02}},
+        {"Data=0x01 0xab// comment", {0x01, 0x0A}},  // the record ends before the 'b'
     };
     for (const Case& c : cases) {
         const SrpReader::Parsed parsed =
@@ -227,15 +232,20 @@ TEST_F(ReaderFixture, DataItemsFollowDataAnywhereInTheRecord) {
     }
 }
 
-TEST(HexPairToByte, TakesTheHighNibbleFirstAndCountsOtherCharactersAsZero) {
-    EXPECT_EQ(HexPairToByte('0', '0'), 0x00);
-    EXPECT_EQ(HexPairToByte('f', 'f'), 0xFF);
-    EXPECT_EQ(HexPairToByte('a', '0'), 0xA0);
-    EXPECT_EQ(HexPairToByte('0', 'a'), 0x0A);
-    EXPECT_EQ(HexPairToByte('A', 'b'), 0xAB);
-    EXPECT_EQ(HexPairToByte('9', 'g'), 0x90);
-    EXPECT_EQ(HexPairToByte('1', ' '), 0x10);
-    EXPECT_EQ(HexPairToByte('\xff', '\0'), 0x00);
+TEST(HexPairToByte, ReadsTheDigitsThereAreAsAHexadecimalLiteral) {
+    struct Case {
+        char first;
+        char second;
+        std::uint8_t byte;
+    };
+    for (const Case& c : std::vector<Case>{
+             {'0', '0', 0x00}, {'f', 'f', 0xFF}, {'a', '0', 0xA0}, {'0', 'a', 0x0A},
+             {'A', 'b', 0xAB}, {'F', 'F', 0xFF},
+             // One digit is a byte of its own, "0x1 " meaning 1; no digit is 0.
+             {'1', ' ', 0x01}, {'9', 'g', 0x09}, {'c', '\n', 0x0C}, {'1', '\0', 0x01},
+             {' ', '1', 0x00}, {'g', 'a', 0x00}, {'\xff', '\0', 0x00}}) {
+        EXPECT_EQ(HexPairToByte(c.first, c.second), c.byte) << c.first << c.second;
+    }
 }
 
 TEST(CountEtsMarks, CountsEveryWholeMarkLessTwoAndNeverGoesBelowZero) {
@@ -249,24 +259,6 @@ TEST(CountEtsMarks, CountsEveryWholeMarkLessTwoAndNeverGoesBelowZero) {
     EXPECT_EQ(count("ETS"), 0);
     EXPECT_EQ(count(""), 0);
     EXPECT_EQ(SrpReader::CountEtsMarks(nullptr, 10), 0);
-}
-
-TEST_F(ReaderFixture, MalformedDataItemsAreRefusedNotGuessed) {
-    const std::vector<std::string> records = {
-        "Data=0x1 0x02 \n",            // one digit
-        "Data=0x01 0xag \n",           // not a digit
-        "Data=0x01 0xab// comment\n",  // the record ends before the item's last digit
-    };
-    for (const std::string& data : records) {
-        const SrpReader::Parsed parsed =
-            ReadFirst("xx\nETS, Id=CP FFS SIDB WRITE, a=1, b=2, c=3, d=4, " + data);
-        ASSERT_EQ(parsed.kind, SRP_SIDB_WRITE) << data;
-        EXPECT_EQ(reader.BuildRecordRequest(parsed.kind, parsed.dataCount, frame, txLength),
-                  SrpRefusal::BadDataItem)
-            << data;
-        EXPECT_EQ(txLength, 0);
-        EXPECT_TRUE(FrameCleared());
-    }
 }
 
 // `count` data items of `item` in a record line short enough to hold them: each "Data="
@@ -340,6 +332,37 @@ TEST_F(ReaderFixture, RecordsBeyondTheThousandthAreRefusedWhateverTheirKind) {
     EXPECT_EQ(reader.ReadRecord(1001, catalog).refusal, SrpRefusal::None);  // past the text
 }
 
+TEST_F(ReaderFixture, CheckFindsTheFirstRecordTheRunCouldNotSend) {
+    const std::string longDb = DbRecord(DataItems(801, "0x00"));
+    const std::string longSidb = "ETS, Id=CP FFS SIDB WRITE, a=1, b=2, c=3, d=4, " + DataItems(801, "0x00") + " \n";
+    std::string thousandAndOne = "xx\n";
+    for (int r = 0; r < 1001; ++r) thousandAndOne += "ETS, Id=CP Power,\n";
+    struct Case {
+        std::string text;
+        SrpRun run;
+        SrpReader::Check check;
+    };
+    const std::vector<Case> cases = {
+        {"xx\n" + std::string(RF_WRITE_RECORD) + std::string(SIDB_RECORD), SrpRun::Restore, {2, SrpRefusal::None}},
+        {"xx\n" + std::string(RF_WRITE_RECORD) + longDb + longSidb, SrpRun::Restore, {1, SrpRefusal::TooManyDataBytes}},
+        // A script skips database writes, whatever they hold.
+        {"xx\n" + std::string(RF_WRITE_RECORD) + longDb + longSidb, SrpRun::Script, {2, SrpRefusal::TooManyDataBytes}},
+        {"xx\n" + std::string(RF_WRITE_RECORD) + longDb, SrpRun::Script, {2, SrpRefusal::None}},
+        // Records that are no write are never refused, except beyond the table.
+        {"xx\nETS, Id=CP Power,\n", SrpRun::Restore, {1, SrpRefusal::None}},
+        {thousandAndOne, SrpRun::Script, {1000, SrpRefusal::TooManyRecords}},
+    };
+    for (const Case& c : cases) {
+        Split(c.text);
+        reader.message = {};
+        reader.message.writeThru = 7;
+        const SrpReader::Check check = reader.CheckRecords(c.run, catalog);
+        EXPECT_EQ(check.index, c.check.index) << c.text.substr(0, 80);
+        EXPECT_EQ(check.refusal, c.check.refusal) << c.text.substr(0, 80);
+        EXPECT_EQ(reader.message.writeThru, 7);  // the run starts from the values it had
+    }
+}
+
 // Every record of `t` parses and builds within its limits; used on texts of any content.
 void ReadEverything(std::string_view t) {
     static const CalMessageCatalog catalog = [] {
@@ -351,6 +374,10 @@ void ReadEverything(std::string_view t) {
     SrpReader::Frame frame{};
     const int found = reader.SplitRecords(t);
     ASSERT_GE(found, reader.recordCount);
+    // Every record before the first refused one builds.
+    const SrpReader::Check check = reader.CheckRecords(SrpRun::Restore, catalog);
+    ASSERT_LE(check.index, found);
+    ASSERT_EQ(check.refusal == SrpRefusal::None, check.index == found);
     (void)SrpReader::CountEtsMarks(reinterpret_cast<const std::uint8_t*>(t.data()), t.size());
     for (int r = 0; r < found; ++r) {
         const SrpReader::Parsed parsed = reader.ReadRecord(r, catalog);
@@ -364,7 +391,7 @@ void ReadEverything(std::string_view t) {
                 ASSERT_EQ(txLength, 0);
             }
         }
-        (void)reader.RefusalText(SrpRefusal::BadDataItem, r);
+        (void)reader.RefusalText(SrpRefusal::LineTooLong, r);
         (void)SidbStatusLine(reader.message);
     }
 }
