@@ -20,12 +20,14 @@ using namespace std::chrono_literals;
 using sim::FaultAction;
 using sim::RequestKind;
 
-// The standard limits, with the pauses that only make a job long cut short. The phones'
+// The standard reply limits, with the pauses that only make a job long cut short. The phones'
 // boot gap (300 ms) lies between the file-system probes (100 ms apart) and the boot-loader
 // handshake's pause.
 Timing RealLimits() {
     Timing t = Timing::Standard();
     t.bootProbeGap = 400ms;
+    // Still several times the phone's erase, but a lost erase reply costs seconds, not a minute.
+    t.eraseReplyLimit = 5s;
     t.flashDonePause = 10ms;
     t.dataResetPause = 1500ms;  // well over the phone's restart
     t.threadStartGap = 1ms;
