@@ -121,5 +121,16 @@ TEST(FaultJob, FlashFaultsAndDisconnectsInUnlimitedWaitsEndEveryLine) {
     });
 }
 
+TEST(FaultJob, RandomLineFaultsOnEveryPhoneNeverEndDoneOverWrongData) {
+    // Replies jittered up to past the flash reply limit, now and then late, doubled, lost,
+    // damaged or behind noise; each phone draws its own from its number.
+    sim::FaultOptions line;
+    line.jitter = 300ms;
+    line.lateRate = line.duplicateRate = line.dropRate = 0.02;
+    line.noiseRate = 0.05;
+    line.corruptRate = 0.001;
+    RunAndJudge(std::vector<FaultCase>(8, FaultCase{"random line faults", line}));
+}
+
 }  // namespace
 }  // namespace zolt
