@@ -1,6 +1,8 @@
 #include "cal/backup.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <new>
 #include <stdexcept>
 #include <string_view>
@@ -11,6 +13,7 @@
 #include "io/output_file.h"
 #include "io/paths.h"
 #include "io/texts.h"
+#include "link/messages.h"
 
 namespace zolt {
 namespace {
@@ -19,16 +22,8 @@ const char* const FIRST_LINE = "ETS, Id=CP Power, Power=Down\n";
 const char* const LAST_LINE = "END\n";
 
 // A page reply: FE, length, the 8-byte echo of the request, the data, the checksum.
-constexpr int PAGE_ECHO_LENGTH = 8;
-constexpr int PAGE_DATA_AT = 11;
-constexpr int PAGE_REPLY_OVERHEAD = 12;
-
-// The setting read: an FFS SIDB read of Type 18, id 3, len 1, offset 0. Its reply carries
-// the setting at body offset 6.
-constexpr std::uint8_t SETTING_READ_ID_LOW = 0xA1;
-constexpr std::uint8_t SETTING_READ_ID_HIGH = 0x07;
-constexpr int SETTING_REPLY_LENGTH = 7;
-constexpr int SETTING_BYTE_AT = 9;
+constexpr int PAGE_DATA_AT = 3 + msg::PAGE_READ_LENGTH;
+constexpr int PAGE_REPLY_OVERHEAD = 4 + msg::PAGE_READ_LENGTH;
 
 int Fail(LinkSession& line, const std::string& text) {
     line.SetStatusText(text);
@@ -59,12 +54,8 @@ std::string PageRecord(const CalMessageEntry& entry, const std::uint8_t* data) {
 }
 
 void BuildPageRequest(LinkSession& line, const CalMessageEntry& entry) {
-    line.BuildRequest({static_cast<std::uint8_t>(entry.etsId & 0xFF),
-                       static_cast<std::uint8_t>(entry.etsId >> 8), entry.dbId, entry.segment,
-                       static_cast<std::uint8_t>(entry.offset & 0xFF),
-                       static_cast<std::uint8_t>(entry.offset >> 8),
-                       static_cast<std::uint8_t>(entry.bytes & 0xFF),
-                       static_cast<std::uint8_t>(entry.bytes >> 8)});
+    line.txLength = 3 + msg::PageRead(line.ClearRequest(), entry.etsId, entry.dbId, entry.segment,
+                                      entry.offset, entry.bytes);
 }
 
 // Whether the `received` bytes in rxFrame are the whole reply to the page's request: a frame
@@ -74,8 +65,8 @@ void BuildPageRequest(LinkSession& line, const CalMessageEntry& entry) {
 // echo them in more than one way.
 bool ReplyMatches(const LinkSession& line, int received, const CalMessageEntry& entry) {
     const auto& f = line.rxFrame;
-    const int length = f[1] | (f[2] << 8);
-    if (length < PAGE_ECHO_LENGTH + entry.bytes || length + 4 > received) return false;
+    const int length = msg::BodyLength(f.data());
+    if (length < msg::PAGE_READ_LENGTH + entry.bytes || length + 4 > received) return false;
     if (FrameChecksum(f.data(), 3 + length) != f[static_cast<std::size_t>(3 + length)]) {
         return false;
     }
@@ -100,16 +91,15 @@ int ReadPage(LinkSession& line, const CalMessageEntry& entry, int page) {
 }
 
 void SendSettingRead(LinkSession& line) {
-    line.BuildRequest({SETTING_READ_ID_LOW, SETTING_READ_ID_HIGH, 0x12, 0x00, 0x03, 0x00, 0x01,
-                       0x00, 0x00, 0x00});
+    line.BuildRequest(msg::SETTING_READ);
     if (line.SendFrame() < 0) line.SetStatusText(texts::LOOPBACK_TIMEOUT);
 }
 
 bool IsSettingReply(const LinkSession& line) {
     const auto& f = line.rxFrame;
-    const int length = f[1] | (f[2] << 8);
-    return length == SETTING_REPLY_LENGTH && FrameChecksum(f.data(), 10) == f[10] &&
-           f[3] == SETTING_READ_ID_LOW && f[4] == SETTING_READ_ID_HIGH;
+    constexpr int at = 3 + msg::SETTING_READ_REPLY_LENGTH;
+    return msg::BodyLength(f.data()) == msg::SETTING_READ_REPLY_LENGTH &&
+           FrameChecksum(f.data(), at) == f[at] && msg::IdOf(f.data() + 3) == msg::ID_SIDB_READ;
 }
 
 // Waits, re-asking whenever the phone has been silent for a receive limit, until the
@@ -124,7 +114,7 @@ std::uint8_t ReadSetting(LinkSession& line) {
             SendSettingRead(line);
             continue;
         }
-        if (IsSettingReply(line)) return line.rxFrame[SETTING_BYTE_AT];
+        if (IsSettingReply(line)) return line.rxFrame[3 + msg::SETTING_READ_VALUE_AT];
     }
 }
 
@@ -176,6 +166,34 @@ SrpRefusal PlaybackRefusal(CalState& cal, const std::string& record, int i, int 
     return refusal;
 }
 
+// Whether `record`, read back as the restore will read it, writes exactly this page: the same
+// database, segment, offset and length, and the same data. A page name holding the reader's
+// punctuation or a database without a name makes a record that the
+// restore would send somewhere else, or skip.
+bool RecordWritesThePage(CalState& cal, const std::string& record, const CalMessageEntry& entry,
+                         const std::uint8_t* data) {
+    SrpReader& reader = cal.reader;
+    const SrpMessage before = reader.message;
+    const std::string text = FIRST_LINE + record + LAST_LINE;
+    bool same = false;
+    if (reader.SplitRecords(text) == 1) {
+        const SrpReader::Parsed parsed = reader.ReadRecord(0, cal.catalog);
+        SrpReader::Frame frame{};
+        int txLength = 0;
+        if (parsed.kind == SRP_DB_WRITE && parsed.dataCount == entry.bytes &&
+            reader.BuildDbWriteRequest(parsed.dataCount, frame, txLength) == SrpRefusal::None) {
+            SrpReader::Frame expected{};
+            const int length = msg::DbWrite(std::span<std::uint8_t>(expected).subspan(3), msg::ID_DB_WRITE,
+                                            entry.dbId, entry.segment, entry.offset, entry.bytes, 1,
+                                            std::span<const std::uint8_t>(data, entry.bytes));
+            same = txLength == 3 + length && std::equal(frame.begin() + 3, frame.begin() + txLength, expected.begin() + 3);
+        }
+    }
+    (void)reader.SplitRecords(nullptr, 0);  // the reader must not keep pointing into `text`
+    reader.message = before;
+    return same;
+}
+
 int PageRefused(LinkSession& line, const CalMessageEntry& entry, SrpRefusal refusal) {
     return Fail(line, "Calibration page " + entry.msgString + " cannot be restored: record " +
                           RefusalReason(refusal) + "!");
@@ -198,9 +216,13 @@ int CheckPages(LinkSession& line, CalState& cal) {
                                   " bytes at most)!");
         }
         const std::vector<std::uint8_t> zeros(entry.bytes, 0);
-        const SrpRefusal refusal =
-            PlaybackRefusal(cal, PageRecord(entry, zeros.data()), i, catalog.pageCount);
+        const std::string record = PageRecord(entry, zeros.data());
+        const SrpRefusal refusal = PlaybackRefusal(cal, record, i, catalog.pageCount);
         if (refusal != SrpRefusal::None) return PageRefused(line, entry, refusal);
+        if (!RecordWritesThePage(cal, record, entry, zeros.data())) {
+            return Fail(line, "Calibration page " + entry.msgString +
+                                  " cannot be restored: its record would not write it back!");
+        }
     }
     return RESULT_OK;
 }

@@ -1,37 +1,31 @@
 #include "cal/restore.h"
-#include "io/texts.h"
 
 #include <string>
+
+#include "io/texts.h"
+#include "link/messages.h"
 
 namespace zolt {
 namespace {
 
-
 // The progress total while a restore sends an FFS SIDB write, whatever the text holds.
 constexpr int SIDB_PROGRESS_TOTAL = 209;
 
-// The loopback probe, echoed by the phone with L = 3 and checksum FC.
-constexpr int ECHO_LENGTH = 3;
-constexpr std::uint8_t ECHO_CHECKSUM = 0xFC;
 // The frame a receive delivers for an L = 1 frame, the time-out frame among them.
 constexpr int FIVE_BYTE_FRAME = 5;
-// The phone's acceptance of the setting write: L = 4, A2 07.
-constexpr int SETTING_REPLY_LENGTH = 4;
 
 int Fail(LinkSession& line, const std::string& text) {
     line.SetStatusText(text);
     return RESULT_FAIL;
 }
 
-int BodyLength(const LinkSession& line) { return line.rxFrame[1] | (line.rxFrame[2] << 8); }
+int BodyLength(const LinkSession& line) { return msg::BodyLength(line.rxFrame.data()); }
 
 bool ChecksumValidAt(const LinkSession& line, int at) {
     return FrameChecksum(line.rxFrame.data(), at) == line.rxFrame[static_cast<std::size_t>(at)];
 }
 
-bool ReplyIdIs(const LinkSession& line, std::uint8_t low, std::uint8_t high) {
-    return line.rxFrame[3] == low && line.rxFrame[4] == high;
-}
+bool ReplyIdIs(const LinkSession& line, std::uint16_t id) { return msg::IdOf(line.rxFrame.data() + 3) == id; }
 
 void ReleaseBackup(CalState& cal) {
     cal.backupText = {};
@@ -40,7 +34,7 @@ void ReleaseBackup(CalState& cal) {
     (void)cal.reader.SplitRecords(nullptr, 0);
 }
 
-void BuildProbe(LinkSession& line) { line.BuildRequest({0x00, 0x00, 0x01}); }
+void BuildProbe(LinkSession& line) { line.BuildRequest(msg::PROBE); }
 
 // File-system access, two loopback probes and their echo, then 31 01 00 00.
 int OpeningHandshake(LinkSession& line) {
@@ -52,8 +46,9 @@ int OpeningHandshake(LinkSession& line) {
     for (;;) {
         const int got = line.ReceiveFrame(RECEIVE_POLL);
         if (got == 0) continue;
-        if (BodyLength(line) == ECHO_LENGTH) {
-            if (ChecksumValidAt(line, ECHO_LENGTH + 3) && line.rxFrame[ECHO_LENGTH + 3] == ECHO_CHECKSUM) {
+        if (BodyLength(line) == msg::ECHO_LENGTH) {
+            constexpr int at = msg::ECHO_LENGTH + 3;
+            if (ChecksumValidAt(line, at) && line.rxFrame[at] == msg::ECHO_CHECKSUM) {
                 break;
             }
             continue;
@@ -65,17 +60,17 @@ int OpeningHandshake(LinkSession& line) {
             if (line.SendFrame() < 0) return Fail(line, texts::LOOPBACK_TIMEOUT);
         }
     }
-    line.BuildRequest({0x31, 0x01, 0x00, 0x00});
+    line.BuildRequest(msg::MARKER_BEGIN);
     return line.SendFrame() < 0 ? RESULT_FAIL : RESULT_OK;
 }
 
 int SendClosing(LinkSession& line) {
-    line.BuildRequest({0x31, 0x01, 0x01, 0x00});
+    line.BuildRequest(msg::MARKER_END);
     return line.SendFrame();
 }
 
 void SendSettingWrite(LinkSession& line, std::uint8_t setting) {
-    line.BuildRequest({0xA2, 0x07, 0x12, 0x00, 0x03, 0x00, 0x01, 0x00, 0x00, 0x00, setting});
+    line.txLength = 3 + msg::SettingWrite(line.ClearRequest(), setting);
     if (line.SendFrame() < 0) line.SetStatusText(texts::LOOPBACK_TIMEOUT);
 }
 
@@ -88,8 +83,8 @@ void WriteSetting(LinkSession& line, std::uint8_t setting) {
             SendSettingWrite(line, setting);
             continue;
         }
-        if (BodyLength(line) == SETTING_REPLY_LENGTH &&
-            ChecksumValidAt(line, SETTING_REPLY_LENGTH + 3) && ReplyIdIs(line, 0xA2, 0x07)) {
+        if (BodyLength(line) == msg::SETTING_WRITE_REPLY_LENGTH &&
+            ChecksumValidAt(line, msg::SETTING_WRITE_REPLY_LENGTH + 3) && ReplyIdIs(line, msg::ID_SIDB_WRITE)) {
             return;
         }
     }
@@ -171,11 +166,11 @@ private:
     Answer AwaitAnswer(SrpRecordKind kind) {
         for (;;) {
             (void)line_.ReceiveFrame(RECEIVE_TIMEOUT_FRAME);
-            if (kind == SRP_DB_WRITE ? ReplyIdIs(line_, 0x30, 0x01) : ReplyIdIs(line_, 0xA2, 0x07)) {
+            if (kind == SRP_DB_WRITE ? ReplyIdIs(line_, msg::ID_DB_WRITE) : ReplyIdIs(line_, msg::ID_SIDB_WRITE)) {
                 return Answer::Accepted;
             }
-            if (ReplyIdIs(line_, EtsFrame::TIMEOUT_ID, 0xCD)) return Answer::TimedOut;
-            if (ReplyIdIs(line_, 0x9B, 0x08)) return Answer::Refused;
+            if (ReplyIdIs(line_, msg::ID_TIMED_OUT)) return Answer::TimedOut;
+            if (ReplyIdIs(line_, msg::ID_REFUSED)) return Answer::Refused;
             // Chatter that answers nothing: after enough of it the phone may have lost the
             // database write, so it goes again. The count runs over the whole text.
             if (kind == SRP_DB_WRITE && ++unrecognised_ >= line_.timing.calUnrecognisedReplyLimit) {

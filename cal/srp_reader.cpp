@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <span>
+
+#include "link/messages.h"
 
 namespace zolt {
 namespace {
@@ -9,9 +12,6 @@ namespace {
 constexpr std::string_view KIND_DB_WRITE = "CP DB Write";
 constexpr std::string_view KIND_SIDB_WRITE = "CP FFS SIDB WRITE";
 constexpr std::size_t LONGEST_KIND_NAME = std::max(KIND_DB_WRITE.size(), KIND_SIDB_WRITE.size());
-
-constexpr int DB_WRITE_HEADER = 9;    // id, dbId, segment, offset, bytes, writeThru
-constexpr int SIDB_WRITE_HEADER = 10; // id, type, id, len, offset
 
 // Whether `mark` stands at `position` of `text`; bytes past `length` match nothing.
 bool MarkAt(const std::uint8_t* text, std::size_t length, std::size_t position,
@@ -25,11 +25,6 @@ int HexDigitValue(char c) {
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
-}
-
-void PutU16(std::uint8_t* at, std::uint16_t value) {
-    at[0] = static_cast<std::uint8_t>(value & 0xFF);
-    at[1] = static_cast<std::uint8_t>(value >> 8);
 }
 
 bool NeedsEscape(std::uint8_t b) { return b == EtsFrame::START || b == EtsFrame::ESCAPE; }
@@ -270,16 +265,11 @@ SrpRefusal SrpReader::BuildDbWriteRequest(int dataCount, Frame& frame, int& txLe
     if (const SrpRefusal refusal = CheckRecord(dataCount); refusal != SrpRefusal::None) {
         return refusal;
     }
-    if (3 + DB_WRITE_HEADER + dataCount >= EtsFrame::BUFFER_SIZE) return SrpRefusal::RequestTooLong;
-    std::uint8_t* body = frame.data() + 3;
-    PutU16(body, message.messageId);
-    body[2] = message.dbId;
-    body[3] = message.segment;
-    PutU16(body + 4, message.offset);
-    PutU16(body + 6, message.bytes);
-    body[8] = message.writeThru;
-    std::copy_n(recordData.begin(), dataCount, body + DB_WRITE_HEADER);
-    if (!FillFrame(frame, txLength, DB_WRITE_HEADER + dataCount)) {
+    if (3 + msg::DB_WRITE_HEADER + dataCount >= EtsFrame::BUFFER_SIZE) return SrpRefusal::RequestTooLong;
+    const int bodyLength =
+        msg::DbWrite(std::span<std::uint8_t>(frame).subspan(3), message.messageId, message.dbId, message.segment,
+                     message.offset, message.bytes, message.writeThru, std::span<const std::uint8_t>(recordData.data(), static_cast<std::size_t>(dataCount)));
+    if (!FillFrame(frame, txLength, bodyLength)) {
         frame.fill(0);
         return SrpRefusal::RequestTooLong;
     }
@@ -292,17 +282,13 @@ SrpRefusal SrpReader::BuildSidbWriteRequest(int dataCount, Frame& frame, int& tx
     if (const SrpRefusal refusal = CheckRecord(dataCount); refusal != SrpRefusal::None) {
         return refusal;
     }
-    if (3 + SIDB_WRITE_HEADER + dataCount >= EtsFrame::BUFFER_SIZE) {
+    if (3 + msg::SIDB_WRITE_HEADER + dataCount >= EtsFrame::BUFFER_SIZE) {
         return SrpRefusal::RequestTooLong;
     }
-    std::uint8_t* body = frame.data() + 3;
-    PutU16(body, message.messageId);
-    PutU16(body + 2, message.sidbType);
-    PutU16(body + 4, message.sidbId);
-    PutU16(body + 6, message.sidbLen);
-    PutU16(body + 8, message.offset);
-    std::copy_n(recordData.begin(), dataCount, body + SIDB_WRITE_HEADER);
-    if (!FillFrame(frame, txLength, SIDB_WRITE_HEADER + dataCount)) {
+    const int bodyLength =
+        msg::SidbWrite(std::span<std::uint8_t>(frame).subspan(3), message.messageId, message.sidbType,
+                       message.sidbId, message.sidbLen, message.offset, std::span<const std::uint8_t>(recordData.data(), static_cast<std::size_t>(dataCount)));
+    if (!FillFrame(frame, txLength, bodyLength)) {
         frame.fill(0);
         return SrpRefusal::RequestTooLong;
     }

@@ -1,4 +1,5 @@
 // `zolt info` and `zolt ports`.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -7,7 +8,7 @@
 #include "cli/console_prompt.h"
 #include "cli/run_options.h"
 #include "job/config_file.h"
-#include "job/job_control.h"
+#include "job/port_list.h"
 #include "job/rom_image.h"
 
 namespace zolt::cli {
@@ -23,19 +24,6 @@ const char* const PORTS_USAGE =
     "usage: zolt ports [--port DEVICE]...\n"
     "Probes the machine's serial ports (and any device named) and lists them.\n";
 
-// A view that shows nothing: `ports` needs the job control's probing only.
-class NoView : public JobView {
-public:
-    void SetLinePanel(int, bool, int, const std::string&) override {}
-    void ResetLinePanel(int) override {}
-    void SetLineStatus(int, const std::string&) override {}
-    void ShowLineProgress(int, int) override {}
-    void ShowImageInfo(bool, const ImageInfo&) override {}
-    void ShowTaskList(const TaskList&) override {}
-    void SetTaskCell(int, int, std::uint8_t) override {}
-    void StartDisplayTimer() override {}
-    void StopDisplayTimer() override {}
-};
 }  // namespace
 
 int InfoCommand(const std::vector<std::string>& args) {
@@ -100,22 +88,30 @@ int PortsCommand(const std::vector<std::string>& args) {
         std::fprintf(stderr, "zolt ports: unknown or incomplete option %s\n%s", args[i].c_str(), PORTS_USAGE);
         return EXIT_USAGE;
     }
-    NoView view;
-    ConsolePrompt prompt;
-    struct : LineEventSink {
-        void PostLineEvent(unsigned, std::uintptr_t, std::intptr_t) override {}
-    } sink;
-    JobControl job(view, prompt, sink);
-    job.ProbePorts();
+    // Probing needs no job: nothing else (no catalogue, no configuration) is read.
+    const auto prober = PortProber::Standard();
+    std::vector<std::string> devices = prober->Candidates();
     for (const auto& device : named) {
-        if (job.RowOfDevice(device) < 0) std::fprintf(stderr, "zolt: port %s does not exist\n", device.c_str());
+        if (std::find(devices.begin(), devices.end(), device) == devices.end()) devices.push_back(device);
+    }
+    std::vector<PortEntry> rows;
+    for (const auto& device : devices) {
+        const PortState state = prober->Probe(device);
+        const bool wasNamed = std::find(named.begin(), named.end(), device) != named.end();
+        if (state == PORT_ABSENT) {
+            if (wasNamed) std::fprintf(stderr, "zolt: port %s does not exist\n", device.c_str());
+            continue;
+        }
+        PortEntry row = prober->Describe(device);
+        row.state = state;
+        rows.push_back(row);
     }
     std::printf("%-24s %-8s %-24s %-15s %s\n", "Port", "State", "Label", "Phone", "Baud");
-    for (const auto& row : job.portList) {
+    for (const auto& row : rows) {
         std::printf("%-24s %-8s %-24s %-15s %d\n", row.name.c_str(), PortStateText(row.state), row.name.c_str(),
                     PortPhoneText(row.state), row.baud);
     }
-    if (job.portList.empty()) std::printf("(no serial port found)\n");
+    if (rows.empty()) std::printf("(no serial port found)\n");
     return EXIT_OK;
 }
 

@@ -1,7 +1,11 @@
 #include "cli/terminal_view.h"
 
-#include "job/display_text.h"
+#include <algorithm>
+#include <utility>
+
+#include "cli/tty.h"
 #include "io/texts.h"
+#include "job/display_text.h"
 
 namespace zolt::cli {
 
@@ -14,7 +18,10 @@ std::string Bar(int percent) {
 }
 }  // namespace
 
-TerminalView::TerminalView(std::FILE* out, bool live) : out_(out), live_(live) {}
+TerminalView::TerminalView(std::FILE* out, bool live, std::function<int()> columns)
+    : out_(out), live_(live), columns_(std::move(columns)) {
+    if (!columns_) columns_ = [out] { return TerminalColumns(out); };
+}
 
 void TerminalView::Begin(const std::vector<int>& lineIndexes) {
     shown_ = lineIndexes;
@@ -23,7 +30,7 @@ void TerminalView::Begin(const std::vector<int>& lineIndexes) {
         rows_[i].finished = rows_[i].failed = false;
         rows_[i].percent = 0;
     }
-    drawn_ = 0;
+    drawn_.clear();
     Redraw();
 }
 
@@ -39,20 +46,34 @@ void TerminalView::Finish(int line, bool failed) {
     Redraw();
 }
 
-std::string TerminalView::Format(int line) const {
+std::string TerminalView::Format(int line, int width) const {
     const Row& r = rows_[line];
     const char* lamp = !r.attached ? "( )" : r.failed ? "(x)" : r.finished ? "(+)" : "(*)";
-    std::string text = std::string(lamp) + " Line " + std::to_string(line + 1) + "  " + r.port + "  " +
-                       Bar(r.percent) + " " + ProgressText(r.percent);
+    const std::string head = std::string(lamp) + " Line " + std::to_string(line + 1) + "  ";
+    std::string text = head + r.port + "  " + Bar(r.percent) + " " + ProgressText(r.percent);
     text.resize(std::max<std::size_t>(text.size(), 72), ' ');
-    return text + "  " + ElapsedText(static_cast<std::uint32_t>(Seconds(line))) + "  " + r.status;
+    text += "  " + ElapsedText(static_cast<std::uint32_t>(Seconds(line))) + "  " + r.status;
+    const auto fits = static_cast<std::size_t>(width);
+    if (text.size() <= fits) return text;
+    text = head + std::to_string(std::clamp(r.percent, 0, 100)) + "%  " + r.status;
+    if (text.size() <= fits) return text;
+    return fits > 3 ? text.substr(0, fits - 3) + "..." : text.substr(0, fits);
 }
 
 void TerminalView::Redraw() {
     if (!live_) return;
-    if (drawn_ > 0) std::fprintf(out_, "\x1b[%dA", drawn_);
-    for (int i : shown_) std::fprintf(out_, "\r%s\x1b[K\n", Format(i).c_str());
-    drawn_ = static_cast<int>(shown_.size());
+    // One column short of the width: a row that filled it would wrap on some terminals.
+    const int columns = columns_();
+    const int width = std::max(columns > 0 ? columns - 1 : 79, 8);
+    // Rows drawn before a resize may now take more than one row each.
+    int up = 0;
+    for (const std::string& row : drawn_) up += std::max(1, static_cast<int>((row.size() + width) / (width + 1)));
+    if (up > 0) std::fprintf(out_, "\x1b[%dA\r\x1b[J", up);
+    drawn_.clear();
+    for (int i : shown_) {
+        drawn_.push_back(Format(i, width));
+        std::fprintf(out_, "\r%s\x1b[K\n", drawn_.back().c_str());
+    }
     std::fflush(out_);
 }
 

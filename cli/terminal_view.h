@@ -6,6 +6,7 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,7 +16,9 @@ namespace zolt::cli {
 
 class TerminalView : public JobView {
 public:
-    TerminalView(std::FILE* out, bool live);
+    // `columns` tells the terminal's width at each redraw (0: unknown); by default the width
+    // of the terminal behind `out`.
+    TerminalView(std::FILE* out, bool live, std::function<int()> columns = {});
 
     // Which lines take part, and the job's start.
     void Begin(const std::vector<int>& lineIndexes);
@@ -49,14 +52,17 @@ public:
     double Seconds(int line) const;
 
 private:
-    std::string Format(int line) const;
+    // The row of `line`, at most `width` columns: the whole row where it fits, else the lamp,
+    // the line, the percentage and the status, cut with "..." where even that does not.
+    std::string Format(int line, int width) const;
 
     std::FILE* out_;
     bool live_;
     std::array<Row, 8> rows_{};
     std::vector<int> shown_;
     std::chrono::steady_clock::time_point start_;
-    int drawn_ = 0;
+    std::function<int()> columns_;
+    std::vector<std::string> drawn_;  // the rows as last drawn
 };
 
 }  // namespace zolt::cli

@@ -14,4 +14,11 @@ bool IsTerminal(std::FILE* stream) {
     return SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
+int TerminalColumns(std::FILE* stream) {
+    if (!_isatty(_fileno(stream))) return 0;
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) return 0;
+    return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
 }  // namespace zolt::cli

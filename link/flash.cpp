@@ -8,16 +8,13 @@
 #include <string>
 
 #include "link/link_session.h"
+#include "link/messages.h"
 #include "io/texts.h"
 
 namespace zolt {
 
 namespace {
 
-
-// The boot loader answers a probe with E0 00: L = 2, checksum 1E.
-constexpr int BOOT_REPLY_LENGTH = 2;
-constexpr std::uint8_t BOOT_REPLY_CHECKSUM = 0x1E;
 
 int Fail(LinkSession& s, const std::string& text) {
     s.SetStatusText(text);
@@ -33,11 +30,11 @@ std::string WithName(const char* text, std::string_view name) {
 }
 
 void SendProbe(LinkSession& s) {
-    s.BuildRequest({0x00, 0x00, 0x01});
+    s.BuildRequest(msg::PROBE);
     if (s.SendFrame() < 0) s.SetStatusText(texts::LOOPBACK_TIMEOUT);
 }
 
-int BodyLength(const LinkSession& s) { return s.rxFrame[1] | (s.rxFrame[2] << 8); }
+int BodyLength(const LinkSession& s) { return msg::BodyLength(s.rxFrame.data()); }
 
 // A received frame whose checksum byte is valid: the bytes after the start byte sum to 0.
 bool ChecksumValid(const LinkSession& s) {
@@ -47,8 +44,8 @@ bool ChecksumValid(const LinkSession& s) {
 }
 
 bool IsBootLoaderReply(const LinkSession& s) {
-    return BodyLength(s) == BOOT_REPLY_LENGTH && ChecksumValid(s) &&
-           s.rxFrame[BOOT_REPLY_LENGTH + 3] == BOOT_REPLY_CHECKSUM;
+    return BodyLength(s) == msg::BOOT_REPLY_LENGTH && ChecksumValid(s) &&
+           s.rxFrame[msg::BOOT_REPLY_LENGTH + 3] == msg::BOOT_REPLY_CHECKSUM;
 }
 
 // Reads and drops the input queued on the line, without waiting. Bounded, so that a line
@@ -72,7 +69,7 @@ struct FlashReply {
 std::optional<FlashReply> ReadFlashReply(const LinkSession& s) {
     if (BodyLength(s) < FLASH_REPLY_LENGTH || !ChecksumValid(s)) return std::nullopt;
     const auto& f = s.rxFrame;
-    if (f[3] != FLASH_ID || f[4] != FLASH_SUBCOMMAND) return std::nullopt;
+    if (msg::IdOf(f.data() + 3) != msg::ID_FLASH) return std::nullopt;
     const std::uint32_t block = static_cast<std::uint32_t>(f[5]) |
                                 (static_cast<std::uint32_t>(f[6]) << 8) |
                                 (static_cast<std::uint32_t>(f[7]) << 16) |
@@ -92,31 +89,10 @@ bool FollowReply(LinkSession& s, const FlashReply& reply) {
     return false;
 }
 
-void PutLe32(std::uint8_t* at, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
-void PutLe16(std::uint8_t* at, unsigned value) {
-    at[0] = static_cast<std::uint8_t>(value & 0xFF);
-    at[1] = static_cast<std::uint8_t>((value >> 8) & 0xFF);
-}
-
 // Builds a B2 04 request in txFrame: header and, for a write, the data behind it.
 void BuildFlashRequest(LinkSession& s, std::uint32_t block, std::uint8_t operation, int type,
                        std::span<const std::uint8_t> data) {
-    unsigned sum = 0;
-    for (std::uint8_t b : data) sum += b;
-    s.txFrame.fill(0);
-    std::uint8_t* body = s.txFrame.data() + 3;
-    body[0] = FLASH_ID;
-    body[1] = FLASH_SUBCOMMAND;
-    PutLe32(body + 2, block);
-    body[6] = operation;
-    body[7] = static_cast<std::uint8_t>(type);
-    PutLe16(body + 8, sum & 0xFFFF);
-    PutLe16(body + 10, static_cast<unsigned>(data.size()));
-    std::copy(data.begin(), data.end(), body + FLASH_REQUEST_HEADER);
-    s.txLength = 3 + FLASH_REQUEST_HEADER + static_cast<int>(data.size());
+    s.txLength = 3 + msg::FlashRequest(s.ClearRequest(), block, operation, type, data);
 }
 
 }  // namespace
@@ -146,7 +122,7 @@ int LinkSession::BootLoad() {
             nextProbe = Deadline(timing.bootProbeGap);
         }
     }
-    BuildRequest({0xE0, 0x00});
+    BuildRequest(msg::BOOT_CONFIRM);
     if (SendFrame() < 0) return Fail(*this, texts::BOOT_LOAD_FAILED);
     SetStatusText(texts::BOOT_LOAD_SUCCESS);
     return RESULT_OK;
@@ -234,7 +210,7 @@ int LinkSession::FlashWriteBlock(int type, std::span<const std::uint8_t> block) 
 
 void LinkSession::ResetPhone() {
     for (int i = 0; i < 2; ++i) {
-        BuildRequest({0xDC, 0x00});
+        BuildRequest(msg::RESET);
         if (SendFrame() < 0) SetStatusText(texts::RESET_PHONE_ERROR);
     }
 }

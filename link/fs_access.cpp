@@ -1,5 +1,6 @@
 // The file-system access handshake that brackets every calibration run, and its release.
 #include "link/link_session.h"
+#include "link/messages.h"
 #include "io/texts.h"
 
 namespace zolt {
@@ -7,7 +8,7 @@ namespace zolt {
 namespace {
 
 // Loopback probe: the phone echoes it (L = 3, checksum FC).
-void BuildProbe(LinkSession& s) { s.BuildRequest({0x00, 0x00, 0x01}); }
+void BuildProbe(LinkSession& s) { s.BuildRequest(msg::PROBE); }
 
 int Fail(LinkSession& s, const char* text) {
     s.SetStatusText(text);
@@ -16,7 +17,7 @@ int Fail(LinkSession& s, const char* text) {
 
 // A received frame of body length `length` whose checksum is valid and equals `checksum`.
 bool IsFrame(const LinkSession& s, int length, std::uint8_t checksum) {
-    const int l = s.rxFrame[1] | (s.rxFrame[2] << 8);
+    const int l = msg::BodyLength(s.rxFrame.data());
     const int at = length + 3;
     return l == length && FrameChecksum(s.rxFrame.data(), at) == s.rxFrame[at] &&
            s.rxFrame[at] == checksum;
@@ -36,25 +37,24 @@ int LinkSession::WaitForFs(int mode) {
     // (or answered something older): probe again. A bad frame of the right length is noise.
     for (;;) {
         if (ReceiveFrame(RECEIVE_POLL) <= 0) continue;
-        const int length = rxFrame[1] | (rxFrame[2] << 8);
-        if (length != 3) {
+        if (msg::BodyLength(rxFrame.data()) != msg::ECHO_LENGTH) {
             BuildProbe(*this);
             Pause(timing.probeGap);
             if (SendFrame() < 0) return Fail(*this, texts::LOOPBACK_TIMEOUT);
             continue;
         }
-        if (IsFrame(*this, 3, 0xFC)) break;
+        if (IsFrame(*this, msg::ECHO_LENGTH, msg::ECHO_CHECKSUM)) break;
     }
 
-    BuildRequest({0xA2, 0x07, 0x12, 0x00, 0x08, 0x00, 0x01, 0x00, 0x00, 0x00, 0x30});
+    BuildRequest(msg::FS_ACCESS);
     if (SendFrame() < 0) return Fail(*this, texts::WAIT_FOR_FS_ERROR);
     for (;;) {
         if (ReceiveFrame(RECEIVE_POLL) <= 0) {
             if (SendFrame() < 0) return Fail(*this, texts::WAIT_FOR_FS_ERROR);
             continue;
         }
-        if (!IsFrame(*this, 4, 0x53)) continue;
-        if (rxFrame[3] == 0xA2 && rxFrame[4] == 0x07) {
+        if (!IsFrame(*this, msg::FS_REPLY_LENGTH, msg::FS_REPLY_CHECKSUM)) continue;
+        if (msg::IdOf(rxFrame.data() + 3) == msg::ID_SIDB_WRITE) {
             SetStatusText(mode == 1 ? texts::BACKUP_WAIT_SUCCESS : texts::RESTORE_WAIT_SUCCESS);
         } else {
             SetStatusText("");
@@ -64,9 +64,9 @@ int LinkSession::WaitForFs(int mode) {
 }
 
 int LinkSession::FinishFsAccess() {
-    BuildRequest({0xF3, 0x03});
+    BuildRequest(msg::FS_RELEASE_FIRST);
     (void)SendFrame();
-    BuildRequest({0xCE, 0x00, 0x00});
+    BuildRequest(msg::FS_RELEASE_SECOND);
     return SendFrame();
 }
 

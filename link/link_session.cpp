@@ -26,9 +26,14 @@ int LinkSession::OpenLink(const std::string& name, int baud) {
 }
 
 void LinkSession::BuildRequest(std::initializer_list<std::uint8_t> body) {
+    BuildRequest(std::span<const std::uint8_t>(body.begin(), body.size()));
+}
+
+void LinkSession::BuildRequest(std::span<const std::uint8_t> body) {
     txFrame.fill(0);
-    std::copy(body.begin(), body.end(), txFrame.begin() + 3);
-    txLength = 3 + static_cast<int>(body.size());
+    const std::size_t n = std::min(body.size(), static_cast<std::size_t>(EtsFrame::BUFFER_SIZE - 4));
+    std::copy(body.begin(), body.begin() + static_cast<long>(n), txFrame.begin() + 3);
+    txLength = 3 + static_cast<int>(n);
 }
 
 int LinkSession::SendFrame() {

@@ -72,6 +72,13 @@ public:
 
     // Clears txFrame and writes `body` from offset 3 on, setting txLength.
     void BuildRequest(std::initializer_list<std::uint8_t> body);
+    void BuildRequest(std::span<const std::uint8_t> body);
+    // Clears txFrame and gives the room for a body (offset 3 on) to one of the builders of
+    // link/messages.h; the caller then sets txLength to 3 + the length it returned.
+    std::span<std::uint8_t> ClearRequest() {
+        txFrame.fill(0);
+        return std::span<std::uint8_t>(txFrame).subspan(3, EtsFrame::BUFFER_SIZE - 4);
+    }
 
     // Receive one frame into rxFrame, starting empty. Returns rxCount (> 3) for a complete
     // frame, 0 when ReceiveFrame gave up in RECEIVE_POLL mode, 5 when the time-out frame

@@ -1,25 +1,32 @@
 #!/usr/bin/env bash
-# Installs every Debian package that building and testing ZOLT needs, then checks that every
-# command the scripts and tests call is there, naming any that is not. Does nothing when all
-# of it is in place already.
+# Installs the Debian packages that a job needs, then checks that every command it calls is
+# there, naming any that is not. Does nothing when all of it is in place already.
+#   setup.sh        everything building and testing ZOLT needs (the test command's set-up)
+#   setup.sh demo   only what building the Linux programs for the demo needs
 set -euo pipefail
+need=${1:-tests}
 
-packages=(
-  build-essential cmake ninja-build g++ clang libclang-rt-14-dev ccache
-  googletest libgtest-dev libbenchmark-dev
-  g++-mingw-w64-x86-64-posix wine wine64 xvfb imagemagick socat python3
-)
+packages=(build-essential cmake ninja-build g++ ccache)
+if [ "$need" != demo ]; then
+  packages+=(
+    clang libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev
+    g++-mingw-w64-x86-64-posix wine wine64 xvfb imagemagick socat python3
+  )
+fi
 
 # The commands the scripts and tests call, and the package that brings each. A package can be
 # installed and still miss a command (wine64 alone has no `wine` or `wineserver`), so the
 # commands are checked as well as the packages.
-commands=(
-  cmake:cmake ninja:ninja-build g++:g++ clang++:clang ccache:ccache
-  x86_64-w64-mingw32-g++-posix:g++-mingw-w64-x86-64-posix
-  x86_64-w64-mingw32-windres:binutils-mingw-w64-x86-64
-  wine:wine wineserver:wine wineboot:wine
-  xvfb-run:xvfb socat:socat python3:python3 flock:util-linux
-)
+commands=(cmake:cmake ninja:ninja-build g++:g++ ccache:ccache)
+if [ "$need" != demo ]; then
+  commands+=(
+    clang++:clang
+    x86_64-w64-mingw32-g++-posix:g++-mingw-w64-x86-64-posix
+    x86_64-w64-mingw32-windres:binutils-mingw-w64-x86-64
+    wine:wine wineserver:wine wineboot:wine
+    xvfb-run:xvfb socat:socat python3:python3 flock:util-linux
+  )
+fi
 
 installed() {
   dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'

@@ -19,7 +19,7 @@
 
 #include "cal/backup.h"
 #include "io/file_error.h"
-#include "support/cal_phone.h"
+#include "support/scripted_phone.h"
 #include "support/recording_prompt.h"
 #include "support/temp_dir.h"
 
@@ -36,7 +36,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::Bytes;
-using test::CalPhone;
+using test::ScriptedPhone;
 using test::RecordingPrompt;
 using test::ScriptedDevice;
 using test::TempDir;
@@ -84,7 +84,7 @@ private:
 struct BackupFilesFixture : ::testing::Test {
     LinkSession line;
     ScriptedDevice device{line.stop};
-    CalPhone phone{device};
+    ScriptedPhone phone{device, false};
     CalState cal;
     RecordingPrompt prompt;
     TempDir dir;

@@ -10,7 +10,7 @@
 
 #include "cal/backup.h"
 #include "io/file_error.h"
-#include "support/cal_phone.h"
+#include "support/scripted_phone.h"
 #include "support/recording_prompt.h"
 #include "support/temp_dir.h"
 
@@ -38,7 +38,7 @@ std::string ReadFile(const std::string& path) {
 TEST(CalibrationFileWin32, NoOtherProgramOpensItWhileTheBackupWritesIt) {
     LinkSession line;
     test::ScriptedDevice device{line.stop};
-    test::CalPhone phone{device};
+    test::ScriptedPhone phone{device, false};
     CalState cal;
     test::RecordingPrompt prompt;
     test::TempDir dir;

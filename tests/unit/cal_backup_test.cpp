@@ -13,7 +13,7 @@
 
 #include "cal/backup.h"
 #include "cal/restore.h"
-#include "support/cal_phone.h"
+#include "support/scripted_phone.h"
 #include "support/recording_prompt.h"
 #include "support/temp_dir.h"
 
@@ -22,7 +22,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::Bytes;
-using test::CalPhone;
+using test::ScriptedPhone;
 using test::RecordingPrompt;
 using test::ScriptedDevice;
 using test::TempDir;
@@ -61,7 +61,7 @@ std::string ReadFile(const std::string& path) {
 struct BackupFixture : ::testing::Test {
     LinkSession line;
     ScriptedDevice device{line.stop};
-    CalPhone phone{device};
+    ScriptedPhone phone{device, false};
     CalState cal;
     RecordingPrompt prompt;
     TempDir dir;
@@ -132,14 +132,13 @@ TEST_F(BackupFixture, OnePageFileIsWrittenByteForByteAndHeldForTheRestore) {
 }
 
 TEST_F(BackupFixture, DataItemsBreakAfterTheFirstAndThenEverySixteenth) {
-    // 1 and 17 bytes leave an empty text line behind the record; 16 and 0 do not. An entry
-    // of database 2 has no database name.
+    // 1 and 17 bytes leave an empty text line behind the record; 16 and 0 do not.
     Catalog({{"One", 0, 1, 0, 1}, {"Sixteen", 1, 2, 16, 16}, {"Seventeen", 0, 3, 300, 17},
-             {"Empty", 1, 4, 0, 0}, {"Odd", 2, 5, 7, 2}});
-    for (int segment = 1; segment <= 5; ++segment) {
+             {"Empty", 1, 4, 0, 0}});
+    for (int segment = 1; segment <= 4; ++segment) {
         Bytes data;
         for (int i = 0; i < 17; ++i) data.push_back(static_cast<std::uint8_t>(segment * 16 + i));
-        phone.pages[{segment == 2 || segment == 4 ? 1 : segment == 5 ? 2 : 0, segment}] = data;
+        phone.pages[{segment == 2 || segment == 4 ? 1 : 0, segment}] = data;
     }
     std::vector<std::uint32_t> blockAtRequest;
     phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
@@ -159,12 +158,10 @@ TEST_F(BackupFixture, DataItemsBreakAfterTheFirstAndThenEverySixteenth) {
         "0x31 0x32 0x33 0x34 0x35 0x36 0x37 0x38 0x39 0x3a 0x3b 0x3c 0x3d 0x3e 0x3f 0x40 \n"
         "\n"
         "ETS, Id=CP DB Write, DB id=RF Write, Segment=Empty, Offset=0, Bytes=0, Write Thru=1, Data=\n"
-        "ETS, Id=CP DB Write, DB id=, Segment=Odd, Offset=7, Bytes=2, Write Thru=1, Data=0x50 \n"
-        "0x51 \n"
         "END\n";
     EXPECT_EQ(File(0), expected);
-    EXPECT_EQ(blockAtRequest, (std::vector<std::uint32_t>{1, 2, 3, 4, 5}));
-    EXPECT_EQ(line.flashBlockCount, 5);
+    EXPECT_EQ(blockAtRequest, (std::vector<std::uint32_t>{1, 2, 3, 4}));
+    EXPECT_EQ(line.flashBlockCount, 4);
 }
 
 TEST_F(BackupFixture, CatalogueWithoutPagesLeavesAnEmptyFileAndStillReadsTheSetting) {
@@ -194,22 +191,22 @@ Bytes Changed(Bytes bytes, std::size_t at) {
 std::vector<Bytes> One(Bytes frame) { return {std::move(frame)}; }
 
 const std::vector<SpoiledReply> SPOILED_REPLIES = {
-    {"another database", [](const Bytes& r, const Bytes& d) { return One(CalPhone::PageReply(Changed(r, 2), d)); }},
-    {"another segment", [](const Bytes& r, const Bytes& d) { return One(CalPhone::PageReply(Changed(r, 3), d)); }},
-    {"another length", [](const Bytes& r, const Bytes& d) { return One(CalPhone::PageReply(Changed(r, 6), d)); }},
+    {"another database", [](const Bytes& r, const Bytes& d) { return One(ScriptedPhone::PageReply(Changed(r, 2), d)); }},
+    {"another segment", [](const Bytes& r, const Bytes& d) { return One(ScriptedPhone::PageReply(Changed(r, 3), d)); }},
+    {"another length", [](const Bytes& r, const Bytes& d) { return One(ScriptedPhone::PageReply(Changed(r, 6), d)); }},
     {"another length, high byte",
-     [](const Bytes& r, const Bytes& d) { return One(CalPhone::PageReply(Changed(r, 7), d)); }},
+     [](const Bytes& r, const Bytes& d) { return One(ScriptedPhone::PageReply(Changed(r, 7), d)); }},
     {"no reply (the time-out frame)", [](const Bytes&, const Bytes&) { return std::vector<Bytes>{}; }},
     // The time-out frame keeps what came behind its five bytes: the whole echo and two bytes.
     {"a reply cut off after two data bytes",
      [](const Bytes& r, const Bytes& d) {
-         const Bytes whole = CalPhone::PageReply(r, d);
+         const Bytes whole = ScriptedPhone::PageReply(r, d);
          return One(Bytes(whole.begin(), whole.begin() + 3 + 8 + 2));
      }},
     {"a whole reply one data byte short",
-     [](const Bytes& r, const Bytes& d) { return One(CalPhone::PageReply(r, Bytes(d.begin(), d.end() - 1))); }},
+     [](const Bytes& r, const Bytes& d) { return One(ScriptedPhone::PageReply(r, Bytes(d.begin(), d.end() - 1))); }},
     {"a reply with line noise in its data (wrong checksum)",
-     [](const Bytes& r, const Bytes& d) { return One(Changed(CalPhone::PageReply(r, d), 3 + 8 + 1)); }},
+     [](const Bytes& r, const Bytes& d) { return One(Changed(ScriptedPhone::PageReply(r, d), 3 + 8 + 1)); }},
 };
 
 TEST_F(BackupFixture, SpoiledReplyFailsOnTheFirstPageAndIsAskedAgainOnALaterOne) {
@@ -259,7 +256,7 @@ TEST_F(BackupFixture, ReplyIdAndOffsetAreNotCompared) {
         Bytes other = body;
         other[0] = 0x55;
         other[4] = 0x66;
-        return std::vector<Bytes>{CalPhone::PageReply(other, Bytes(body[6], 7))};
+        return std::vector<Bytes>{ScriptedPhone::PageReply(other, Bytes(body[6], 7))};
     };
     ASSERT_EQ(Backup(), RESULT_OK) << Status();
     EXPECT_EQ(phone.Requests(IsPageRead).size(), 2u);
@@ -271,7 +268,7 @@ TEST_F(BackupFixture, LaterPageThatNeverMatchesFailsAfterTheAttemptLimit) {
         if (!IsPageRead(body) || body[3] != 3) return std::nullopt;
         Bytes other = body;
         other[3] = 4;
-        return std::vector<Bytes>{CalPhone::PageReply(other, {1, 2, 3})};
+        return std::vector<Bytes>{ScriptedPhone::PageReply(other, {1, 2, 3})};
     };
     ASSERT_EQ(line.timing.calPageAttemptLimit, 100);
     EXPECT_EQ(Backup(), RESULT_FAIL);
@@ -299,20 +296,25 @@ TEST_F(BackupFixture, StopEndsAPageThatIsAskedForAgainAndAgain) {
 TEST_F(BackupFixture, PageThatCouldNotBeReadOrPlayedBackIsRefusedBeforeAnythingIsSent) {
     struct Case {
         const char* name;
+        std::uint8_t dbId;
         int bytes;
         const char* status;
     };
     const Case cases[] = {
         // 12 + 789 bytes would overflow the 800-byte receive buffer.
-        {"Huge", 789, "Calibration page Huge of 789 bytes is too large for a reply (788 bytes at most)!"},
+        {"Huge", 0, 789, "Calibration page Huge of 789 bytes is too large for a reply (788 bytes at most)!"},
         // 600 items of five characters make a record longer than the reader's line.
-        {"Big", 600, "Calibration page Big cannot be restored: record longer than 3000 bytes!"},
+        {"Big", 0, 600, "Calibration page Big cannot be restored: record longer than 3000 bytes!"},
+        // Records the restore would skip or send to another page: a database without a name
+        // (its values shift by one), a name holding a comma.
+        {"Odd", 2, 2, "Calibration page Odd cannot be restored: its record would not write it back!"},
+        {"A,B", 1, 2, "Calibration page A,B cannot be restored: its record would not write it back!"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         cal.backupText = {1, 2, 3};
         cal.backupHeld = true;
-        Catalog({{"Small", 0, 1, 0, 4}, {c.name, 0, 2, 0, c.bytes}});
+        Catalog({{"Small", 0, 1, 0, 4}, {c.name, c.dbId, 2, 0, c.bytes}});
         EXPECT_EQ(RunBackupCal(line, cal, 2, dir.path().string(), prompt), RESULT_FAIL);
         EXPECT_EQ(Status(), c.status);
         // Not even the file-system handshake has begun, and no file was made.
@@ -344,7 +346,7 @@ TEST_F(BackupFixture, PageWhoseDataMakeItsRequestTooLongFailsBeforeItsRecordIsWr
             ASSERT_EQ(Backup(), RESULT_OK) << Status();
             phone.pages.clear();
             ASSERT_EQ(RestoreCalibration(line, cal), RESULT_OK) << Status();
-            EXPECT_EQ(phone.pages[(CalPhone::Key{0, 3})], Bytes(500, fill));
+            EXPECT_EQ(phone.pages[(ScriptedPhone::Key{0, 3})], Bytes(500, fill));
         }
     }
 }

@@ -13,7 +13,7 @@
 
 #include "cal/backup.h"
 #include "cal/restore.h"
-#include "support/cal_phone.h"
+#include "support/scripted_phone.h"
 #include "support/recording_prompt.h"
 #include "support/temp_dir.h"
 
@@ -22,7 +22,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::Bytes;
-using test::CalPhone;
+using test::ScriptedPhone;
 using test::IsDbWrite;
 using test::IsSidbWrite;
 using test::ScriptedDevice;
@@ -76,7 +76,7 @@ public:
     int ReadData(std::uint8_t* buffer, int maxCount) override { return inner_.ReadData(buffer, maxCount); }
     int SendData(const std::uint8_t* bytes, int count) override {
         statuses.push_back(line_.statusText.Get());
-        if (fails && fails(test::CalBodyOf(Bytes(bytes, bytes + count)))) return -1;
+        if (fails && fails(test::BodyOf(Bytes(bytes, bytes + count)))) return -1;
         return inner_.SendData(bytes, count);
     }
     WaitResult WaitReadable(Millis limit) override { return inner_.WaitReadable(limit); }
@@ -91,7 +91,7 @@ private:
 struct RestoreFixture : ::testing::Test {
     LinkSession line;
     ScriptedDevice device{line.stop};
-    CalPhone phone{device};
+    ScriptedPhone phone{device, false};
     StatusAtSend recorder{device, line};
     CalState cal;
 
@@ -164,8 +164,8 @@ TEST_F(RestoreFixture, BackupThenRestoreGivesThePhoneBackEveryPageByteForByte) {
     test::TempDir dir;
     test::RecordingPrompt prompt;
     phone.pages[{0, 2}] = {0xFE, 0xFD, 0x00};
-    phone.pages[{1, 5}] = CalPhone::PatternPage({1, 5}, 2);
-    phone.pages[{0, 7}] = CalPhone::PatternPage({0, 7}, 17);
+    phone.pages[{1, 5}] = ScriptedPhone::PatternPage({1, 5}, 2);
+    phone.pages[{0, 7}] = ScriptedPhone::PatternPage({0, 7}, 17);
     phone.setting = 0x21;
     ASSERT_EQ(RunBackupCal(line, cal, 0, dir.path().string(), prompt), RESULT_OK) << Status();
     const auto before = phone.pages;

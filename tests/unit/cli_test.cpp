@@ -3,6 +3,7 @@
 
 #include "cli/job_summary.h"
 #include "cli/run_options.h"
+#include "cli/terminal_view.h"
 #include "job/update_choices.h"
 
 namespace zolt {
@@ -102,6 +103,53 @@ TEST(JobSummary, JsonReportIsValidForAnyStatusText) {
     const std::string text = cli::FormatSummary(s);
     EXPECT_NE(text.find("Line 3"), std::string::npos);
     EXPECT_NE(text.find("1.0 KiB/s"), std::string::npos);
+}
+
+// The live rows never wrap, whatever the terminal's width, and still show the line, its state
+// and its status when narrow; after the terminal narrows, the redraw goes back over every row
+// the old rows now take.
+TEST(TerminalView, RowsFitTheTerminalAndFollowAResize) {
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    int columns = 200;
+    cli::TerminalView view(out, true, [&] { return columns; });
+    view.SetLinePanel(0, true, 0, "/dev/ttyUSB0");
+    view.SetLinePanel(1, true, 0, "/dev/ttyUSB1");
+    view.Begin({0, 1});
+    view.SetLineStatus(0, "/a/rather/long/working/folder/for/the/calibration/file/COM-1calibration.srp");
+    view.ShowLineProgress(1, 42);
+    for (int width : {200, 120, 80, 40, 20}) {
+        columns = width;
+        view.Redraw();
+    }
+    std::rewind(out);
+    std::string text;
+    for (int c; (c = std::fgetc(out)) != EOF;) text += static_cast<char>(c);
+    std::fclose(out);
+
+    std::vector<std::string> rows;
+    std::string moves;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = text.find('\n', at);
+        std::string row = text.substr(at, end - at);
+        // Keep the cursor moves apart from the row's text.
+        for (std::size_t e; (e = row.find('\x1b')) != std::string::npos;) {
+            const std::size_t stop = row.find_first_of("AJK", e);
+            moves += row.substr(e + 2, stop - e - 1) + " ";
+            row.erase(e, stop - e + 1);
+        }
+        std::erase(row, '\r');
+        rows.push_back(row);
+        at = end + 1;
+    }
+    ASSERT_EQ(rows.size(), 12u);  // two rows at each draw, the first by Begin
+    const std::size_t widths[] = {200, 200, 120, 80, 40, 20};
+    for (std::size_t i = 0; i < rows.size(); ++i) EXPECT_LT(rows[i].size(), widths[i / 2]) << rows[i];
+    EXPECT_EQ(rows[8].substr(0, 15), "(*) Line 1  0% ");
+    EXPECT_EQ(rows[9], "(*) Line 2  42%  Waiting ...");
+    EXPECT_EQ(rows[11].substr(0, 12), "(*) Line 2  ");
+    // At 20 columns the long row drawn at 40 takes two rows: three rows to go back over.
+    EXPECT_NE(moves.find("3A"), std::string::npos) << moves;
 }
 
 }  // namespace

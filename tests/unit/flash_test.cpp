@@ -16,6 +16,7 @@
 #include "job/flash_runners.h"
 #include "link/link_session.h"
 #include "support/scripted_device.h"
+#include "support/scripted_phone.h"
 
 namespace zolt {
 namespace {
@@ -25,42 +26,15 @@ using Clock = std::chrono::steady_clock;
 using test::Bytes;
 using test::ScriptedDevice;
 
+using test::BlockOf;
+using test::IsFlashRequest;
+
+Bytes FlashReply(std::uint32_t block, std::uint8_t status) { return test::FlashReplyFrame(block, status); }
+
 const Bytes PROBE = {0x00, 0x00, 0x01};
 const Bytes BOOT_ANSWER = {0xE0, 0x00};
 const Bytes CONFIRM = {0xE0, 0x00};
 const Bytes RESET = {0xDC, 0x00};
-
-// The body of a frame as written on the wire; the frame itself must be well formed.
-Bytes BodyOf(const Bytes& wire) {
-    Bytes plain{wire.at(0)};
-    for (std::size_t i = 1; i < wire.size(); ++i) {
-        if (wire[i] == EtsFrame::ESCAPE && i + 1 < wire.size()) {
-            plain.push_back(static_cast<std::uint8_t>(~wire[++i]));
-        } else {
-            plain.push_back(wire[i]);
-        }
-    }
-    EXPECT_EQ(plain[0], EtsFrame::START);
-    const std::size_t length = plain.at(1) | (plain.at(2) << 8);
-    EXPECT_EQ(plain.size(), length + 4);
-    EXPECT_EQ(FrameChecksum(plain.data(), static_cast<int>(length + 3)), plain.at(length + 3));
-    return Bytes(plain.begin() + 3, plain.begin() + 3 + static_cast<long>(length));
-}
-
-bool IsFlashRequest(const Bytes& body, std::uint8_t op) {
-    return body.size() >= 12 && body[0] == 0xB2 && body[1] == 0x04 && body[6] == op;
-}
-std::uint32_t BlockOf(const Bytes& body) {
-    return body[2] | (body[3] << 8) | (body[4] << 16) | (static_cast<std::uint32_t>(body[5]) << 24);
-}
-
-Bytes FlashReplyBody(std::uint32_t block, std::uint8_t status) {
-    return {0xB2, 0x04, static_cast<std::uint8_t>(block), static_cast<std::uint8_t>(block >> 8),
-            static_cast<std::uint8_t>(block >> 16), static_cast<std::uint8_t>(block >> 24), status};
-}
-Bytes FlashReply(std::uint32_t block, std::uint8_t status) {
-    return EncodeFrame(FlashReplyBody(block, status));
-}
 
 Bytes Pattern(std::size_t size) {
     Bytes data(size);
@@ -68,60 +42,10 @@ Bytes Pattern(std::size_t size) {
     return data;
 }
 
-// Plays the phone. By default a healthy one: its boot loader answers every probe with E0 00,
-// it accepts the erase (block 1) and every block it is sent, keeping the data per image type.
-// `script` may take over any request: it returns the chunks to answer with, or nothing to
-// leave the request to the default.
-struct Phone {
-    explicit Phone(ScriptedDevice& device) : device_(device) {
-        device.onWrite = [this](const Bytes& wire) { Answer(wire); };
-    }
-
-    std::vector<Bytes> requests;
-    std::vector<Clock::time_point> times;
-    std::map<int, Bytes> flash;
-    std::function<std::optional<std::vector<Bytes>>(const Bytes& body)> script;
-
-    std::vector<std::uint32_t> WrittenBlocks() const {
-        std::vector<std::uint32_t> blocks;
-        for (const Bytes& body : requests) {
-            if (IsFlashRequest(body, 0x01)) blocks.push_back(BlockOf(body));
-        }
-        return blocks;
-    }
-
-private:
-    void Answer(const Bytes& wire) {
-        const Bytes body = BodyOf(wire);
-        requests.push_back(body);
-        times.push_back(Clock::now());
-        if (script) {
-            if (auto chunks = script(body)) {
-                for (Bytes& chunk : *chunks) device_.Queue(std::move(chunk));
-                return;
-            }
-        }
-        if (body == PROBE) {
-            device_.Queue(EncodeFrame(BOOT_ANSWER));
-        } else if (IsFlashRequest(body, 0x00)) {
-            flash[body[7]].clear();
-            device_.Queue(FlashReply(1, 0));
-        } else if (IsFlashRequest(body, 0x01)) {
-            const std::size_t at = (BlockOf(body) - 2) * 350u;
-            Bytes& area = flash[body[7]];
-            if (area.size() < at + body.size() - 12) area.resize(at + body.size() - 12);
-            std::copy(body.begin() + 12, body.end(), area.begin() + static_cast<long>(at));
-            device_.Queue(FlashReply(BlockOf(body), 0));
-        }
-    }
-
-    ScriptedDevice& device_;
-};
-
 struct FlashFixture : ::testing::Test {
     LinkSession line;
     ScriptedDevice device{line.stop};
-    Phone phone{device};
+    test::ScriptedPhone phone{device, true};
 
     void SetUp() override {
         line.device = &device;
