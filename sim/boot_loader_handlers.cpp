@@ -1,10 +1,12 @@
 // The phone's boot loader: it answers the loopback probe with E0 00, takes the confirm
 // E0 00 without a reply, erases and writes flash areas (B2 04), and leaves for the firmware
-// on a reset (DC 00, no reply).
+// on a reset (DC 00, no reply), after which it hears nothing while the phone restarts.
 //
 // Flash replies are 7 body bytes: B2 04, the block number (32-bit little-endian), status
 // 0 (the block is written; go on with the next) or 1 (send the named block). Where the
 // tool leaves the phone's side open, the boot loader does what a careful phone would:
+//  - an erase before the confirm E0 00 of this stay names block 1 with status 1 (a phone
+//    that started in its boot loader counts as confirmed);
 //  - an erase of an area that does not exist (type 7 and above) names block 1 with status 1,
 //    which the tool takes as a failed erase;
 //  - a write to an area not erased since the boot loader started names block 1 too;
@@ -34,6 +36,7 @@ struct BootSession {
     std::uint64_t entry = 0;   // PhoneState::bootLoaderEntries when it began
     int type = -1;             // the area erased last, -1 before any erase
     std::uint32_t next = 0;    // the block the phone expects next
+    bool confirmed = false;    // E0 00 came during this stay
     std::set<std::uint32_t> repeated;  // blocks on which the fault options have played
     std::set<std::uint32_t> skipped;
 };
@@ -63,13 +66,13 @@ public:
     }
 
     bool Confirm(PhoneContext& phone, const Request&) {
+        Session(phone).confirmed = true;
         phone.Note("boot loader confirmed");
         return true;
     }
 
-    bool Reset(PhoneContext& phone, const Request&) {
-        ++phone.State().resets;
-        phone.State().fsAccessOpen = false;
+    bool Reset(PhoneContext& phone, const Request& r) {
+        Restart(phone, r);
         phone.SetMode(PhoneMode::Firmware);
         return true;
     }
@@ -99,11 +102,17 @@ private:
             session_.entry = phone.State().bootLoaderEntries;
             session_.type = -1;
             session_.next = 0;
+            session_.confirmed = phone.Options().startInBootLoader && session_.entry == 1;
         }
         return session_;
     }
 
     bool Erase(PhoneContext& phone, std::uint32_t block, int type) {
+        if (!session_.confirmed) {
+            phone.Note("erase before the confirm refused");
+            FlashReply(phone, ERASE_BLOCK, FLASH_SEND_BLOCK);
+            return true;
+        }
         if (!phone.Flash().Erase(type)) {
             phone.Note("erase of area " + std::to_string(type) + " refused");
             FlashReply(phone, ERASE_BLOCK, FLASH_SEND_BLOCK);
@@ -111,6 +120,7 @@ private:
         }
         session_.type = type;
         session_.next = FIRST_DATA_BLOCK;
+        ++phone.State().erases;
         phone.Note("area " + std::to_string(type) + " erased");
         FlashReply(phone, block, FLASH_ACCEPTED, phone.Options().eraseTime);
         return true;

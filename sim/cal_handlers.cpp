@@ -34,6 +34,19 @@ bool IsAccessRequest(const Request& r) {
            Le16(r.body, 4) == SIDB_FS_ACCESS_ID;
 }
 
+// Calibration requests are answered only inside the file-system session that the tool's
+// handshake opens; outside it the phone stays quiet.
+bool OutsideSession(PhoneContext& phone, const char* what) {
+    if (phone.State().fsAccessOpen) return false;
+    phone.Note(std::string(what) + " without file-system access: not answered");
+    return true;
+}
+
+bool IsPageRead(PhoneContext& phone, const Request& r) {
+    const auto& ids = phone.Options().pageReadIds;
+    return r.body.size() == PAGE_READ_LENGTH && std::find(ids.begin(), ids.end(), r.id) != ids.end();
+}
+
 // The calibration of one phone, made when the phone first needs it: only then are its
 // number and state folder known.
 class Calibration {
@@ -44,7 +57,8 @@ public:
     }
 
     bool PageRead(PhoneContext& phone, const Request& r) {
-        if (r.body.size() != PAGE_READ_LENGTH) return false;
+        if (!IsPageRead(phone, r)) return false;
+        if (OutsideSession(phone, "page read")) return true;
         const std::size_t count = std::min<std::size_t>(Le16(r.body, 6), MAX_REPLY_DATA);
         std::vector<std::uint8_t> reply(r.body.begin(), r.body.end());
         const std::vector<std::uint8_t> data = Of(phone).Read(r.body[2], r.body[3], Le16(r.body, 4), count);
@@ -54,7 +68,7 @@ public:
     }
 
     bool SettingRead(PhoneContext& phone, const Request& r) {
-        if (r.body.size() < SIDB_HEADER) return true;
+        if (r.body.size() < SIDB_HEADER || OutsideSession(phone, "setting read")) return true;
         const std::uint16_t type = Le16(r.body, 2);
         const std::uint16_t id = Le16(r.body, 4);
         const std::uint16_t offset = Le16(r.body, 8);
@@ -71,7 +85,14 @@ public:
     }
 
     bool DbWrite(PhoneContext& phone, const Request& r) {
-        if (r.body.size() < DB_WRITE_HEADER) return true;
+        if (r.body.size() < DB_WRITE_HEADER || OutsideSession(phone, "database write")) return true;
+        if (Le16(r.body, 6) != r.body.size() - DB_WRITE_HEADER) {
+            // Storing a count that the data do not bear out would leave the page half old.
+            phone.Note("database write: byte count does not match its data, refused");
+            const std::uint8_t refused[] = {0x9B, 0x08};
+            phone.Reply(refused);
+            return true;
+        }
         if (!Of(phone).Write(r.body[2], r.body[3], Le16(r.body, 4), r.body.subspan(DB_WRITE_HEADER))) {
             phone.Note("calibration segment file could not be written");
         }
@@ -80,8 +101,13 @@ public:
     }
 
     Handler SettingWrite(Handler firmware) {
+        // The restore writes the calibration setting after it has released the file system
+        // and waits for the answer without limit, so that one write is answered outside the
+        // session as well.
         return [this, firmware](PhoneContext& phone, const Request& r) {
-            if (IsCalSettingWrite(r)) Of(phone).SetSetting(r.body[SIDB_HEADER]);
+            const bool setting = IsCalSettingWrite(r);
+            if (!setting && !IsAccessRequest(r) && OutsideSession(phone, "setting write")) return true;
+            if (setting) Of(phone).SetSetting(r.body[SIDB_HEADER]);
             return firmware && firmware(phone, r);
         };
     }
@@ -89,8 +115,9 @@ public:
     // The Data area holds the calibration: erasing it for a reflash loses it.
     Handler Flash(Handler bootLoader) {
         return [this, bootLoader](PhoneContext& phone, const Request& r) {
+            const std::uint64_t erases = phone.State().erases;
             const bool taken = bootLoader && bootLoader(phone, r);
-            if (r.body.size() >= 8 && r.body[6] == FLASH_OP_ERASE && r.body[7] == IMAGE_DATA) {
+            if (phone.State().erases != erases && r.body[7] == IMAGE_DATA) {
                 Of(phone).Wipe();
                 phone.Note("calibration wiped with the Data area");
             }

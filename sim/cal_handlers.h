@@ -2,15 +2,19 @@
 // answers to their records that tests ask a phone to give.
 //
 // Standard behaviour (InstallCalibrationHandlers, installed with every phone):
-//  - a page read (any request of 8 body bytes that no other handler takes: id, database,
-//    segment, offset, byte count) is answered with the request echoed and that many bytes
-//    of the phone's calibration;
+//  - page reads, setting reads, database writes and setting writes are answered only while
+//    the file system is open (see firmware_handlers.cpp), but for the write of the
+//    calibration setting, which the restore makes after the release;
+//  - a page read (a request of 8 body bytes whose id is one of PhoneOptions::pageReadIds:
+//    id, database, segment, offset, byte count) is answered with the request echoed and
+//    that many bytes of the phone's calibration;
 //  - a setting read (A1 07: type, id, len, offset) is answered A1 07, type, id and the
 //    setting's byte (L = 7); Type 18, id 3 is the calibration setting;
 //  - a setting write of Type 18, id 3 also stores the calibration setting (the firmware's
 //    setting write stores and answers it as any other);
 //  - a database write (30 01: database, segment, offset, byte count, write-through, data)
-//    stores the data and is answered 30 01 and its header;
+//    stores the data and is answered 30 01 and its header; one whose byte count differs
+//    from the data it carries is refused (9B 08);
 //  - the record markers 31 01 00 00 and 31 01 01 00 are not answered;
 //  - erasing the Data area (image type 6) wipes the calibration.
 // The calibration is kept per phone, in the phone's state folder when it has one (see

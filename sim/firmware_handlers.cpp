@@ -2,21 +2,24 @@
 // accepts; where it leaves the phone's side open, these handlers do what a phone would:
 //  - the loopback probe is echoed with its own body, whatever that body is;
 //  - a setting write (A2 07: type, id, len, offset, data) stores the data and is answered
-//    A2 07 00 00; the access request is such a write (type 18, id 8, data 30) and also opens
-//    the file system. A write too short to carry its header is not answered;
-//  - the release messages F3 03 and CE 00 00 are not answered; the second closes the file
-//    system;
-//  - a reset (DC 00) restarts the firmware: the file system closes, nothing is answered;
+//    A2 07 00 00. The access request is such a write (type 18, id 8, data 30): it opens the
+//    file system, and is answered only after a probe has been echoed, as the tool's
+//    handshake always probes first. Other setting writes are calibration requests (see
+//    cal_handlers.h). A write too short to carry its header is not answered;
+//  - the release F3 03 then CE 00 00 closes the file system; neither is answered;
+//  - a reset (DC 00) restarts the firmware: the file system closes, nothing is answered,
+//    and the phone hears nothing for restartTime;
 //  - anything else is not answered (see PhoneCore: recorded, traced, no reply), as the tool
 //    reads a stale reply to a message it does not wait for as the answer to its next one.
 // The firmware hands over to the boot loader on the probe pattern of the boot-loader
-// handshake (see WantsBootLoader); the boot loader then answers that probe.
+// handshake (IsBootHandshakeProbe); the boot loader then answers that probe.
 #include <algorithm>
 #include <cstdint>
 #include <vector>
 
 #include "sim/message_ids.h"
 #include "sim/phone_context.h"
+#include "sim/request_kind.h"
 #include "sim/standard_handlers.h"
 
 namespace zolt::sim {
@@ -27,20 +30,8 @@ std::uint16_t Le16(const Request& r, std::size_t at) {
     return static_cast<std::uint16_t>(r.body[at] | (r.body[at + 1] << 8));
 }
 
-// The boot-loader handshake is a lone probe, a pause, and another probe; the file-system
-// handshake sends its probes in a burst. So the firmware restarts into its boot loader on a
-// probe that comes at least bootGap after a probe that itself came at least bootGap after
-// anything before it (or first). A file-system handshake after an earlier one that was
-// broken off therefore stays in the firmware.
-bool WantsBootLoader(PhoneContext& phone, const Request& probe) {
-    const PhoneState& s = phone.State();
-    const PhoneOptions& o = phone.Options();
-    return o.enterBootOnGap && s.havePrevious && s.previousId == ID_LOOPBACK &&
-           s.previousQuietBefore >= o.bootGap && probe.arrived - s.previousArrived >= o.bootGap;
-}
-
 bool Loopback(PhoneContext& phone, const Request& probe) {
-    if (WantsBootLoader(phone, probe)) {
+    if (IsBootHandshakeProbe(probe, phone.State(), phone.Options())) {
         phone.SetMode(PhoneMode::BootLoader);
         return false;  // handed over: the boot loader answers this probe
     }
@@ -55,13 +46,19 @@ bool SettingWrite(PhoneContext& phone, const Request& write) {
     const std::uint16_t id = Le16(write, 4);
     const std::uint16_t offset = Le16(write, 8);
     const auto data = write.body.subspan(HEADER);
+    PhoneState& state = phone.State();
+    const bool access = type == SIDB_FS_ACCESS_TYPE && id == SIDB_FS_ACCESS_ID;
+    if (access && !state.probed) {
+        phone.Note("access request before any probe: not answered");
+        return true;
+    }
 
-    std::vector<std::uint8_t>& setting = phone.State().settings[{type, id}];
+    std::vector<std::uint8_t>& setting = state.settings[{type, id}];
     if (setting.size() < offset + data.size()) setting.resize(offset + data.size());
     std::copy(data.begin(), data.end(), setting.begin() + offset);
 
-    if (type == SIDB_FS_ACCESS_TYPE && id == SIDB_FS_ACCESS_ID && !phone.State().fsAccessOpen) {
-        phone.State().fsAccessOpen = true;
+    if (access && !state.fsAccessOpen) {
+        state.fsAccessOpen = true;
         phone.Note("file system open");
     }
     const std::uint8_t accepted[] = {0xA2, 0x07, 0x00, 0x00};
@@ -72,21 +69,33 @@ bool SettingWrite(PhoneContext& phone, const Request& write) {
 bool ReleaseFirst(PhoneContext&, const Request&) { return true; }
 
 bool ReleaseSecond(PhoneContext& phone, const Request&) {
-    if (phone.State().fsAccessOpen) {
-        phone.State().fsAccessOpen = false;
+    PhoneState& state = phone.State();
+    if (state.fsAccessOpen && state.havePrevious && state.previousId == ID_RELEASE_FIRST) {
+        CloseFileSystem(state);
         phone.Note("file system released");
     }
     return true;
 }
 
-bool Reset(PhoneContext& phone, const Request&) {
-    ++phone.State().resets;
-    phone.State().fsAccessOpen = false;
+bool Reset(PhoneContext& phone, const Request& r) {
+    Restart(phone, r);
     phone.Note("reset: firmware restarts");
     return true;
 }
 
 }  // namespace
+
+void CloseFileSystem(PhoneState& state) {
+    state.fsAccessOpen = false;
+    state.probed = false;
+}
+
+void Restart(PhoneContext& phone, const Request& reset) {
+    PhoneState& state = phone.State();
+    ++state.resets;
+    CloseFileSystem(state);
+    state.deafUntil = reset.arrived + phone.Options().restartTime;
+}
 
 void InstallFirmwareHandlers(MessageTable& table) {
     table.On(PhoneMode::Firmware, ID_LOOPBACK, Loopback);

@@ -4,6 +4,7 @@
 
 #include "link/ets_frame.h"
 #include "sim/faults.h"
+#include "sim/request_kind.h"
 #include "sim/standard_handlers.h"
 
 namespace zolt::sim {
@@ -66,6 +67,44 @@ void PhoneCore::Record(const Request& request) {
     if (state_.recent.size() > PhoneState::RECENT_LIMIT) state_.recent.pop_front();
 }
 
+// Whether the phone acts on the request at all: not while it restarts, has gone silent or
+// is about to vanish, nor when a fault rule makes it go silent or vanish now.
+bool PhoneCore::Hears(const Request& request) {
+    const std::int64_t n = static_cast<std::int64_t>(request.number);
+    const FaultOptions& f = options_.faults;
+    if (request.arrived < state_.deafUntil) {
+        ++state_.unheard;
+        Note("restarting: not heard");
+        return false;
+    }
+    if (state_.vanishing || state_.silent) return false;
+    if (f.silentAfter >= 0 && n > f.silentAfter) {
+        Note("fault: silent from here on");
+        state_.silent = true;
+        return false;
+    }
+    if (f.vanishAfter >= 0 && n >= f.vanishAfter) {
+        state_.vanishing = true;
+        Note("fault: vanishes once this request is answered");
+    }
+
+    const RequestKind kind = Classify(request, state_, options_);
+    if (kind == RequestKind::Probe) state_.probed = true;
+    rule_ = RuleFor(f, kind, ++state_.requestsByKind[kind]);
+    if (!rule_) return true;
+    const std::string aim = std::string(RequestKindName(kind)) + " " + std::to_string(state_.requestsByKind[kind]);
+    Note("fault: " + std::string(FaultActionName(rule_->action)) + " on " + aim);
+    if (rule_->action == FaultAction::Silent) {
+        state_.silent = true;
+        return false;
+    }
+    if (rule_->action == FaultAction::Vanish) {
+        state_.vanishing = true;
+        return false;
+    }
+    return true;
+}
+
 void PhoneCore::Handle(std::span<const std::uint8_t> plain, TimePoint arrived) {
     if (trace_) trace_->Frame(number_, "RX", plain);
     Request request;
@@ -79,23 +118,12 @@ void PhoneCore::Handle(std::span<const std::uint8_t> plain, TimePoint arrived) {
     request.arrived = arrived;
     Record(request);
 
-    // A phone that went silent or is about to vanish reads on but no longer acts.
-    const std::int64_t n = static_cast<std::int64_t>(request.number);
-    const FaultOptions& f = options_.faults;
-    if (state_.vanishing) return;
-    if (f.silentAfter >= 0 && n > f.silentAfter) {
-        if (!state_.silent) Note("fault: silent from here on");
-        state_.silent = true;
-        return;
-    }
-    if (f.vanishAfter >= 0 && n >= f.vanishAfter) {
-        state_.vanishing = true;
-        Note("fault: vanishes once this request is answered");
-    }
-
+    rule_ = nullptr;
+    if (!Hears(request)) return;
     current_ = &request;
     const bool taken = !request.body.empty() && table_.Dispatch(*this, request);
     current_ = nullptr;
+    rule_ = nullptr;
     if (!taken) {
         ++state_.unhandled;
         Note("no handler in " + std::string(PhoneModeName(state_.mode)) + ", no reply");
@@ -108,13 +136,19 @@ void PhoneCore::Handle(std::span<const std::uint8_t> plain, TimePoint arrived) {
     state_.previousArrived = request.arrived;
 }
 
-void PhoneCore::Reply(std::span<const std::uint8_t> body, Millis work) {
+bool PhoneCore::Acts(FaultAction action) const { return rule_ && rule_->action == action; }
+
+void PhoneCore::Reply(std::span<const std::uint8_t> fullBody, Millis work) {
     const TimePoint arrived = current_ ? current_->arrived : Clock::now();
     const TimePoint start = std::max(arrived, busyUntil_) + options_.replyDelay + work;
     busyUntil_ = start;
+    const FaultOptions& f = options_.faults;
+    const bool late = Acts(FaultAction::Late) || random_.Chance(f.lateRate);
+    const TimePoint due = start + ReplyDelayFault(f, random_, late);
+    const auto body = Acts(FaultAction::Short) ? ShortBody(fullBody) : fullBody;
 
     Outgoing out;
-    out.notBefore = start;
+    out.notBefore = due;
     out.plain.reserve(body.size() + 4);
     out.plain.push_back(EtsFrame::START);
     out.plain.push_back(static_cast<std::uint8_t>(body.size() & 0xFF));
@@ -123,23 +157,34 @@ void PhoneCore::Reply(std::span<const std::uint8_t> body, Millis work) {
     out.plain.push_back(FrameChecksum(out.plain.data(), static_cast<int>(out.plain.size())));
     ++state_.repliesQueued;
 
-    const FaultOptions& f = options_.faults;
-    if (LosesReply(f, random_, current_ ? current_->number : 0)) {
+    if (Acts(FaultAction::Lose) || LosesReply(f, random_, current_ ? current_->number : 0)) {
         ++state_.repliesLost;
         if (trace_) trace_->Frame(number_, "TX-LOST", out.plain, "fault: not sent");
         return;
     }
     if (auto noise = NoiseBurst(f, random_); !noise.empty()) {
         Outgoing burst;
-        burst.notBefore = start;
+        burst.notBefore = due;
         burst.wire = std::move(noise);
         burst.note = "fault: noise";
         output_.push_back(std::move(burst));
     }
     out.wire = EncodeFrame(body);
     out.corrupted = CorruptBytes(f, random_, out.wire);
-    if (out.corrupted) out.note = "fault: corrupted, as sent";
+    if (Acts(FaultAction::Corrupt)) {
+        CorruptOneByte(random_, out.wire);
+        out.corrupted = true;
+    }
+    if (Acts(FaultAction::Cut)) {
+        out.wire.resize(out.wire.size() / 2);
+        out.corrupted = true;
+    }
+    if (out.corrupted) out.note = "fault: damaged, as sent";
+    if (late) out.note += out.note.empty() ? "fault: late" : ", late";
+    const bool twice = Acts(FaultAction::Duplicate) || random_.Chance(f.duplicateRate);
+    if (twice) output_.push_back(out);
     output_.push_back(std::move(out));
+    if (twice) output_.back().note += " (again)";
 }
 
 void PhoneCore::Sent(const Outgoing& sent) {

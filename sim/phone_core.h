@@ -76,6 +76,9 @@ public:
 
 private:
     void Handle(std::span<const std::uint8_t> plain, TimePoint arrived);
+    bool Hears(const Request& request);
+    // Whether the fault rule aimed at the request being handled does this.
+    bool Acts(FaultAction action) const;
     void Record(const Request& request);
 
     PhoneOptions options_;
@@ -91,6 +94,7 @@ private:
     TimePoint inFreeAt_{};           // the last byte read so far has arrived on the wire
     TimePoint busyUntil_{};          // the phone's work on earlier requests ends here
     const Request* current_ = nullptr;  // the request being handled
+    const FaultRule* rule_ = nullptr;   // the fault rule aimed at it, if any
 };
 
 }  // namespace zolt::sim

@@ -11,15 +11,62 @@
 
 namespace zolt::sim {
 
+// The tool's requests as the phone tells them apart, for fault rules that aim at one phase.
+enum class RequestKind {
+    Other,
+    Probe,         // a loopback probe the firmware echoes (the file-system handshake)
+    BootProbe,     // a probe of the boot-loader handshake: the one the boot loader answers
+    Access,        // the file-system access request
+    PageRead,      // a calibration page read
+    SettingRead,   // A1 07: a file-system setting read
+    SettingWrite,  // A2 07 of the calibration setting (Type 18, id 3)
+    SidbWrite,     // any other A2 07 setting write
+    DbWrite,       // 30 01: a calibration database write
+    Erase,         // B2 04 with operation 0
+    Block,         // B2 04 with operation 1: a flash block
+    Reset,         // DC 00
+};
+
+// What a fault rule does to the request it aims at.
+enum class FaultAction {
+    Lose,       // no reply
+    Short,      // the reply loses the back half of its body: a well-formed but short frame
+    Cut,        // the reply stops halfway on the wire; the rest never comes
+    Late,       // the reply goes out FaultOptions::lateBy after it was due
+    Duplicate,  // the reply goes out twice
+    Corrupt,    // one byte of the reply changes on the wire
+    Silent,     // no reply, to this request or to any after it
+    Vanish,     // the phone closes its line instead of answering, as if unplugged
+};
+
+struct FaultRule {
+    FaultAction action = FaultAction::Lose;
+    RequestKind target = RequestKind::Other;
+    // The nth request of the target kind since the phone started, from 1 (a flash block sent
+    // again counts again). 0: every request of that kind.
+    std::uint64_t nth = 1;
+};
+
 struct FaultOptions {
     // Numbers (from 1, counting every good frame received) of requests whose reply is lost.
     std::vector<std::uint64_t> dropReplyTo;
-    // Share of replies lost, of reply bytes changed on the wire, and of replies that are
-    // preceded by a burst of noise (1 to 8 bytes, never a start byte, so a sound receiver can
-    // always find the next frame). Each 0 to 1.
+    // Share of replies lost, of reply bytes changed on the wire, of replies preceded by a
+    // burst of noise (1 to 8 bytes), of replies that come lateBy late, and of replies sent
+    // twice. Each 0 to 1.
     double dropRate = 0;
     double corruptRate = 0;
     double noiseRate = 0;
+    double lateRate = 0;
+    double duplicateRate = 0;
+    // Noise is any byte, start and escape bytes included, as on a real line; false keeps
+    // start bytes out of it, for a test that wants every frame behind the noise to arrive.
+    bool noiseStartBytes = true;
+    // Each reply is held back by up to this much more, at random.
+    Millis jitter{0};
+    // How much a late reply is late: past both of the tool's reply limits.
+    Millis lateBy{1200};
+    // Faults aimed at one kind of request (see FaultRule).
+    std::vector<FaultRule> rules;
     // Flash blocks that the phone asks for again (status 1) the first time they come.
     std::vector<std::uint32_t> repeatBlock;
     // (N, M): the first time block N comes, the phone asks for block M instead, leaving the
@@ -41,12 +88,16 @@ struct PhoneOptions {
     int baud = 115200;
     bool wireTime = true;
 
-    // The phone's own time, between the request's last byte and the first byte of its reply.
-    Millis replyDelay{0};
-    Millis blockTime{0};  // programming one flash block
-    Millis eraseTime{0};  // erasing a flash area
+    // The phone's own time, between the request's last byte and the first byte of its reply:
+    // a phone's turnaround, programming a 350-byte block, erasing an area. Defaults in the
+    // order of a real phone's, well inside the tool's reply limits.
+    Millis replyDelay{1};
+    Millis blockTime{3};
+    Millis eraseTime{800};
+    // After a reset the phone restarts and hears nothing for this long.
+    Millis restartTime{1000};
 
-    // Start in the boot loader instead of the firmware.
+    // Start in the boot loader (already confirmed) instead of the firmware.
     bool startInBootLoader = false;
     // The firmware hands over to its boot loader on the tool's boot-loader handshake: a lone
     // loopback probe, a pause, another probe. Precisely: on a probe that comes at least
@@ -55,6 +106,9 @@ struct PhoneOptions {
     // never matches. Off with enterBootOnGap = false.
     bool enterBootOnGap = true;
     Millis bootGap{500};
+
+    // Message ids of 8-byte requests that the firmware takes as page reads.
+    std::vector<std::uint16_t> pageReadIds{17};
 
     // Folder for the flash areas (flash-<type>.bin); empty: kept in memory only.
     std::filesystem::path stateDir;

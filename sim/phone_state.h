@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "sim/phone_options.h"
+
 namespace zolt::sim {
 
 using Clock = std::chrono::steady_clock;
@@ -29,8 +31,12 @@ struct Request {
 
 struct PhoneState {
     PhoneMode mode = PhoneMode::Firmware;
-    // Opened by the access request (setting 18/8), closed by the release and by a reset.
+    // Opened by the access request (setting 18/8) after an echoed probe, closed by the
+    // release (F3 03 then CE 00 00) and by a reset.
     bool fsAccessOpen = false;
+    bool probed = false;  // a file-system probe came since the file system last closed
+    // Restarting after a reset: frames that end before this are not heard.
+    TimePoint deafUntil{};
 
     std::uint64_t framesReceived = 0;  // good frames
     std::uint64_t framesDropped = 0;   // bad checksum, cut short, too long
@@ -38,8 +44,10 @@ struct PhoneState {
     std::uint64_t repliesSent = 0;     // last byte written to the line
     std::uint64_t repliesLost = 0;     // not sent because of a fault option
     std::uint64_t unhandled = 0;       // good frames that no handler took (no reply)
+    std::uint64_t unheard = 0;         // good frames that came while the phone restarted
     std::uint64_t bootLoaderEntries = 0;
     std::uint64_t resets = 0;
+    std::uint64_t erases = 0;  // flash areas erased
     bool silent = false;     // stopped answering (fault option)
     bool vanishing = false;  // answers no more and closes its line once its replies are out
     bool vanished = false;   // has closed its line (fault option)
@@ -47,6 +55,8 @@ struct PhoneState {
     int portUsers = 0;      // programs that have the phone's pseudo-terminal open
 
     std::map<std::uint16_t, std::uint64_t> requestsById;
+    // Heard requests by kind (see Classify), as fault rules count them.
+    std::map<RequestKind, std::uint64_t> requestsByKind;
     // The bodies of the latest requests, oldest first, at most RECENT_LIMIT of them.
     static constexpr std::size_t RECENT_LIMIT = 1000;
     std::deque<std::vector<std::uint8_t>> recent;

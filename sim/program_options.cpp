@@ -6,6 +6,9 @@
 #include <limits>
 #include <map>
 #include <optional>
+#include <string_view>
+
+#include "sim/request_kind.h"
 
 namespace zolt::sim {
 
@@ -61,6 +64,29 @@ Option Delay(zolt::Millis PhoneOptions::*field) {
     });
 }
 
+Option FaultDelay(zolt::Millis FaultOptions::*field) {
+    return Number(0, MAX_DELAY_MS, [field](ProgramOptions& o, std::uint64_t n) {
+        o.phone.faults.*field = zolt::Millis(static_cast<long>(n));
+    });
+}
+
+// ACTION:KIND or ACTION:KIND:N, as "late:block:3".
+bool ParseRule(const std::string& text, FaultRule& rule) {
+    const auto first = text.find(':');
+    if (first == std::string::npos) return false;
+    const auto second = text.find(':', first + 1);
+    const auto action = ParseFaultAction(std::string_view(text).substr(0, first));
+    const auto kind = ParseRequestKind(std::string_view(text).substr(
+        first + 1, second == std::string::npos ? std::string::npos : second - first - 1));
+    if (!action || !kind) return false;
+    rule.action = *action;
+    rule.target = *kind;
+    if (second == std::string::npos) return true;
+    const auto nth = Unsigned(text.substr(second + 1), 0, std::numeric_limits<std::uint32_t>::max());
+    if (nth) rule.nth = *nth;
+    return nth.has_value();
+}
+
 Option Rate(double FaultOptions::*field) {
     return {true, [field](const std::string& v, ProgramOptions& o) {
                 auto f = Fraction(v);
@@ -102,6 +128,15 @@ const std::map<std::string, Option>& Options() {
         {"--reply-delay-ms", Delay(&PhoneOptions::replyDelay)},
         {"--block-time-ms", Delay(&PhoneOptions::blockTime)},
         {"--erase-time-ms", Delay(&PhoneOptions::eraseTime)},
+        {"--restart-time-ms", Delay(&PhoneOptions::restartTime)},
+        {"--page-read-id", {true, [](const std::string& v, ProgramOptions& o) {
+                                auto n = Unsigned(v, 0, 0xFFFF);
+                                if (!n) return false;
+                                if (!o.pageReadIdGiven) o.phone.pageReadIds.clear();
+                                o.pageReadIdGiven = true;
+                                o.phone.pageReadIds.push_back(static_cast<std::uint16_t>(*n));
+                                return true;
+                            }}},
         {"--boot-loader", Flag([](ProgramOptions& o) { o.phone.startInBootLoader = true; })},
         {"--boot-gap-ms", Delay(&PhoneOptions::bootGap)},
         {"--stay-in-firmware", Flag([](ProgramOptions& o) { o.phone.enterBootOnGap = false; })},
@@ -111,6 +146,17 @@ const std::map<std::string, Option>& Options() {
         {"--drop-rate", Rate(&FaultOptions::dropRate)},
         {"--corrupt-rate", Rate(&FaultOptions::corruptRate)},
         {"--noise-rate", Rate(&FaultOptions::noiseRate)},
+        {"--noise-without-start", Flag([](ProgramOptions& o) { o.phone.faults.noiseStartBytes = false; })},
+        {"--late-rate", Rate(&FaultOptions::lateRate)},
+        {"--late-by-ms", FaultDelay(&FaultOptions::lateBy)},
+        {"--jitter-ms", FaultDelay(&FaultOptions::jitter)},
+        {"--duplicate-rate", Rate(&FaultOptions::duplicateRate)},
+        {"--fault", {true, [](const std::string& v, ProgramOptions& o) {
+                         FaultRule rule;
+                         if (!ParseRule(v, rule)) return false;
+                         o.phone.faults.rules.push_back(rule);
+                         return true;
+                     }}},
         {"--repeat-block", Number(2, MAX_BLOCK, [](ProgramOptions& o, std::uint64_t n) {
              o.phone.faults.repeatBlock.push_back(static_cast<std::uint32_t>(n));
          })},
@@ -199,9 +245,10 @@ Lines:
 
 Timing:
   --no-wire-time       answer at once instead of at the line's speed (10 bits a byte)
-  --reply-delay-ms T   the phone's time before any reply (default 0)
-  --block-time-ms T    time to program one flash block (default 0)
-  --erase-time-ms T    time to erase a flash area (default 0)
+  --reply-delay-ms T   the phone's time before any reply (default 1)
+  --block-time-ms T    time to program one flash block (default 3)
+  --erase-time-ms T    time to erase a flash area (default 800)
+  --restart-time-ms T  after a reset the phone hears nothing for T ms (default 1000)
 
 Boot loader:
   --boot-loader        start in the boot loader
@@ -211,11 +258,27 @@ Boot loader:
                        probes once, pauses a second, probes again)
   --stay-in-firmware   never enter the boot loader on probes
 
+Calibration:
+  --page-read-id N     8-byte requests with this message id are page reads (default 17;
+                       repeatable)
+
 Faults (random ones are decided by --seed S, default 1, the same for the same seed):
   --drop-reply N       lose the reply to request N (counting good frames from 1; repeatable)
   --drop-rate F        lose this share of replies (0 to 1)
   --corrupt-rate F     change this share of reply bytes on the wire
-  --noise-rate F       put noise bytes before this share of replies
+  --noise-rate F       put noise bytes (any value) before this share of replies
+  --noise-without-start  keep start bytes (FE) out of the noise
+  --late-rate F        send this share of replies late (see --late-by-ms)
+  --late-by-ms T       how late a late reply is (default 1200: past the tool's limits)
+  --jitter-ms T        hold each reply back by up to T ms more, at random
+  --duplicate-rate F   send this share of replies twice
+  --fault A:K[:N]      do A to the Nth request of kind K (from 1, default 1; 0: every one).
+                       A: lose, short (the back half of the body missing), cut (the frame
+                       stops halfway on the wire), late, duplicate, corrupt (one byte),
+                       silent (no reply to it or anything after), vanish (close the line
+                       instead of answering). K: probe, boot-probe, access, page,
+                       setting-read, setting-write, sidb, db-write, erase, block, reset,
+                       other. Repeatable; e.g. --fault late:block:3 --fault vanish:erase
   --repeat-block N     ask for flash block N again the first time it comes (repeatable)
   --skip-block N:M     the first time block N comes, ask for block M instead (repeatable)
   --silent-after N     stop answering after N frames

@@ -14,6 +14,7 @@ struct ProgramOptions {
     PhoneOptions phone;
     std::string trace;  // file name; "-" for standard error; empty for none
     bool help = false;
+    bool pageReadIdGiven = false;  // the first --page-read-id replaces the default
 };
 
 // Parses the arguments after the program name. Returns false with `error` set for an unknown

@@ -20,4 +20,10 @@ void InstallCalibrationHandlers(MessageTable& table);
 
 void InstallStandardHandlers(MessageTable& table);
 
+// Closes the file system: access needs a new handshake.
+void CloseFileSystem(PhoneState& state);
+// What a reset does in either mode: the phone restarts, closes its file system, and hears
+// nothing for restartTime from the reset's arrival.
+void Restart(PhoneContext& phone, const Request& reset);
+
 }  // namespace zolt::sim

@@ -4,27 +4,13 @@
 // scripts, refusals and an unusable working folder behave as the operator expects.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <memory>
-#include <sstream>
-#include <thread>
+#include <string>
+#include <vector>
 
 #include "cal/backup.h"
-#include "job/job_control.h"
-#include "link/flash.h"
-#include "sim/cal_database.h"
 #include "sim/cal_handlers.h"
-#include "sim/sim_bank.h"
-#include "support/fake_prober.h"
-#include "support/recording_prompt.h"
-#include "support/recording_sink.h"
-#include "support/recording_view.h"
-#include "support/sim_core_posix.h"
-#include "support/sim_line_posix.h"
-#include "support/temp_dir.h"
+#include "support/sim_job_posix.h"
 
 namespace zolt {
 namespace {
@@ -33,61 +19,25 @@ using namespace std::chrono_literals;
 using test::SimBytes;
 namespace fs = std::filesystem;
 
-struct Page {
-    const char* name;
-    int db;
-    int segment;
-    int offset;
-    int bytes;
-};
+const std::vector<test::SimPage>& PAGES = test::SIM_PAGES;
 
-// Both databases, pages in one segment side by side, sizes around the data items' line
-// breaks, and a page of 300 bytes.
-const std::vector<Page> PAGES = {
-    {"RfTx", 1, 4, 0, 17}, {"RfRx", 1, 4, 17, 32}, {"CpBand", 0, 9, 100, 1},
-    {"CpLong", 0, 12, 0, 300}, {"CpMid", 0, 200, 65000, 16},
-};
-
-std::string CatalogText() {
-    std::ostringstream ini;
-    for (const Page& p : PAGES) {
-        ini << "[" << p.name << "]\nETS, Id=4660\nDB Id=" << p.db << "\nMsgstring=" << p.name
-            << "\nSegment=" << p.segment << "\nOffset=" << p.offset << "\nBytes=" << p.bytes << "\n";
-    }
-    ini << "[MAXPAGECONUT]\nCount=" << PAGES.size() << "\n";
-    return ini.str();
-}
-
-SimBytes ReadFile(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return SimBytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-// A job of job control on `count` simulated phones, each keeping its flash and calibration
-// in a folder of its own, with a working folder holding the catalogue, the image and the
-// calibration files.
-class CalJob {
+// Phones without time of their own, short timings, and the records' faults on every phone.
+class CalJob : public test::SimJob {
 public:
-    explicit CalJob(int count, const sim::CalFaults& faults = {}) {
-        work.Write("calibration.ini", CatalogText());
-        sim::PhoneOptions options = test::TestPhoneOptions();
-        options.stateDir = work.path() / "phones";
-        sim::BankSpec spec;
-        spec.count = count;
-        bank = std::make_unique<sim::SimBank>(options, spec, test::TestTrace());
-        for (int i = 0; i < count; ++i) sim::InstallCalibrationFaults(Phone(i).Handlers(), faults);
-        bank->Start();
+    explicit CalJob(int count, const sim::CalFaults& faults = {})
+        : SimJob(std::vector<sim::PhoneOptions>(static_cast<std::size_t>(count), test::TestPhoneOptions()),
+                 Timings(), [&](sim::SimPhone& phone) { sim::InstallCalibrationFaults(phone.Handlers(), faults); }) {}
 
-        auto prober = std::make_unique<test::FakeProber>();
-        for (int i = 0; i < count; ++i) {
-            prober->candidates.push_back(Phone(i).Path());
-            prober->states[Phone(i).Path()] = PORT_FREE;
-        }
-        {
-            // Each line reads the catalogue from the current folder when job control is made.
-            const test::CurrentDirectoryGuard inWork(work.path());
-            job = std::make_unique<JobControl>(view, prompt, sink, std::move(prober));
-        }
+    int RunImage() { return Expect(SimJob::Run(120s)); }
+    int Run(const std::string& file, const std::string& workDir) { return Expect(SimJob::Run(120s, file, workDir)); }
+    sim::SimPhone& Phone(int i) { return *phones[static_cast<std::size_t>(i)]; }
+
+private:
+    int Expect(int finished) {
+        EXPECT_EQ(finished, static_cast<int>(phones.size())) << "lines still running";
+        return finished;
+    }
+    static Timing Timings() {
         Timing timing = test::ShortTiming();
         timing.calRecordGap = 1ms;
         timing.backupSettingPause = 5ms;
@@ -96,93 +46,11 @@ public:
         timing.backupBootWaitPause = 50ms;
         timing.restoreSettingPause = 5ms;
         timing.restoreDonePause = 5ms;
-        job->SetTiming(timing);
-        job->SelectPorts([](const std::vector<PortEntry>& rows) {
-            std::vector<int> all;
-            for (std::size_t i = 0; i < rows.size(); ++i) all.push_back(static_cast<int>(i));
-            return std::optional<std::vector<int>>(all);
-        });
-        ConfigureImage();
-    }
-    ~CalJob() {
-        job.reset();
-        bank->Stop();
-    }
-
-    sim::SimPhone& Phone(int i) { return (*bank)[static_cast<std::size_t>(i)]; }
-    fs::path PhoneFolder(int i) const { return work.path() / "phones" / ("phone-" + std::to_string(i + 1)); }
-
-    // Starts the job and hands the workers' events to job control, as a front end does,
-    // until every line has finished. Returns the number of lines started.
-    int Run(const std::string& file, const std::string& workDir) {
-        const int started = job->StartJob(file, workDir);
-        if (started == 0) return 0;
-        std::size_t seen = 0;
-        int finished = 0;
-        const auto deadline = std::chrono::steady_clock::now() + 120s;
-        while (finished < started && std::chrono::steady_clock::now() < deadline) {
-            (void)sink.WaitFor(WM_PORT_TASK_DONE, seen + 1, 100ms);
-            const auto events = sink.events();
-            for (; seen < events.size(); ++seen) {
-                const auto& e = events[seen];
-                job->OnLineEvent(e.message, e.wParam, e.lParam);
-                finished += e.message == WM_PORT_ALL_DONE || e.message == WM_PORT_FAILED;
-            }
-        }
-        EXPECT_EQ(finished, started) << "lines still running";
-        return started;
-    }
-    int RunImage() { return Run(work.Write("image.bin", image), work.path().string()); }
-
-    std::vector<int> Outcomes(int line) const {
-        std::vector<int> outcomes;
-        for (int t = 0; t < job->tasks.taskCount; ++t) outcomes.push_back(job->tasks.LineOutcome(t, line));
-        return outcomes;
-    }
-
-    // The phone's calibration page as it reads now, from the phone's folder.
-    SimBytes PageNow(int i, const Page& p) const {
-        const SimBytes segment = ReadFile(PhoneFolder(i) / ("cal-" + std::to_string(p.db) + "-" +
-                                                            std::to_string(p.segment) + ".bin"));
-        if (segment.size() < static_cast<std::size_t>(p.offset + p.bytes)) return {};
-        return SimBytes(segment.begin() + p.offset, segment.begin() + p.offset + p.bytes);
-    }
-    // The page as the phone left the factory.
-    static SimBytes FactoryPage(int i, const Page& p) {
-        return sim::CalDatabase(i + 1).Read(p.db, p.segment, static_cast<std::size_t>(p.offset),
-                                            static_cast<std::size_t>(p.bytes));
-    }
-    static std::uint8_t FactorySetting(int i) { return sim::CalDatabase(i + 1).Setting(); }
-
-    test::TempDir work;
-    std::unique_ptr<sim::SimBank> bank;
-    test::RecordingView view;
-    test::RecordingPrompt prompt;
-    test::RecordingSink sink;
-    std::unique_ptr<JobControl> job;
-    SimBytes image;
-
-private:
-    // Sections of a few blocks each, and the identification the configuration expects.
-    void ConfigureImage() {
-        Config& c = job->config;
-        c.checkInfo = "ZOLTCDMA";
-        c.mobileName = "Z600";
-        c.bootStart = 0;
-        c.bootSize = 1000;
-        c.bootChksumPos = 0x100;
-        c.cpStart = 1000;
-        c.cpSize = 3000;
-        c.cpChksumPos = 0x600;
-        c.dataStart = 4000;
-        c.dataSize = 2000;
-        image = test::SectionBytes(6000, 3);
-        const std::size_t cpBlock = 0x600 + 2;
-        std::fill_n(image.begin() + cpBlock, 32, 0);
-        std::memcpy(image.data() + cpBlock, "ZOLTCDMA", 8);
-        std::memcpy(image.data() + cpBlock + 10, "Z600", 4);
+        return timing;
     }
 };
+
+SimBytes ReadFile(const fs::path& file) { return test::ReadWholeFile(file); }
 
 TEST(CalJob, BackupFlashAndRestoreLeaveEightPhonesWithTheirOwnCalibration) {
     CalJob run(8);
@@ -196,7 +64,7 @@ TEST(CalJob, BackupFlashAndRestoreLeaveEightPhonesWithTheirOwnCalibration) {
         // The reflash wiped the calibration; the restore brought back every page byte for
         // byte, and the setting.
         EXPECT_TRUE(fs::exists(run.PhoneFolder(i) / "cal-erased"));
-        for (const Page& p : PAGES) EXPECT_EQ(run.PageNow(i, p), CalJob::FactoryPage(i, p)) << p.name;
+        for (const test::SimPage& p : PAGES) EXPECT_EQ(run.PageNow(i, p), CalJob::FactoryPage(i, p)) << p.name;
         EXPECT_EQ(ReadFile(run.PhoneFolder(i) / "cal-setting.bin"), SimBytes{CalJob::FactorySetting(i)});
         run.Phone(i).Inspect([&](const sim::PhoneCore& p) {
             EXPECT_TRUE(p.Flash().Area(IMAGE_DATA) == SimBytes(run.image.begin() + 4000, run.image.begin() + 6000));
@@ -268,7 +136,7 @@ TEST(CalJob, RefusedAndUnansweredLaterRecordsAreSentAgain) {
     for (int i = 0; i < 2; ++i) {
         SCOPED_TRACE("line " + std::to_string(i + 1));
         EXPECT_EQ(run.Outcomes(i), std::vector<int>(5, TASK_DONE));
-        for (const Page& p : PAGES) EXPECT_EQ(run.PageNow(i, p), CalJob::FactoryPage(i, p)) << p.name;
+        for (const test::SimPage& p : PAGES) EXPECT_EQ(run.PageNow(i, p), CalJob::FactoryPage(i, p)) << p.name;
         run.Phone(i).Inspect([&](const sim::PhoneCore& p) {
             EXPECT_EQ(p.State().Count(sim::ID_DB_WRITE), PAGES.size() + 3);
             return 0;

@@ -97,7 +97,10 @@ struct CliRunFixture : ::testing::Test {
             << "[DataConfig]\nStart=" << DATA_START << "\nSize=" << DATA_SIZE << "\n";
     }
     void StartPhones(int count, const std::function<void(sim::SimPhone&, int)>& adjust = {}) {
+        // No time of the phone's own: these runs are about what the program reports.
         sim::PhoneOptions options;
+        options.replyDelay = options.blockTime = options.eraseTime = Millis(0);
+        options.restartTime = Millis(0);
         options.stateDir = dir.path() / "phones";
         sim::BankSpec spec;
         spec.count = count;

@@ -132,8 +132,8 @@ struct FlashJob {
         return SimBytes(file.begin() + start, file.begin() + start + size);
     }
 
-    // Each phone holds the three sections, went through its boot loader once, and was reset
-    // twice at the end; each line's tasks are done.
+    // Each phone holds the three sections, went through its boot loader once, and got two
+    // resets at the end; each line's tasks are done.
     void ExpectFlashedAndDone() {
         const SimBytes boot = Section(config.bootStart, config.bootSize);
         const SimBytes cp = Section(config.cpStart, config.cpSize);
@@ -145,7 +145,7 @@ struct FlashJob {
                 EXPECT_TRUE(p.Flash().Area(IMAGE_CP) == cp);
                 EXPECT_TRUE(p.Flash().Area(IMAGE_DATA) == data);
                 EXPECT_EQ(p.State().bootLoaderEntries, 1u);
-                EXPECT_EQ(p.State().resets, 2u);
+                EXPECT_EQ(p.State().Count(sim::ID_RESET), 2u);
                 EXPECT_EQ(p.State().mode, sim::PhoneMode::Firmware);
                 return 0;
             });

@@ -88,29 +88,6 @@ TEST(SimFlash, BackupReleaseFollowedByBootLoadReachesTheBootLoader) {
     EXPECT_EQ(line.session.flashBlock.load(), 2u);
 }
 
-TEST(SimFlash, WriteTakesTheLinesTimeAndThePhonesBlockTime) {
-    sim::PhoneOptions options = test::TestPhoneOptions();
-    options.startInBootLoader = true;
-    options.blockTime = 5ms;
-    SimLine line(options);
-    constexpr int BLOCKS = 10;
-    const SimBytes section = test::SectionBytes(BLOCKS * 350, 4);
-    ASSERT_EQ(line.session.FlashErase(IMAGE_DATA), RESULT_OK);
-    line.session.timing.flashDonePause = Millis(0);
-
-    const auto start = std::chrono::steady_clock::now();
-    ASSERT_EQ(line.session.FlashWrite(IMAGE_DATA, section), RESULT_OK);
-    const auto took = std::chrono::steady_clock::now() - start;
-
-    // Each block: a request of at least 362 + 4 bytes and a reply of 11 at 10 bits a byte,
-    // then the phone's 5 ms.
-    const auto byte = std::chrono::nanoseconds(1'000'000'000LL * 10 / 115200);
-    const auto least = BLOCKS * ((366 + 11) * byte + 5ms);
-    EXPECT_GE(took, least);
-    EXPECT_LT(took, least * 4) << "the phone adds far more than the wire's time";
-    EXPECT_EQ(AreaOf(line, IMAGE_DATA), section);
-}
-
 TEST(SimFlash, WriteWithoutEraseIsReportedByTheToolAsAnEraseError) {
     sim::PhoneOptions options = test::TestPhoneOptions();
     options.startInBootLoader = true;

@@ -25,9 +25,11 @@ struct CoreDriver {
     explicit CoreDriver(sim::PhoneOptions options = NoWire(), int number = 1)
         : core(options, number, nullptr) {}
 
+    // No wire and no phone time: every reply is due the moment its request is in.
     static sim::PhoneOptions NoWire() {
         sim::PhoneOptions o;
         o.wireTime = false;
+        o.replyDelay = o.blockTime = o.eraseTime = o.restartTime = Millis(0);
         return o;
     }
 

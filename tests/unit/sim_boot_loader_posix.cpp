@@ -2,13 +2,10 @@
 // and reset.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <unistd.h>
-
+#include "sim/flash_store.h"
 #include "sim/message_ids.h"
 #include "support/sim_core_posix.h"
+#include "support/temp_dir.h"
 
 namespace zolt {
 namespace {
@@ -152,47 +149,39 @@ TEST(SimBootLoader, RefusesAreasThatDoNotExistOrWereNotErased) {
     EXPECT_EQ(CoreDriver::Bodies(phone.Send(odd)), Bodies{test::FlashReply(2, 1)});
 }
 
-TEST(SimBootLoader, ResetReturnsToTheFirmwareAndAnEraseIsNeededAfterTheNextEntry) {
+TEST(SimBootLoader, EachStayNeedsTheConfirmBeforeAnEraseAndAnEraseBeforeAWrite) {
     CoreDriver phone(BootLoaderOptions());
     phone.Send(test::EraseRequest(1));
     EXPECT_TRUE(phone.Send({0xDC, 0x00}).empty());
     EXPECT_EQ(phone.core.State().mode, PhoneMode::Firmware);
-    EXPECT_EQ(CoreDriver::Bodies(phone.Send({0xDC, 0x00})), Bodies{});  // the second reset
-    EXPECT_EQ(CoreDriver::Bodies(phone.Send(test::PROBE, 1000ms)), Bodies{test::PROBE});
+    phone.Send(test::PROBE, 1000ms);
     EXPECT_EQ(CoreDriver::Bodies(phone.Send(test::PROBE, 2000ms)), Bodies{test::BOOT_READY});
+    // No confirm yet: the erase is refused, as is a write to the area erased last stay.
+    EXPECT_EQ(CoreDriver::Bodies(phone.Send(test::EraseRequest(6), 2001ms)), Bodies{test::FlashReply(1, 1)});
     EXPECT_EQ(CoreDriver::Bodies(phone.Send(test::WriteRequest(2, 1, test::SectionBytes(10)), 2001ms)),
               Bodies{test::FlashReply(1, 1)});
-    EXPECT_EQ(phone.core.State().resets, 2u);
+    EXPECT_EQ(phone.core.State().erases, 1u);
+    EXPECT_TRUE(phone.Send(test::BOOT_READY, 2002ms).empty());
+    EXPECT_EQ(CoreDriver::Bodies(phone.Send(test::EraseRequest(6), 2003ms)), Bodies{test::FlashReply(1, 0)});
 }
 
-TEST(SimFlashStore, AreasAreMirroredInTheStateFolderAndReadBackOnStart) {
-    namespace fs = std::filesystem;
-    const fs::path dir = fs::temp_directory_path() / ("zolt-sim-flash-" + std::to_string(getpid()));
-    fs::remove_all(dir);
-    auto file = [&](int type) {
-        std::ifstream in(dir / ("flash-" + std::to_string(type) + ".bin"), std::ios::binary);
-        return SimBytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    };
+TEST(SimFlashStore, FlashSurvivesARestartAndAGapReadsAsErased) {
+    test::TempDir dir;
     const SimBytes a = test::SectionBytes(350, 4), b = test::SectionBytes(20, 5);
     {
-        sim::FlashStore flash(dir);
+        sim::FlashStore flash(dir.path());
         ASSERT_TRUE(flash.Erase(6));
-        EXPECT_TRUE(fs::exists(dir / "flash-6.bin"));
         ASSERT_TRUE(flash.Write(6, 0, a));
-        // A write past the end leaves erased flash in the gap, in memory and in the file.
         ASSERT_TRUE(flash.Write(6, 700, b));
-        EXPECT_EQ(flash.Area(6).size(), 720u);
-        EXPECT_EQ(flash.Area(6)[500], sim::FlashStore::ERASED);
-        EXPECT_EQ(file(6), flash.Area(6));
-        EXPECT_FALSE(flash.Write(7, 0, a));
         EXPECT_FALSE(flash.Write(6, sim::FlashStore::MAX_AREA, b));
     }
-    sim::FlashStore again(dir);
-    EXPECT_EQ(again.Area(6).size(), 720u);
-    EXPECT_EQ(SimBytes(again.Area(6).begin(), again.Area(6).begin() + 350), a);
+    sim::FlashStore again(dir.path());
+    SimBytes expected = a;
+    expected.resize(700, sim::FlashStore::ERASED);
+    expected.insert(expected.end(), b.begin(), b.end());
+    EXPECT_EQ(again.Area(6), expected);
     again.Erase(6);
-    EXPECT_TRUE(file(6).empty());
-    fs::remove_all(dir);
+    EXPECT_TRUE(sim::FlashStore(dir.path()).Area(6).empty());
 }
 
 }  // namespace

@@ -17,7 +17,7 @@ namespace {
 using test::CoreDriver;
 using test::SimBytes;
 
-const SimBytes PAGE_READ = {0x34, 0x12, 1, 4, 0x10, 0x00, 5, 0};  // database 1, segment 4, 16, 5 bytes
+const SimBytes PAGE_READ = {0x11, 0x00, 1, 4, 0x10, 0x00, 5, 0};  // database 1, segment 4, 16, 5 bytes
 const SimBytes SETTING_READ = {0xA1, 0x07, 18, 0, 3, 0, 1, 0, 0, 0};
 const SimBytes OPEN = {0x31, 0x01, 0x00, 0x00};
 const SimBytes CLOSE = {0x31, 0x01, 0x01, 0x00};
@@ -49,15 +49,60 @@ std::uint8_t SettingOf(CoreDriver& phone) {
     return replies[0][6];
 }
 
+// The tool's file-system handshake: calibration requests are answered only after it.
+void OpenFileSystem(CoreDriver& phone) {
+    (void)phone.Send(test::PROBE);
+    (void)phone.Send(test::FS_ACCESS);
+}
+
 void EraseData(CoreDriver& phone, int type = IMAGE_DATA) {
     phone.core.SetMode(sim::PhoneMode::BootLoader);
+    (void)phone.Send(test::BOOT_READY);
     (void)phone.Send(test::EraseRequest(type));
     phone.core.SetMode(sim::PhoneMode::Firmware);
+}
+
+TEST(SimCalibration, RequestsAreAnsweredOnlyInsideTheFileSystemSession) {
+    CoreDriver phone;
+    const std::vector<SimBytes> requests = {PAGE_READ, SETTING_READ, DbWrite(1), {0xA2, 0x07, 40, 0, 9, 0, 1, 0, 0, 0, 7}};
+    auto answered = [&] {
+        std::vector<std::size_t> n;
+        for (const SimBytes& r : requests) n.push_back(Answer(phone, r).size());
+        return n;
+    };
+    EXPECT_EQ(answered(), (std::vector<std::size_t>{0, 0, 0, 0}));
+    OpenFileSystem(phone);
+    EXPECT_EQ(answered(), (std::vector<std::size_t>{1, 1, 1, 1}));
+    (void)Answer(phone, {0xF3, 0x03});
+    (void)Answer(phone, {0xCE, 0x00, 0x00});
+    EXPECT_EQ(answered(), (std::vector<std::size_t>{0, 0, 0, 0}));
+    // The restore writes the calibration setting after the release and waits for it.
+    EXPECT_EQ(Answer(phone, SettingWrite(0x42)), (std::vector<SimBytes>{{0xA2, 0x07, 0x00, 0x00}}));
+}
+
+TEST(SimCalibration, OnlyKnownIdsAreReadAsPagesAndAMismatchedWriteIsRefused) {
+    sim::PhoneOptions o = CoreDriver::NoWire();
+    o.pageReadIds = {0x1234};
+    CoreDriver phone(o);
+    OpenFileSystem(phone);
+    EXPECT_TRUE(Answer(phone, PAGE_READ).empty());
+    EXPECT_EQ(Answer(phone, {0x34, 0x12, 1, 4, 0x10, 0x00, 5, 0}).size(), 1u);
+    EXPECT_EQ(phone.core.State().unhandled, 1u);
+
+    // Two bytes announced, one or three carried: refused, and nothing stored.
+    const SimBytes before = Answer(phone, {0x34, 0x12, 1, 4, 0x10, 0x00, 5, 0})[0];
+    for (const SimBytes& wrong : {SimBytes{0x30, 0x01, 1, 4, 0x11, 0x00, 2, 0, 1, 0xAB},
+                                  SimBytes{0x30, 0x01, 1, 4, 0x11, 0x00, 2, 0, 1, 0xAB, 0xCD, 0xEF}}) {
+        EXPECT_EQ(Answer(phone, wrong), (std::vector<SimBytes>{{0x9B, 0x08}}));
+    }
+    EXPECT_EQ(Answer(phone, {0x34, 0x12, 1, 4, 0x10, 0x00, 5, 0})[0], before);
 }
 
 TEST(SimCalibration, EachPhoneLeavesTheFactoryWithCalibrationOfItsOwn) {
     CoreDriver first(CoreDriver::NoWire(), 1);
     CoreDriver second(CoreDriver::NoWire(), 2);
+    OpenFileSystem(first);
+    OpenFileSystem(second);
     const SimBytes page = PageData(first);
     ASSERT_EQ(page.size(), 5u);
     EXPECT_EQ(PageData(first), page);
@@ -67,6 +112,7 @@ TEST(SimCalibration, EachPhoneLeavesTheFactoryWithCalibrationOfItsOwn) {
 
 TEST(SimCalibration, WritesAreReadBackAndAnsweredWithTheirHeader) {
     CoreDriver phone;
+    OpenFileSystem(phone);
     const SimBytes before = PageData(phone);
     // Bytes 17 and 18 of the segment: the page's second and third.
     EXPECT_EQ(Answer(phone, DbWrite(0xAB)), (std::vector<SimBytes>{{0x30, 0x01, 1, 4, 0x11, 0x00, 2, 0}}));
@@ -82,6 +128,7 @@ TEST(SimCalibration, WritesAreReadBackAndAnsweredWithTheirHeader) {
 
 TEST(SimCalibration, OnlyErasingTheDataAreaWipesCalibrationAndSetting) {
     CoreDriver phone;
+    OpenFileSystem(phone);
     (void)Answer(phone, SettingWrite(0x42));
     const SimBytes page = PageData(phone);
     EraseData(phone, IMAGE_CP);
@@ -103,6 +150,7 @@ TEST(SimCalibration, StateFolderKeepsCalibrationOverARestart) {
     SimBytes written;
     {
         CoreDriver phone(options, 3);
+        OpenFileSystem(phone);
         (void)Answer(phone, DbWrite(0x5C));
         (void)Answer(phone, SettingWrite(0x17));
         written = PageData(phone);
@@ -110,11 +158,13 @@ TEST(SimCalibration, StateFolderKeepsCalibrationOverARestart) {
     EXPECT_TRUE(std::filesystem::exists(dir.path() / "cal-1-4.bin"));
     {
         CoreDriver phone(options, 3);
+        OpenFileSystem(phone);
         EXPECT_EQ(PageData(phone), written);
         EXPECT_EQ(SettingOf(phone), 0x17);
         EraseData(phone);
     }
     CoreDriver phone(options, 3);
+    OpenFileSystem(phone);
     EXPECT_EQ(PageData(phone), SimBytes(5, 0xFF));
     EXPECT_EQ(SettingOf(phone), 0xFF);
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "cal-1-4.bin"));
@@ -127,6 +177,7 @@ TEST(SimCalibration, FaultRulesAnswerRecordsByTheirNumberAfterTheOpening) {
                     {2, sim::CalFaults::Answer::Ignore, 1},
                     {3, sim::CalFaults::Answer::Chatter, 1}};
     sim::InstallCalibrationFaults(phone.core.Table(), faults);
+    OpenFileSystem(phone);
     const std::vector<SimBytes> accepted = {{0x30, 0x01, 1, 4, 0x11, 0x00, 2, 0}};
     const std::vector<SimBytes> sidbAccepted = {{0xA2, 0x07, 0x00, 0x00}};
     const std::vector<SimBytes> refused = {{0x9B, 0x08}};

@@ -109,20 +109,5 @@ TEST(SimDecoder, LengthBeyondTheBufferIsDroppedAtOnceWithoutWaitingForTheBody) {
     EXPECT_EQ(c.frames[2].size(), 4u);
 }
 
-TEST(SimDecoder, TwoDecodersFedInterleavedKeepTheirOwnPartialFrames) {
-    const SimBytes a = EncodeFrame(SimBytes{0xB2, 0x04, 0xFD, 0xFE});
-    const SimBytes b = EncodeFrame(test::FS_ACCESS);
-    PhoneFrameDecoder da, db;
-    Collector ca, cb;
-    for (std::size_t i = 0; i < std::max(a.size(), b.size()); ++i) {
-        if (i < a.size()) ca.Feed(da, SimBytes{a[i]});
-        if (i < b.size()) cb.Feed(db, SimBytes{b[i]});
-    }
-    ASSERT_EQ(ca.frames.size(), 1u);
-    ASSERT_EQ(cb.frames.size(), 1u);
-    EXPECT_EQ(ca.frames[0], PlainFrame({0xB2, 0x04, 0xFD, 0xFE}));
-    EXPECT_EQ(cb.frames[0], PlainFrame(test::FS_ACCESS));
-}
-
 }  // namespace
 }  // namespace zolt

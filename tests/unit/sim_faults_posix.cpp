@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <numeric>
 
 #include "sim/faults.h"
+#include "sim/request_kind.h"
 #include "support/sim_core_posix.h"
 
 namespace zolt {
@@ -34,51 +37,138 @@ SimBytes LineOutput(const sim::FaultOptions& f, int count, int number = 1) {
     return all;
 }
 
-TEST(SimFaults, NamedRepliesAreLostAndOthersAnswered) {
-    sim::FaultOptions f;
-    f.dropReplyTo = {2, 4};
-    CoreDriver phone(WithFaults(f));
-    std::vector<std::size_t> counts;
-    for (int i = 0; i < 5; ++i) counts.push_back(phone.Send(test::PROBE, std::chrono::milliseconds(i)).size());
-    EXPECT_EQ(counts, (std::vector<std::size_t>{1, 0, 1, 0, 1}));
-    EXPECT_EQ(phone.core.State().repliesLost, 2u);
-    EXPECT_EQ(phone.core.State().repliesQueued, 5u);
+// Faults counted in frames: named replies lost, silence after N, vanishing after N.
+TEST(SimFaults, CountedFaultsActFromTheirFrameOn) {
+    const auto replies = [](const sim::FaultOptions& f) {
+        CoreDriver phone(WithFaults(f));
+        std::vector<std::size_t> counts;
+        for (int i = 0; i < 4; ++i) counts.push_back(phone.Send(test::PROBE, std::chrono::milliseconds(i)).size());
+        return std::pair(counts, phone.core.Vanishing());
+    };
+    sim::FaultOptions named, silent, mute, vanish;
+    named.dropReplyTo = {2, 4};
+    silent.silentAfter = 2;
+    mute.silentAfter = 0;
+    vanish.vanishAfter = 2;
+    using Counts = std::vector<std::size_t>;
+    EXPECT_EQ(replies(named), std::pair(Counts{1, 0, 1, 0}, false));
+    EXPECT_EQ(replies(silent), std::pair(Counts{1, 1, 0, 0}, false));
+    EXPECT_EQ(replies(mute), std::pair(Counts{0, 0, 0, 0}, false));
+    EXPECT_EQ(replies(vanish), std::pair(Counts{1, 1, 0, 0}, true));
 }
 
-TEST(SimFaults, RatesActOnAboutTheirShareAndNoiseNeverHoldsAStartByte) {
-    sim::FaultOptions f;
-    f.dropRate = 0.3;
-    f.noiseRate = 0.5;
-    CoreDriver phone(WithFaults(f));
-    int noise = 0, frames = 0;
-    for (int i = 0; i < 1000; ++i) {
-        for (const auto& out : phone.Send(test::PROBE, std::chrono::milliseconds(i))) {
-            if (out.plain.empty()) {
-                ++noise;
-                EXPECT_GE(out.wire.size(), 1u);
-                EXPECT_LE(out.wire.size(), 8u);
-                EXPECT_EQ(std::count(out.wire.begin(), out.wire.end(), 0xFE), 0);
-            } else {
-                ++frames;
-                EXPECT_EQ(out.wire, EncodeFrame(test::PROBE));
+TEST(SimFaults, RatesActOnAboutTheirShareAndNoiseHoldsStartBytesUnlessAskedNot) {
+    for (bool startBytes : {true, false}) {
+        sim::FaultOptions f;
+        f.dropRate = 0.3;
+        f.noiseRate = 0.5;
+        f.duplicateRate = 0.1;
+        f.noiseStartBytes = startBytes;
+        CoreDriver phone(WithFaults(f));
+        int noise = 0, frames = 0, startsInNoise = 0;
+        for (int i = 0; i < 1000; ++i) {
+            for (const auto& out : phone.Send(test::PROBE, std::chrono::milliseconds(i))) {
+                if (out.plain.empty()) {
+                    ++noise;
+                    EXPECT_TRUE(out.wire.size() >= 1 && out.wire.size() <= 8);
+                    startsInNoise += static_cast<int>(std::count(out.wire.begin(), out.wire.end(), 0xFE));
+                } else {
+                    ++frames;
+                    EXPECT_EQ(out.wire, EncodeFrame(test::PROBE));
+                }
             }
         }
+        EXPECT_NEAR(frames, 770, 70) << startBytes;  // 700 sent, a tenth of them twice
+        EXPECT_NEAR(noise, 350, 60) << startBytes;   // half of the replies that were sent
+        EXPECT_EQ(startsInNoise > 0, startBytes);
     }
-    EXPECT_NEAR(frames, 700, 60);
-    EXPECT_NEAR(noise, 350, 60);  // half of the replies that were sent
 }
 
-TEST(SimFaults, CorruptionChangesBytesOnTheWireOnly) {
-    sim::FaultOptions all;
-    all.corruptRate = 1;
-    CoreDriver phone(WithFaults(all));
-    const auto out = phone.Send(test::PROBE);
-    ASSERT_EQ(out.size(), 1u);
-    const SimBytes clean = EncodeFrame(test::PROBE);
-    ASSERT_EQ(out[0].wire.size(), clean.size());
-    for (std::size_t i = 0; i < clean.size(); ++i) EXPECT_NE(out[0].wire[i], clean[i]) << i;
-    EXPECT_TRUE(out[0].corrupted);
-    EXPECT_EQ(out[0].plain, test::PlainFrame(test::PROBE));  // the trace shows what was meant
+// What a rule does to the second probe, seen in the replies to three probes.
+struct RuleCase {
+    sim::FaultAction action;
+    std::vector<std::size_t> replies;  // to each probe
+};
+
+TEST(SimFaults, ARuleActsOnTheNthRequestOfItsKindOnly) {
+    const SimBytes echo = EncodeFrame(test::PROBE);
+    const std::vector<RuleCase> cases = {
+        {sim::FaultAction::Lose, {1, 0, 1}},      {sim::FaultAction::Short, {1, 1, 1}},
+        {sim::FaultAction::Cut, {1, 1, 1}},       {sim::FaultAction::Late, {1, 1, 1}},
+        {sim::FaultAction::Duplicate, {1, 2, 1}}, {sim::FaultAction::Corrupt, {1, 1, 1}},
+        {sim::FaultAction::Silent, {1, 0, 0}},    {sim::FaultAction::Vanish, {1, 0, 0}},
+    };
+    for (const RuleCase& c : cases) {
+        const auto name = sim::FaultActionName(c.action);
+        sim::FaultOptions f;
+        f.rules = {{c.action, sim::RequestKind::Probe, 2}};
+        f.lateBy = 700ms;
+        CoreDriver phone(WithFaults(f));
+        std::vector<std::size_t> counts;
+        std::vector<sim::Outgoing> second;
+        for (int i = 0; i < 3; ++i) {
+            auto out = phone.Send(test::PROBE, std::chrono::milliseconds(i));
+            counts.push_back(out.size());
+            if (i == 1) second = out;
+        }
+        EXPECT_EQ(counts, c.replies) << name;
+        EXPECT_EQ(phone.core.Vanishing(), c.action == sim::FaultAction::Vanish) << name;
+        if (second.empty()) continue;
+        const sim::Outgoing& r = second[0];
+        EXPECT_EQ(r.notBefore - phone.start, c.action == sim::FaultAction::Late ? 701ms : 1ms) << name;
+        if (c.action == sim::FaultAction::Short) {
+            EXPECT_EQ(r.wire, EncodeFrame(SimBytes{0x00, 0x00}));
+        }
+        if (c.action == sim::FaultAction::Cut) {
+            EXPECT_EQ(r.wire, SimBytes(echo.begin(), echo.begin() + 3));
+        }
+        if (c.action == sim::FaultAction::Corrupt) {
+            ASSERT_EQ(r.wire.size(), echo.size());
+            EXPECT_EQ(std::inner_product(r.wire.begin(), r.wire.end(), echo.begin(), 0, std::plus<>(),
+                                         std::not_equal_to<>()),
+                      1);
+        }
+        if (c.action == sim::FaultAction::Duplicate) {
+            EXPECT_EQ(second[1].wire, r.wire);
+        }
+    }
+}
+
+// Which requests of a whole job a rule aimed at each kind reaches: a backup's session, then
+// a boot-loader stay.
+TEST(SimFaults, RulesTellTheJobsRequestsApartByKind) {
+    const SimBytes pageRead = {0x11, 0x00, 1, 4, 0, 0, 2, 0};
+    const std::vector<std::pair<SimBytes, std::chrono::milliseconds>> job = {
+        {test::PROBE, 0ms},
+        {test::FS_ACCESS, 1ms},
+        {pageRead, 2ms},
+        {{0xA1, 0x07, 18, 0, 3, 0, 1, 0, 0, 0}, 3ms},
+        {{0xA2, 0x07, 18, 0, 3, 0, 1, 0, 0, 0, 5}, 4ms},
+        {{0xA2, 0x07, 40, 0, 9, 0, 1, 0, 0, 0, 5}, 5ms},
+        {{0x30, 0x01, 1, 4, 0, 0, 1, 0, 1, 9}, 6ms},
+        {test::PROBE, 1000ms},
+        {test::PROBE, 2000ms},
+        {test::EraseRequest(1), 2001ms},  // refused before the confirm, but an erase all the same
+        {test::WriteRequest(2, 1, test::SectionBytes(10)), 2002ms},
+    };
+    // The boot-loader handshake's first probe is echoed by the firmware like any other.
+    const std::vector<std::pair<sim::RequestKind, std::vector<std::size_t>>> hits = {
+        {sim::RequestKind::Probe, {0, 7}},     {sim::RequestKind::Access, {1}},
+        {sim::RequestKind::PageRead, {2}},     {sim::RequestKind::SettingRead, {3}},
+        {sim::RequestKind::SettingWrite, {4}}, {sim::RequestKind::SidbWrite, {5}},
+        {sim::RequestKind::DbWrite, {6}},      {sim::RequestKind::BootProbe, {8}},
+        {sim::RequestKind::Erase, {9}},        {sim::RequestKind::Block, {10}},
+    };
+    for (const auto& [kind, indexes] : hits) {
+        sim::FaultOptions f;
+        f.rules = {{sim::FaultAction::Lose, kind, 0}};
+        CoreDriver phone(WithFaults(f));
+        std::vector<std::size_t> unanswered;
+        for (std::size_t i = 0; i < job.size(); ++i) {
+            if (phone.Send(job[i].first, job[i].second).empty()) unanswered.push_back(i);
+        }
+        EXPECT_EQ(unanswered, indexes) << sim::RequestKindName(kind);
+    }
 }
 
 TEST(SimFaults, SameSeedReplaysTheFaultsAndAnotherSeedOrPhoneDoesNot) {
@@ -101,39 +191,6 @@ TEST(SimFaults, SameSeedReplaysTheFaultsAndAnotherSeedOrPhoneDoesNot) {
     withZeros.corruptRate = 0;
     withZeros.noiseRate = 0;
     EXPECT_EQ(LineOutput(dropOnly, 300), LineOutput(withZeros, 300));
-}
-
-TEST(SimFaults, SilentAfterNFramesReadsOnButAnswersNothing) {
-    sim::FaultOptions f;
-    f.silentAfter = 2;
-    CoreDriver phone(WithFaults(f));
-    EXPECT_EQ(phone.Send(test::PROBE).size(), 1u);
-    EXPECT_EQ(phone.Send(test::FS_ACCESS).size(), 1u);
-    EXPECT_TRUE(phone.Send(test::PROBE).empty());
-    EXPECT_TRUE(phone.Send({0xCE, 0x00, 0x00}).empty());
-    EXPECT_TRUE(phone.core.State().silent);
-    EXPECT_TRUE(phone.core.State().fsAccessOpen);  // the release was not acted on
-    EXPECT_EQ(phone.core.State().framesReceived, 4u);
-
-    sim::FaultOptions mute;
-    mute.silentAfter = 0;
-    CoreDriver never(WithFaults(mute));
-    EXPECT_TRUE(never.Send(test::PROBE).empty());
-}
-
-TEST(SimFaults, VanishAfterNFramesAnswersTheNthThenStops) {
-    sim::FaultOptions f;
-    f.vanishAfter = 2;
-    CoreDriver phone(WithFaults(f));
-    EXPECT_EQ(phone.Send(test::PROBE).size(), 1u);
-    EXPECT_FALSE(phone.core.Vanishing());
-    EXPECT_EQ(phone.Send(test::PROBE).size(), 1u);
-    EXPECT_TRUE(phone.core.Vanishing());
-    EXPECT_TRUE(phone.Send(test::PROBE).empty());
-
-    sim::FaultOptions at0;
-    at0.vanishAfter = 0;
-    EXPECT_TRUE(CoreDriver(WithFaults(at0)).core.Vanishing());
 }
 
 TEST(SimFaults, RepeatAndSkipSteerTheBlocksOnceEach) {

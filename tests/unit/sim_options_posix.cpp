@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "sim/program_options.h"
@@ -26,6 +27,13 @@ TEST(SimProgramOptions, DefaultsAreOnePhoneAtLineSpeedInTheFirmware) {
     EXPECT_FALSE(o.phone.startInBootLoader);
     EXPECT_TRUE(o.phone.enterBootOnGap);
     EXPECT_EQ(o.phone.faults.silentAfter, -1);
+    EXPECT_EQ(o.phone.pageReadIds, std::vector<std::uint16_t>{17});
+    EXPECT_TRUE(o.phone.faults.noiseStartBytes);
+    // A phone's own times, inside the tool's limits: the erase below an unlimited wait's
+    // patience, a block well below the 250 ms reply limit.
+    EXPECT_GT(o.phone.eraseTime.count(), 100);
+    EXPECT_LE(o.phone.eraseTime.count(), 1000);
+    EXPECT_TRUE(o.phone.blockTime.count() > 0 && o.phone.blockTime.count() < 25);
 }
 
 TEST(SimProgramOptions, EveryOptionReachesItsSettingInBothSpellings) {
@@ -37,7 +45,10 @@ TEST(SimProgramOptions, EveryOptionReachesItsSettingInBothSpellings) {
                        "40", "--stay-in-firmware", "--drop-reply", "4", "--drop-reply", "9",
                        "--drop-rate", "0.25", "--corrupt-rate=0.001", "--noise-rate", "1",
                        "--repeat-block", "3", "--skip-block", "5:9", "--silent-after", "0",
-                       "--vanish-after", "12", "--seed", "18446744073709551615"},
+                       "--vanish-after", "12", "--seed", "18446744073709551615", "--restart-time-ms", "50",
+                       "--page-read-id", "4660", "--page-read-id=18", "--noise-without-start",
+                       "--late-rate", "0.5", "--late-by-ms", "300", "--jitter-ms", "20", "--duplicate-rate", "0.1",
+                       "--fault", "late:block:3", "--fault=vanish:erase", "--fault", "cut:page:0"},
                       o, error))
         << error;
     EXPECT_EQ(o.bank.count, 3);
@@ -63,6 +74,18 @@ TEST(SimProgramOptions, EveryOptionReachesItsSettingInBothSpellings) {
     EXPECT_EQ(f.silentAfter, 0);
     EXPECT_EQ(f.vanishAfter, 12);
     EXPECT_EQ(f.seed, 18446744073709551615ull);
+    EXPECT_EQ(o.phone.restartTime.count(), 50);
+    EXPECT_EQ(o.phone.pageReadIds, (std::vector<std::uint16_t>{4660, 18}));
+    EXPECT_FALSE(f.noiseStartBytes);
+    EXPECT_DOUBLE_EQ(f.lateRate, 0.5);
+    EXPECT_EQ(f.lateBy.count(), 300);
+    EXPECT_EQ(f.jitter.count(), 20);
+    EXPECT_DOUBLE_EQ(f.duplicateRate, 0.1);
+    ASSERT_EQ(f.rules.size(), 3u);
+    const auto rule = [](const sim::FaultRule& r) { return std::tuple(r.action, r.target, r.nth); };
+    EXPECT_EQ(rule(f.rules[0]), std::tuple(sim::FaultAction::Late, sim::RequestKind::Block, 3ull));
+    EXPECT_EQ(rule(f.rules[1]), std::tuple(sim::FaultAction::Vanish, sim::RequestKind::Erase, 1ull));
+    EXPECT_EQ(rule(f.rules[2]), std::tuple(sim::FaultAction::Cut, sim::RequestKind::PageRead, 0ull));
 }
 
 TEST(SimProgramOptions, RefusesWhatItCannotUseWithAReason) {
@@ -81,6 +104,11 @@ TEST(SimProgramOptions, RefusesWhatItCannotUseWithAReason) {
         {"--skip-block", "1:5"},      // block 1 is the erase
         {"--skip-block", "5"},
         {"--repeat-block", "1"},
+        {"--fault", "late"},
+        {"--fault", "late:nothing"},
+        {"--fault", "sing:block"},
+        {"--fault", "late:block:x"},
+        {"--page-read-id", "65536"},
         {"--block-time-ms", "600000"},
         {"--help=yes"},
         {"--link", "/tmp/a", "--link", "/tmp/b"},  // more links than phones
