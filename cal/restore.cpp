@@ -45,7 +45,12 @@ int OpeningHandshake(LinkSession& line) {
     }
     for (;;) {
         const int got = line.ReceiveFrame(RECEIVE_POLL);
-        if (got == 0) continue;
+        if (got == 0) {
+            // Unheard probes are never echoed: after a silent receive limit, probe again.
+            BuildProbe(line);
+            if (line.SendFrame() < 0) return Fail(line, texts::LOOPBACK_TIMEOUT);
+            continue;
+        }
         if (BodyLength(line) == msg::ECHO_LENGTH) {
             constexpr int at = msg::ECHO_LENGTH + 3;
             if (ChecksumValidAt(line, at) && line.rxFrame[at] == msg::ECHO_CHECKSUM) {

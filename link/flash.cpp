@@ -77,6 +77,12 @@ std::optional<FlashReply> ReadFlashReply(const LinkSession& s) {
     return FlashReply{block, f[9]};
 }
 
+// A B2 04 reply that names another block than `block`: the answer to another request.
+bool IsOtherBlockReply(const LinkSession& s, std::uint32_t block) {
+    const auto reply = ReadFlashReply(s);
+    return reply && reply->block != block;
+}
+
 // Moves flashBlock as a reply says. Returns true when the reply accepted a block.
 bool FollowReply(LinkSession& s, const FlashReply& reply) {
     if (reply.status == FLASH_ACCEPTED) {
@@ -140,13 +146,15 @@ int LinkSession::FlashErase(int type) {
     DiscardInput(*this);
     if (SendFrame() < 0) return Fail(*this, texts::FLASH_ERASE_ERROR);
     // The boot loader answers every probe that reached it, and only the first answer ends
-    // BootLoad; the others may still be on their way and are not the erase reply.
+    // BootLoad; the others may still be on their way and are not the erase reply. Nor is a
+    // block reply that comes late from the section written before: taken for the erase's, it
+    // would start this write past its end, and end it as done with nothing written.
     const Deadline deadline(timing.eraseReplyLimit);
     do {
         if (deadline.Passed() || Receive(true, deadline.Left(), true) <= 0) {
             return Fail(*this, texts::FLASH_ERASE_ERROR);
         }
-    } while (IsBootLoaderReply(*this));
+    } while (IsBootLoaderReply(*this) || IsOtherBlockReply(*this, ERASE_BLOCK));
     // Whether the phone accepted the erase shows only in flashBlock, which FlashWrite checks.
     if (const auto reply = ReadFlashReply(*this)) (void)FollowReply(*this, *reply);
 

@@ -35,8 +35,14 @@ int LinkSession::WaitForFs(int mode) {
 
     // The echo of a probe. A frame of another length means the phone is not listening yet
     // (or answered something older): probe again. A bad frame of the right length is noise.
+    // Silence for a receive limit means the probes went unheard (a phone still restarting):
+    // probe again too, or the line would wait for an echo that never comes.
     for (;;) {
-        if (ReceiveFrame(RECEIVE_POLL) <= 0) continue;
+        if (ReceiveFrame(RECEIVE_POLL) <= 0) {
+            BuildProbe(*this);
+            if (SendFrame() < 0) return Fail(*this, texts::LOOPBACK_TIMEOUT);
+            continue;
+        }
         if (msg::BodyLength(rxFrame.data()) != msg::ECHO_LENGTH) {
             BuildProbe(*this);
             Pause(timing.probeGap);

@@ -224,6 +224,24 @@ TEST_F(RestoreFixture, SavedBackupFilesGiveAWipedPhoneItsCalibrationBack) {
     EXPECT_EQ(SettingFilePath("a/COM-3calibration.srp"), "a/COM-3calibration.setting");
 }
 
+// A phone that did not hear the probes (still restarting after a reflash) is probed again
+// after a silent receive limit, in the file-system handshake and in the opening's own echo
+// wait, instead of being waited for without end.
+TEST_F(RestoreFixture, UnheardProbesAreSentAgainAfterASilentReceiveLimit) {
+    for (int deafProbes : {3, 5}) {  // the file-system handshake's three; then the opening's two
+        SCOPED_TRACE(deafProbes);
+        phone.requests.clear();
+        int probes = 0;
+        phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
+            if (body == test::CAL_PROBE && ++probes <= deafProbes) return std::vector<Bytes>{};
+            return std::nullopt;
+        };
+        Hold(THREE_PAGES);
+        ASSERT_EQ(RestoreCalibration(line, cal), RESULT_OK) << Status();
+        EXPECT_GT(probes, deafProbes);
+    }
+}
+
 TEST_F(RestoreFixture, SidbWriteInARestoreTextShowsATotalOf209) {
     Hold(std::string("ETS, Id=CP Power, Power=Down\n") + SidbRecord(18, 3, 1, 0, "0x07 ") + "END\n");
     std::int32_t total = -1;
