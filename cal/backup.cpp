@@ -290,7 +290,7 @@ int RunBackupCal(LinkSession& line, CalState& cal, int lineIndex, const std::str
     // work is refused before the handshake, so that nothing at all is sent.
     ReleaseBackup(cal);
     if (CheckPages(line, cal) != RESULT_OK) return RESULT_FAIL;
-    if (line.WaitForFs(1) != RESULT_OK) return RESULT_FAIL;
+    if (line.WaitForFs(FS_BACKUP) != RESULT_OK) return RESULT_FAIL;
     return BackupCalibration(line, cal, lineIndex, workDir, prompt);
 }
 

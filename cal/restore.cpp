@@ -38,7 +38,7 @@ void BuildProbe(LinkSession& line) { line.BuildRequest(msg::PROBE); }
 
 // File-system access, two loopback probes and their echo, then 31 01 00 00.
 int OpeningHandshake(LinkSession& line) {
-    (void)line.WaitForFs(0);
+    (void)line.WaitForFs(FS_RESTORE);
     for (int probe = 0; probe < 2; ++probe) {
         BuildProbe(line);
         if (line.SendFrame() < 0) return Fail(line, texts::LOOPBACK_TIMEOUT);

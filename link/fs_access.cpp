@@ -24,7 +24,7 @@ bool IsFrame(const LinkSession& s, int length, std::uint8_t checksum) {
 }
 }  // namespace
 
-int LinkSession::WaitForFs(int mode) {
+int LinkSession::WaitForFs(FsAccessMode mode) {
     SetStatusText(texts::WAIT_FOR_READ_FS);
 
     for (int probe = 0; probe < 3; ++probe) {
@@ -61,7 +61,7 @@ int LinkSession::WaitForFs(int mode) {
         }
         if (!IsFrame(*this, msg::FS_REPLY_LENGTH, msg::FS_REPLY_CHECKSUM)) continue;
         if (msg::IdOf(rxFrame.data() + 3) == msg::ID_SIDB_WRITE) {
-            SetStatusText(mode == 1 ? texts::BACKUP_WAIT_SUCCESS : texts::RESTORE_WAIT_SUCCESS);
+            SetStatusText(mode == FS_BACKUP ? texts::BACKUP_WAIT_SUCCESS : texts::RESTORE_WAIT_SUCCESS);
         } else {
             SetStatusText("");
         }

@@ -40,6 +40,11 @@ enum class ReceiveMode {
 };
 using enum ReceiveMode;
 
+// Whose file-system access WaitForFs asks for: the backup's, or a restore's or script's. Only
+// the success text differs.
+enum class FsAccessMode { FS_RESTORE = 0, FS_BACKUP = 1 };
+using enum FsAccessMode;
+
 // Results of OpenLink.
 inline constexpr int LINK_OPENED = 1;
 inline constexpr int LINK_ACCESS_DENIED = 2;
@@ -103,9 +108,9 @@ public:
     void SetStatusText(std::string_view text) { statusText.Set(text); }
 
     // The file-system access handshake before a calibration run: loopback probes until the
-    // echo comes, then the access request until it is answered. Mode 1 is the backup's.
+    // echo comes, then the access request until it is answered. FS_BACKUP words the success as the backup's.
     // Returns RESULT_OK or RESULT_FAIL; waits without limit until the phone answers.
-    [[nodiscard]] int WaitForFs(int mode);
+    [[nodiscard]] int WaitForFs(FsAccessMode mode);
     // The release after a calibration run (F3 03, then CE 00 00). Returns the last send's result.
     int FinishFsAccess();
 

@@ -20,10 +20,10 @@ using test::SimLine;
 
 TEST(LinkFsAccess, BackupAndRestoreHandshakesSucceedWithTheirOwnWording) {
     SimLine line;
-    EXPECT_EQ(line.session.WaitForFs(1), RESULT_OK);
+    EXPECT_EQ(line.session.WaitForFs(FS_BACKUP), RESULT_OK);
     EXPECT_EQ(line.session.statusText.Get(), "Backup wait for success.");
     EXPECT_TRUE(line.Phone([](const PhoneState& s) { return s.fsAccessOpen; }));
-    EXPECT_EQ(line.session.WaitForFs(0), RESULT_OK);
+    EXPECT_EQ(line.session.WaitForFs(FS_RESTORE), RESULT_OK);
     EXPECT_EQ(line.session.statusText.Get(), "Restore wait for success.");
 
     // Three probes each time and the access request (again, should its reply have come in the
@@ -39,7 +39,7 @@ TEST(LinkFsAccess, BackupAndRestoreHandshakesSucceedWithTheirOwnWording) {
 
 TEST(LinkFsAccess, ReleaseReachesThePhoneAsTwoMessagesInOrder) {
     SimLine line;
-    ASSERT_EQ(line.session.WaitForFs(1), RESULT_OK);
+    ASSERT_EQ(line.session.WaitForFs(FS_BACKUP), RESULT_OK);
     EXPECT_GT(line.session.FinishFsAccess(), 0);
     ASSERT_TRUE(line.PhoneReaches([](const PhoneState& s) { return s.Count(sim::ID_RELEASE_SECOND) == 1; }));
     line.Phone([](const PhoneState& s) {
@@ -66,7 +66,7 @@ TEST(LinkFsAccess, AnswerOfAnotherLengthToTheProbeMakesTheToolProbeAgain) {
                                   return true;
                               });
     line.Start();
-    EXPECT_EQ(line.session.WaitForFs(1), RESULT_OK);
+    EXPECT_EQ(line.session.WaitForFs(FS_BACKUP), RESULT_OK);
     EXPECT_GE(probes.load(), 4);
 }
 
@@ -80,7 +80,7 @@ TEST(LinkFsAccess, StopEndsAHandshakeWithASilentPhoneAtOnce) {
     std::chrono::steady_clock::time_point raisedAt;
     std::thread worker([&] {
         try {
-            (void)line.session.WaitForFs(1);
+            (void)line.session.WaitForFs(FS_BACKUP);
         } catch (const LineStopped&) {
             stopped = true;
         }

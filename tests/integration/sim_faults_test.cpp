@@ -121,7 +121,7 @@ TEST(SimFaultsLink, StopEndsAHandshakeWithAPhoneSilentFromTheStart) {
     std::atomic<bool> stopped{false};
     std::thread worker([&] {
         try {
-            (void)line.session.WaitForFs(0);
+            (void)line.session.WaitForFs(FS_RESTORE);
         } catch (const LineStopped&) {
             stopped = true;
         }

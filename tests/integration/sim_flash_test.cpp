@@ -74,13 +74,13 @@ TEST(SimFlash, BootCpAndDataInOneStayThenResetAndARestoreHandshake) {
     EXPECT_EQ(AreaOf(line, IMAGE_DATA), data);
 
     // Back in the firmware, the restore's handshake works as before the flashing.
-    EXPECT_EQ(line.session.WaitForFs(0), RESULT_OK);
+    EXPECT_EQ(line.session.WaitForFs(FS_RESTORE), RESULT_OK);
     EXPECT_EQ(line.session.statusText.Get(), "Restore wait for success.");
 }
 
 TEST(SimFlash, BackupReleaseFollowedByBootLoadReachesTheBootLoader) {
     SimLine line;
-    ASSERT_EQ(line.session.WaitForFs(1), RESULT_OK);
+    ASSERT_EQ(line.session.WaitForFs(FS_BACKUP), RESULT_OK);
     line.session.FinishFsAccess();
     line.session.Pause(50ms);
     EXPECT_EQ(line.session.BootLoad(), RESULT_OK);

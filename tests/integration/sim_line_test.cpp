@@ -46,7 +46,7 @@ TEST(SimLine, ToolOpensThePhoneThroughItsLinkAndTheLinkGoesWithThePhone) {
         line.phone->Start();
         ASSERT_EQ(fs::read_symlink(link).string(), line.phone->Path());
         ASSERT_EQ(line.session.OpenLink(link, 115200), LINK_OPENED);
-        EXPECT_EQ(line.session.WaitForFs(1), RESULT_OK);
+        EXPECT_EQ(line.session.WaitForFs(FS_BACKUP), RESULT_OK);
     }
     EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
 
@@ -85,7 +85,7 @@ TEST(SimLine, PortCanBeClosedAndReopenedAndStaleRepliesAreGone) {
     again.timing = test::ShortTiming();
     ASSERT_EQ(again.OpenLink(line.phone->Path(), 115200), LINK_OPENED);
     EXPECT_EQ(again.ReceiveFrame(RECEIVE_POLL), 0) << "an echo sent before the close came through";
-    EXPECT_EQ(again.WaitForFs(0), RESULT_OK);
+    EXPECT_EQ(again.WaitForFs(FS_RESTORE), RESULT_OK);
 }
 
 TEST(SimLine, PhonesOfOneBankServeTheirLinesInParallelAndShareNothing) {
@@ -106,7 +106,7 @@ TEST(SimLine, PhonesOfOneBankServeTheirLinesInParallelAndShareNothing) {
     for (int k = 0; k < COUNT; ++k) {
         workers.emplace_back([&, k] {
             // Each line releases its phone a different number of times.
-            results[k] = sessions[k]->WaitForFs(1);
+            results[k] = sessions[k]->WaitForFs(FS_BACKUP);
             for (int i = 0; i <= k; ++i) sessions[k]->FinishFsAccess();
         });
     }
@@ -209,7 +209,7 @@ TEST(SimProgram, PrintsOnePortPerPhoneServesThemAndEndsCleanlyOnTerm) {
         LinkSession session;
         session.timing = test::ShortTiming();
         ASSERT_EQ(session.OpenLink(port, 115200), LINK_OPENED) << port;
-        EXPECT_EQ(session.WaitForFs(1), RESULT_OK) << port;
+        EXPECT_EQ(session.WaitForFs(FS_BACKUP), RESULT_OK) << port;
     }
     kill(child.pid, SIGTERM);
     EXPECT_EQ(child.Wait(), 0);
