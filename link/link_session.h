@@ -108,8 +108,9 @@ public:
     void SetStatusText(std::string_view text) { statusText.Set(text); }
 
     // The file-system access handshake before a calibration run: loopback probes until the
-    // echo comes, then the access request until it is answered. FS_BACKUP words the success as the backup's.
-    // Returns RESULT_OK or RESULT_FAIL; waits without limit until the phone answers.
+    // echo comes (again after every silent receive limit), then the access request until it
+    // is answered; FS_BACKUP gives the backup's success text. Returns RESULT_OK or
+    // RESULT_FAIL; waits without limit until the phone answers.
     [[nodiscard]] int WaitForFs(FsAccessMode mode);
     // The release after a calibration run (F3 03, then CE 00 00). Returns the last send's result.
     int FinishFsAccess();
