@@ -1,48 +1,35 @@
-// Fuzzes the calibration text reader and the page catalogue with arbitrary bytes: every
-// record is copied, parsed and built into both request kinds, and every result must stay
-// within its buffer. The catalogue parses the same bytes and serves the reader's lookups.
-//
-// Not part of the main build. Build and run from the repository root:
-//   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -I. \
-//     fuzz/srp_reader_fuzz.cpp cal/srp_reader.cpp cal/cal_catalog.cpp job/ini_file.cpp \
-//     job/input_file_posix.cpp job/file_error.cpp -o /tmp/srp_reader_fuzz
-//   /tmp/srp_reader_fuzz -max_total_time=60 -max_len=20000 fuzz/corpus/srp_reader
-// (that last argument grows the seed corpus in place; name a scratch copy to keep it clean)
-// or configure fuzz/ on its own: cmake -S fuzz -B build-fuzz -DCMAKE_CXX_COMPILER=clang++
+// Fuzzes the calibration text reader with arbitrary bytes, against a catalogue parsed from the
+// same bytes. Every record is read and built into both request kinds, and each result must
+// stay within its buffer; a text that CheckRecords accepts for a run is then played as that
+// run plays it, and every request the run sends must fit a frame: a body of at most 796 bytes
+// whose escaped frame is at most 800.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
+#include <span>
 #include <string_view>
 
 #include "cal/cal_catalog.h"
 #include "cal/srp_reader.h"
+#include "fuzz_input.h"
+#include "link/ets_frame.h"
 
 namespace {
 
-void Require(bool condition) {
-    if (!condition) std::abort();
+using namespace zolt;
+using fuzz::Require;
+
+constexpr int MAX_BODY = EtsFrame::BUFFER_SIZE - 4;
+
+bool SameValues(const SrpMessage& a, const SrpMessage& b) {
+    return a.messageId == b.messageId && a.dbId == b.dbId && a.segment == b.segment &&
+           a.offset == b.offset && a.bytes == b.bytes && a.writeThru == b.writeThru &&
+           a.sidbType == b.sidbType && a.sidbId == b.sidbId && a.sidbLen == b.sidbLen &&
+           a.fieldText == b.fieldText;
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using namespace zolt;
-    static CalMessageCatalog catalog;
-    static SrpReader reader;  // reused, as a line reuses its reader from run to run
-    static SrpReader::Frame frame{};
-
-    const std::string_view text(reinterpret_cast<const char*>(data), size);
-    catalog.LoadFromText(text);
-    Require(catalog.pageCount >= 0 && catalog.pageCount <= CalMessageCatalog::SLOT_COUNT);
-    Require(catalog.sectionCount <= CalMessageCatalog::SLOT_COUNT);
-    for (const CalMessageEntry& entry : catalog.entries) {
-        Require(entry.msgString.size() <= CalMessageCatalog::MSG_STRING_LIMIT);
-    }
-
-    Require(SrpReader::CountEtsMarks(data, size) >= 0);
-    const int found = reader.SplitRecords(data, size);
-    Require(found >= reader.recordCount && reader.recordCount <= SrpReader::MAX_RECORDS);
-    for (int r = 0; r < found; ++r) {
+void CheckEveryRecord(SrpReader& reader, const CalMessageCatalog& catalog, std::size_t size,
+                      SrpReader::Frame& frame) {
+    for (int r = 0; r < reader.recordsFound; ++r) {
         const SrpReader::Parsed parsed = reader.ReadRecord(r, catalog);
         if (r < reader.recordCount) {
             const SrpRecord& record = reader.recordTable[static_cast<std::size_t>(r)];
@@ -50,10 +37,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         for (SrpRecordKind kind : {SRP_DB_WRITE, SRP_SIDB_WRITE}) {
             int txLength = -1;
-            const SrpRefusal refusal =
-                reader.BuildRecordRequest(kind, parsed.dataCount, frame, txLength);
+            const SrpRefusal refusal = reader.BuildRecordRequest(kind, parsed.dataCount, frame, txLength);
             if (refusal == SrpRefusal::None) {
-                Require(parsed.dataCount <= SrpReader::DATA_SIZE);
+                Require(parsed.dataCount >= 0 && parsed.dataCount <= SrpReader::DATA_SIZE);
                 Require(txLength == (kind == SRP_DB_WRITE ? 12 : 13) + parsed.dataCount);
                 Require(txLength < static_cast<int>(frame.size()));
             } else {
@@ -62,6 +48,50 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         (void)reader.RefusalText(SrpRefusal::LineTooLong, r);
         (void)SidbStatusLine(reader.message);
+    }
+}
+
+// Plays the text as `run` would after CheckRecords accepted it.
+void PlayAccepted(SrpReader& reader, SrpRun run, const CalMessageCatalog& catalog,
+                  SrpReader::Frame& frame) {
+    for (int r = 0; r < reader.recordsFound; ++r) {
+        const SrpReader::Parsed parsed = reader.ReadRecord(r, catalog);
+        Require(parsed.refusal == SrpRefusal::None);
+        if (!RunSends(run, parsed.kind)) continue;
+        int txLength = 0;
+        Require(reader.BuildRecordRequest(parsed.kind, parsed.dataCount, frame, txLength) == SrpRefusal::None);
+        const int body = txLength - 3;
+        Require(body > 0 && body <= MAX_BODY);
+        const auto wire = EncodeFrame(std::span<const std::uint8_t>(frame).subspan(3, static_cast<std::size_t>(body)));
+        Require(wire.size() <= static_cast<std::size_t>(EtsFrame::BUFFER_SIZE));
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static CalMessageCatalog catalog;
+    static SrpReader reader;  // reused, as a line reuses its reader from run to run
+    static SrpReader::Frame frame{};
+
+    catalog.LoadFromText(std::string_view(reinterpret_cast<const char*>(data), size));
+    Require(SrpReader::CountEtsMarks(data, size) >= 0);
+    const int found = reader.SplitRecords(data, size);
+    Require(found == reader.recordsFound && reader.recordCount <= SrpReader::MAX_RECORDS);
+    Require(reader.recordCount == std::min(found, SrpReader::MAX_RECORDS));
+    CheckEveryRecord(reader, catalog, size, frame);
+
+    for (SrpRun run : {SrpRun::Restore, SrpRun::Script}) {
+        const SrpMessage before = reader.message;
+        const SrpReader::Check check = reader.CheckRecords(run, catalog);
+        Require(SameValues(before, reader.message));
+        if (check.refusal != SrpRefusal::None) {
+            Require(check.index >= 0 && check.index < found);
+            continue;
+        }
+        Require(check.index == found);
+        PlayAccepted(reader, run, catalog, frame);
+        reader.message = before;
     }
     return 0;
 }

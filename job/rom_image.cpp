@@ -74,6 +74,25 @@ std::string FormatChecksum(std::uint16_t checksum) {
     return text;
 }
 
+std::uint8_t* JobFile::AllocateImage(std::uint64_t length) {
+    image_.fileData.reset();
+    image_.fileLength = 0;
+    // The length is held in 32 bits: a larger file cannot be held at all.
+    if (length > std::numeric_limits<std::uint32_t>::max() ||
+        length > std::numeric_limits<std::size_t>::max()) {
+        prompt_.ShowMessage(NO_MEMORY_TEXT, PromptIcon::Error);
+        return nullptr;
+    }
+    std::unique_ptr<std::uint8_t[]> data(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(length)]);
+    if (!data) {
+        prompt_.ShowMessage(NO_MEMORY_TEXT, PromptIcon::Error);
+        return nullptr;
+    }
+    image_.fileData = std::move(data);
+    image_.fileLength = static_cast<std::uint32_t>(length);
+    return image_.fileData.get();
+}
+
 int JobFile::LoadWholeFile(const std::string& path) {
     InputFile file;
     if (FileError error = file.Open(path); error != FileError::None) {
@@ -87,38 +106,28 @@ int JobFile::LoadWholeFile(const std::string& path) {
     image_.fileData.reset();
     image_.fileLength = 0;
     if (error == FileError::None) {
-        // The length is held in 32 bits: a larger file cannot be held at all.
-        if (length > std::numeric_limits<std::uint32_t>::max() ||
-            length > std::numeric_limits<std::size_t>::max()) {
-            prompt_.ShowMessage(NO_MEMORY_TEXT, PromptIcon::Error);
-            return LOAD_FAILED;
-        }
-        std::unique_ptr<std::uint8_t[]> data(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(length)]);
-        if (!data) {
-            prompt_.ShowMessage(NO_MEMORY_TEXT, PromptIcon::Error);
-            return LOAD_FAILED;
-        }
-        error = file.ReadAll(data.get(), static_cast<std::size_t>(length));
-        if (error == FileError::None) {
-            image_.fileData = std::move(data);
-            image_.fileLength = static_cast<std::uint32_t>(length);
-            return LOAD_OK;
-        }
+        std::uint8_t* data = AllocateImage(length);
+        if (data == nullptr) return LOAD_FAILED;
+        error = file.ReadAll(data, static_cast<std::size_t>(length));
+        if (error == FileError::None) return LOAD_OK;
     }
     // A file that cannot be read whole is not kept: a partly filled buffer would be flashed.
+    image_.fileData.reset();
+    image_.fileLength = 0;
     prompt_.ShowMessage(FileErrorText(error, path), PromptIcon::Error);
     return LOAD_FAILED;
 }
 
-void JobFile::ReadImageInfo() {
-    const auto file = image_.Bytes();
-    const std::int64_t blockOffset = config_.combineVer != 0 ? 16 : 2;
-    info_.bootChksum = WordAt(file, config_.bootChksumPos);
-    info_.bootVersion = BytesAt<32>(file, config_.bootChksumPos + blockOffset);
-    info_.cpChksum = WordAt(file, config_.cpChksumPos);
-    info_.cpVersion = BytesAt<32>(file, config_.cpChksumPos + blockOffset);
-    info_.imageIdent = VersionBlockString(info_.cpVersion, VERSION_IDENT_OFFSET);
-    info_.imageModel = VersionBlockString(info_.cpVersion, VERSION_MODEL_OFFSET);
+ImageInfo ReadImageInfo(std::span<const std::uint8_t> file, const Config& config) {
+    ImageInfo info;
+    const std::int64_t blockOffset = config.combineVer != 0 ? 16 : 2;
+    info.bootChksum = WordAt(file, config.bootChksumPos);
+    info.bootVersion = BytesAt<32>(file, config.bootChksumPos + blockOffset);
+    info.cpChksum = WordAt(file, config.cpChksumPos);
+    info.cpVersion = BytesAt<32>(file, config.cpChksumPos + blockOffset);
+    info.imageIdent = VersionBlockString(info.cpVersion, VERSION_IDENT_OFFSET);
+    info.imageModel = VersionBlockString(info.cpVersion, VERSION_MODEL_OFFSET);
+    return info;
 }
 
 void JobFile::Remember(const std::string& path, JobFileKind kind) {
@@ -126,15 +135,27 @@ void JobFile::Remember(const std::string& path, JobFileKind kind) {
     lastKind_ = kind;
 }
 
-int JobFile::LoadRomImage(const std::string& path) {
-    ClearImageInfo();
-    if (LoadWholeFile(path) != LOAD_OK) return LOAD_FAILED;
-    ReadImageInfo();
+int JobFile::IdentifyImage(const std::string& path) {
+    info_ = ReadImageInfo(image_.Bytes(), config_);
     if (info_.imageIdent != config_.checkInfo || info_.imageModel != config_.mobileName) {
         return LOAD_FORMAT_ERROR;
     }
     Remember(path, JobFileKind::Image);
     return LOAD_OK;
+}
+
+int JobFile::LoadRomImage(const std::string& path) {
+    ClearImageInfo();
+    if (LoadWholeFile(path) != LOAD_OK) return LOAD_FAILED;
+    return IdentifyImage(path);
+}
+
+int JobFile::LoadRomImage(std::span<const std::uint8_t> bytes, const std::string& path) {
+    ClearImageInfo();
+    std::uint8_t* data = AllocateImage(bytes.size());
+    if (data == nullptr) return LOAD_FAILED;
+    std::copy(bytes.begin(), bytes.end(), data);
+    return IdentifyImage(path);
 }
 
 int JobFile::LoadPlainFile(const std::string& path) {

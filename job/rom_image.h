@@ -68,6 +68,13 @@ struct ImageInfo {
 // A checksum word as the view shows it: "0X" and four upper-case hexadecimal digits.
 [[nodiscard]] std::string FormatChecksum(std::uint16_t checksum);
 
+// What `file` says about itself under the layout of `config`: the checksum words at the
+// configured positions and the version blocks behind them, and the identification and model
+// of the CP version block. Positions come from the configuration unchecked: bytes at
+// positions the file does not have (negative ones, or at or past its end) read as zero, and
+// nothing outside `file` is read.
+[[nodiscard]] ImageInfo ReadImageInfo(std::span<const std::uint8_t> file, const Config& config);
+
 // How the job's file was loaded.
 enum class JobFileKind { None, Image, Plain };
 
@@ -90,6 +97,11 @@ public:
     // Checksum words and version blocks that lie wholly or partly outside the file read as
     // zero bytes where the file has none; nothing outside the file is read.
     [[nodiscard]] int LoadRomImage(const std::string& path);
+    // LoadRomImage for an image already in memory: takes a copy of `bytes` in place of a
+    // file's contents and remembers `path` as where it came from (the path ReloadJobFile
+    // reads again). The same results, LOAD_FAILED only when there is no memory for the copy
+    // (the previous file is gone then).
+    [[nodiscard]] int LoadRomImage(std::span<const std::uint8_t> bytes, const std::string& path);
 
     // Loads any file without looking into it; the image information is left cleared.
     // LOAD_FAILED as for LoadRomImage, otherwise LOAD_OK.
@@ -115,7 +127,11 @@ public:
 private:
     // Steps shared by both loaders: open, allocate exactly the file's length, read it whole.
     int LoadWholeFile(const std::string& path);
-    void ReadImageInfo();
+    // Replaces the file by `length` uninitialised bytes; none (after a message) when they
+    // cannot be had.
+    std::uint8_t* AllocateImage(std::uint64_t length);
+    // Reads the information of the loaded image and checks its identification.
+    int IdentifyImage(const std::string& path);
     void Remember(const std::string& path, JobFileKind kind);
 
     const Config& config_;

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <span>
 
 #include "link/ets_frame.h"
@@ -16,6 +17,16 @@ namespace zolt {
 class FrameReceiver {
 public:
     using Buffer = std::array<std::uint8_t, EtsFrame::BUFFER_SIZE>;
+
+private:
+    // The frame is a heap block of its own: a write past its end then meets AddressSanitizer
+    // instead of landing unseen in the receiver's state or a neighbouring buffer.
+    std::unique_ptr<Buffer> frameBlock_ = std::make_unique<Buffer>();
+
+public:
+    FrameReceiver() = default;
+    FrameReceiver(const FrameReceiver&) = delete;
+    FrameReceiver& operator=(const FrameReceiver&) = delete;
 
     // Forgets any partial frame and clears the buffer: the next frame starts from scratch.
     void Start();
@@ -32,7 +43,7 @@ public:
     // carrying a trailing FD over to the next call in escapePending. Returns the byte count.
     int UnescapeChunk(std::uint8_t* destination, const std::uint8_t* source, int count);
 
-    Buffer frame{};         // from the start byte on, unescaped
+    Buffer& frame = *frameBlock_;  // from the start byte on, unescaped
     int count = 0;          // bytes held in `frame`
     int escapePending = 0;  // the last raw byte was FD: complement the next one
 

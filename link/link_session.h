@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -162,7 +163,15 @@ public:
     int txLength = 0;
     std::array<std::uint8_t, EtsFrame::BUFFER_SIZE> txWire{};
     int txWireLength = 0;
-    std::array<std::uint8_t, EtsFrame::BUFFER_SIZE> rxChunk{};
+
+private:
+    // What a read delivers, in a heap block of its own for the same reason as the receiver's
+    // frame: a device read that overruns it meets AddressSanitizer instead of the frame.
+    std::unique_ptr<std::array<std::uint8_t, EtsFrame::BUFFER_SIZE>> rxChunkBlock_ =
+        std::make_unique<std::array<std::uint8_t, EtsFrame::BUFFER_SIZE>>();
+
+public:
+    std::array<std::uint8_t, EtsFrame::BUFFER_SIZE>& rxChunk = *rxChunkBlock_;
     // The frame being received, and what it holds; rxFrame, rxCount and escapePending are
     // the receiver's own.
     FrameReceiver receiver;

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The whole test run: installs what is needed, builds every preset and runs every test:
 # natively, under AddressSanitizer + UndefinedBehaviorSanitizer, under ThreadSanitizer, and
-# the Windows build under wine.
+# the Windows build under wine; then a short run of every fuzz target (about a minute).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -11,12 +11,16 @@ bash scripts/setup.sh
 # the source folder.
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD} CCACHE_NOHASHDIR=1
 
-presets=(linux linux-asan linux-tsan windows)
+presets=(linux linux-asan linux-tsan windows fuzz)
 [ $# -gt 0 ] && presets=("$@")
 
 status=0
 for preset in "${presets[@]}"; do
   echo "=== $preset"
+  if [ "$preset" = fuzz ]; then
+    bash scripts/fuzz.sh 20 || status=1
+    continue
+  fi
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j 2
   if [ "$preset" = linux-tsan ]; then

@@ -83,6 +83,19 @@ TEST_F(JobFileTest, CombineVerOnePutsTheVersionBlockSixteenBytesAfterTheWord) {
     EXPECT_TRUE(prompt.messages().empty());
 }
 
+TEST_F(JobFileTest, AnImageFromMemoryLoadsAsTheSameBytesFromAFile) {
+    const Bytes image = Image();
+    ASSERT_EQ(job.LoadRomImage(image, "mem.bin"), LOAD_OK);
+    EXPECT_EQ(Loaded(), image);
+    EXPECT_EQ(job.info().imageModel, "Z600");
+    EXPECT_EQ(job.lastLoadedPath(), "mem.bin");
+    EXPECT_EQ(job.LoadRomImage(Image(0x300, "OTHER"), "other.bin"), LOAD_FORMAT_ERROR);
+    EXPECT_EQ(job.LoadRomImage(Bytes{}, "empty.bin"), LOAD_FORMAT_ERROR);
+    EXPECT_TRUE(job.Bytes().empty());
+    EXPECT_TRUE(job.image().Section(0, 0).has_value());  // loaded, if empty
+    EXPECT_TRUE(prompt.messages().empty());
+}
+
 TEST_F(JobFileTest, CombineVerZeroPutsTheVersionBlockRightBehindTheWord) {
     Bytes image = Image();
     ASSERT_EQ(image[0x114], 'B');
