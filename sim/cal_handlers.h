@@ -24,15 +24,16 @@
 #include <cstdint>
 #include <vector>
 
+#include "link/messages.h"
 #include "sim/message_table.h"
 
 namespace zolt::sim {
 
-inline constexpr std::uint16_t ID_DB_WRITE = 0x0130;    // 30 01
-inline constexpr std::uint16_t ID_CAL_MARKER = 0x0131;  // 31 01 00 00 opens, 31 01 01 00 closes
-inline constexpr std::uint16_t ID_SIDB_READ = 0x07A1;   // A1 07
-inline constexpr std::uint16_t SIDB_CAL_SETTING_TYPE = 18;
-inline constexpr std::uint16_t SIDB_CAL_SETTING_ID = 3;
+using msg::ID_DB_WRITE;
+using msg::ID_SIDB_READ;
+inline constexpr std::uint16_t ID_CAL_MARKER = msg::ID_MARKER;  // 31 01 00 00 opens, 31 01 01 00 closes
+inline constexpr std::uint16_t SIDB_CAL_SETTING_TYPE = msg::SIDB_TYPE;
+inline constexpr std::uint16_t SIDB_CAL_SETTING_ID = msg::SIDB_SETTING_ID;
 
 // Odd answers to the records of a restore or script: the database and setting writes
 // between the markers 31 01 00 00 and 31 01 01 00. Records are numbered from 0 in the order

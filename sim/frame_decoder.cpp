@@ -1,6 +1,7 @@
 #include "sim/frame_decoder.h"
 
 #include "link/ets_frame.h"
+#include "link/messages.h"
 
 namespace zolt::sim {
 
@@ -49,7 +50,7 @@ void PhoneFrameDecoder::Take(std::uint8_t byte, std::size_t index, const FrameFn
                              const DropFn& onDrop) {
     frame_.push_back(byte);
     if (frame_.size() == 3) {
-        const std::size_t length = frame_[1] | (frame_[2] << 8);
+        const auto length = static_cast<std::size_t>(msg::BodyLength(frame_.data()));
         if (length > MAX_BODY) {
             inFrame_ = false;
             onDrop(FrameDrop::TooLong, frame_);

@@ -1,21 +1,23 @@
-// Message ids of the phone link as the phone sees them: the first two body bytes read as a
-// little-endian number (a one-byte body is its own id).
+// The link's message ids as the simulated phone names them: one vocabulary for the tool and
+// the phone (link/messages.h).
 #pragma once
 
 #include <cstdint>
 
+#include "link/messages.h"
+
 namespace zolt::sim {
 
-inline constexpr std::uint16_t ID_LOOPBACK = 0x0000;        // 00 00 01: echo, or the boot loader's E0 00
-inline constexpr std::uint16_t ID_SIDB_WRITE = 0x07A2;      // A2 07: file-system setting write
-inline constexpr std::uint16_t ID_RELEASE_FIRST = 0x03F3;   // F3 03
-inline constexpr std::uint16_t ID_RELEASE_SECOND = 0x00CE;  // CE 00 00
-inline constexpr std::uint16_t ID_BOOT_CONFIRM = 0x00E0;    // E0 00
-inline constexpr std::uint16_t ID_FLASH = 0x04B2;           // B2 04: erase and write
-inline constexpr std::uint16_t ID_RESET = 0x00DC;           // DC 00
+using msg::ID_BOOT_CONFIRM;
+using msg::ID_FLASH;
+using msg::ID_LOOPBACK;
+using msg::ID_RELEASE_FIRST;
+using msg::ID_RELEASE_SECOND;
+using msg::ID_RESET;
+using msg::ID_SIDB_WRITE;
 
 // The file-system access request is a setting write of type 18, id 8.
-inline constexpr std::uint16_t SIDB_FS_ACCESS_TYPE = 18;
-inline constexpr std::uint16_t SIDB_FS_ACCESS_ID = 8;
+inline constexpr std::uint16_t SIDB_FS_ACCESS_TYPE = msg::SIDB_TYPE;
+inline constexpr std::uint16_t SIDB_FS_ACCESS_ID = msg::SIDB_FS_ACCESS_ID;
 
 }  // namespace zolt::sim
