@@ -1,6 +1,7 @@
 // POSIX serial port on termios. The port is opened non-blocking; reads take what the driver
 // has queued, WaitReadable sleeps in poll() on the device and the line's stop signal.
 #include "link/serial_port.h"
+#include "link/termios_speed.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -25,25 +26,6 @@ struct SerialPort::Impl {
 };
 
 namespace {
-
-speed_t BaudConstant(int baud) {
-    switch (baud) {
-        case 1200: return B1200;
-        case 2400: return B2400;
-        case 4800: return B4800;
-        case 9600: return B9600;
-        case 19200: return B19200;
-        case 38400: return B38400;
-        case 57600: return B57600;
-        case 115200: return B115200;
-        case 230400: return B230400;
-#ifdef B460800
-        case 460800: return B460800;
-        case 921600: return B921600;
-#endif
-        default: return B0;
-    }
-}
 
 tcflag_t DataBitsFlag(int bits) {
     switch (bits) {
@@ -73,6 +55,25 @@ SerialError ErrorOfOpen(int err) {
 }
 
 }  // namespace
+
+unsigned TermiosSpeed(int baud) {
+    switch (baud) {
+        case 1200: return B1200;
+        case 2400: return B2400;
+        case 4800: return B4800;
+        case 9600: return B9600;
+        case 19200: return B19200;
+        case 38400: return B38400;
+        case 57600: return B57600;
+        case 115200: return B115200;
+        case 230400: return B230400;
+#ifdef B460800
+        case 460800: return B460800;
+        case 921600: return B921600;
+#endif
+        default: return B0;
+    }
+}
 
 SerialPort::SerialPort() : impl_(std::make_unique<Impl>()) {}
 
@@ -111,7 +112,7 @@ int SerialPort::Open(const std::string& name, int baudRate, int dataBits, int pa
 
     termios tio{};
     if (tcgetattr(fd, &tio) != 0) return fail(SerialError::NotSerial, errno, fd);
-    const speed_t speed = BaudConstant(baudRate);
+    const auto speed = static_cast<speed_t>(TermiosSpeed(baudRate));
     if (speed == B0) return fail(SerialError::Failed, EINVAL, fd);
     cfmakeraw(&tio);
     tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);

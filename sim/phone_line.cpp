@@ -13,6 +13,7 @@
 #include <cstring>
 #include <utility>
 
+#include "link/termios_speed.h"
 #include "sim/sim_error.h"
 
 namespace zolt::sim {
@@ -20,23 +21,6 @@ namespace zolt::sim {
 namespace {
 
 std::string SystemText(const std::string& what) { return what + ": " + std::strerror(errno); }
-
-speed_t SpeedOf(int baud) {
-    switch (baud) {
-        case 1200: return B1200;
-        case 2400: return B2400;
-        case 4800: return B4800;
-        case 9600: return B9600;
-        case 19200: return B19200;
-        case 38400: return B38400;
-        case 57600: return B57600;
-        case 115200: return B115200;
-        case 230400: return B230400;
-        case 460800: return B460800;
-        case 921600: return B921600;
-        default: return B0;
-    }
-}
 
 void MakeRaw(int fd, speed_t speed) {
     termios tio{};
@@ -99,7 +83,7 @@ PhoneLine PhoneLine::OpenPty(const std::string& link) {
 }
 
 PhoneLine PhoneLine::OpenDevice(const std::string& path, int baud) {
-    const speed_t speed = SpeedOf(baud);
+    const auto speed = static_cast<speed_t>(TermiosSpeed(baud));
     if (speed == B0) throw SimError("unsupported baud rate " + std::to_string(baud));
     PhoneLine line;
     line.fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
