@@ -1,7 +1,6 @@
 // POSIX serial port on termios. The port is opened non-blocking; reads take what the driver
 // has queued, WaitReadable sleeps in poll() on the device and the line's stop signal.
 #include "link/serial_port.h"
-#include "link/termios_speed.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -16,6 +15,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+
+#include "link/termios_speed.h"
 
 namespace zolt {
 
