@@ -64,7 +64,8 @@ std::string JsonString(const std::string& text) {
 }
 
 std::string FormatJson(const JobSummary& s) {
-    std::string out = "{\n  \"file\": " + JsonString(s.file) + ",\n  \"tasks\": [";
+    std::string out = "{\n  \"version\": " + std::to_string(REPORT_VERSION) + ",\n  \"file\": " +
+                      JsonString(s.file) + ",\n  \"tasks\": [";
     for (std::size_t t = 0; t < s.tasks.size(); ++t) out += (t ? ", " : "") + JsonString(s.tasks[t]);
     out += "],\n  \"exit_status\": " + std::to_string(s.exitStatus) + ",\n  \"lines\": [";
     for (std::size_t i = 0; i < s.lines.size(); ++i) {

@@ -27,6 +27,9 @@ struct JobSummary {
 
 // The grid and the per-line lines, for a terminal.
 std::string FormatSummary(const JobSummary& summary);
+// The report of `--report FILE`, laid out in docs/report.md; REPORT_VERSION grows whenever a
+// field changes meaning or goes away.
+inline constexpr int REPORT_VERSION = 1;
 std::string FormatJson(const JobSummary& summary);
 // Quotes and escapes a text for JSON.
 std::string JsonString(const std::string& text);
