@@ -141,6 +141,7 @@ TEST_F(CliRunFixture, EightLinesFlashEverySectionAndTheReportSaysSo) {
         EXPECT_EQ(Area(k, 6), std::vector<std::uint8_t>(image.begin() + DATA_START, image.end())) << k;
     }
     const std::string json = Read(report);
+    EXPECT_NE(json.find("\"version\": 1"), std::string::npos);
     EXPECT_NE(json.find("\"exit_status\": 0"), std::string::npos);
     EXPECT_NE(json.find("\"line\": 8"), std::string::npos);
     EXPECT_EQ(json.find("\"result\": \"failed\""), std::string::npos);
