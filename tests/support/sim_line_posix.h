@@ -9,25 +9,12 @@
 #include <memory>
 
 #include "link/link_session.h"
+#include "support/short_timing.h"
 #include "sim/sim_phone.h"
 
 namespace zolt::test {
 
 using namespace std::chrono_literals;
-
-// The standard timings shortened so that a whole handshake takes milliseconds.
-inline Timing ShortTiming() {
-    Timing t = Timing::Standard();
-    t.receiveFrameLimit = Millis(200);
-    t.waitReplyLimit = Millis(100);
-    t.probeGap = Millis(5);
-    t.bootProbeGap = Millis(60);
-    t.flashDonePause = Millis(5);
-    t.dataResetPause = Millis(20);
-    t.threadStartGap = Millis(1);
-    t.stopPause = Millis(1);
-    return t;
-}
 
 // A phone for short timings: it enters its boot loader on a probe gap of 30 ms, well above
 // the file-system handshake's 5 ms and below the boot-loader handshake's 60 ms; it takes no

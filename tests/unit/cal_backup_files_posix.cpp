@@ -19,8 +19,9 @@
 
 #include "cal/backup.h"
 #include "io/file_error.h"
-#include "support/scripted_phone.h"
 #include "support/recording_prompt.h"
+#include "support/scripted_phone.h"
+#include "support/short_timing.h"
 #include "support/temp_dir.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -89,11 +90,8 @@ struct BackupFilesFixture : ::testing::Test {
 
     void SetUp() override {
         line.device = &device;
+        line.timing = test::ShortTiming();
         line.timing.receiveFrameLimit = 60ms;
-        line.timing.calRecordGap = 0ms;
-        line.timing.backupSettingPause = 0ms;
-        line.timing.backupFileShowPause = 0ms;
-        line.timing.backupBootWaitPause = 0ms;
         cal.catalog.LoadFromText(CATALOG);
         path = CalibrationFilePath(dir.path().string(), 0);
     }

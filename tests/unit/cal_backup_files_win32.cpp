@@ -10,8 +10,9 @@
 
 #include "cal/backup.h"
 #include "io/file_error.h"
-#include "support/scripted_phone.h"
 #include "support/recording_prompt.h"
+#include "support/scripted_phone.h"
+#include "support/short_timing.h"
 #include "support/temp_dir.h"
 
 namespace zolt {
@@ -40,11 +41,8 @@ TEST(CalibrationFileWin32, NoOtherProgramOpensItWhileTheBackupWritesIt) {
     test::RecordingPrompt prompt;
     test::TempDir dir;
     line.device = &device;
+    line.timing = test::ShortTiming();
     line.timing.receiveFrameLimit = 60ms;
-    line.timing.calRecordGap = 0ms;
-    line.timing.backupSettingPause = 0ms;
-    line.timing.backupFileShowPause = 0ms;
-    line.timing.backupBootWaitPause = 0ms;
     cal.catalog.LoadFromText(
         "[PageA]\nETS, Id=17\nDB Id=0\nMsgstring=PageA\nSegment=1\nOffset=0\nBytes=4\n"
         "[MAXPAGECONUT]\nCount=1\n");

@@ -13,8 +13,9 @@
 
 #include "cal/backup.h"
 #include "cal/restore.h"
-#include "support/scripted_phone.h"
 #include "support/recording_prompt.h"
+#include "support/scripted_phone.h"
+#include "support/short_timing.h"
 #include "support/temp_dir.h"
 
 namespace zolt {
@@ -67,13 +68,9 @@ struct BackupFixture : ::testing::Test {
         line.device = &device;
         // A reply is queued before its receive starts, so a short limit never cuts one off;
         // it only bounds the silence after the setting read's first answer.
+        line.timing = test::ShortTiming();
         line.timing.receiveFrameLimit = 60ms;
         line.timing.probeGap = 1ms;
-        line.timing.calRecordGap = 0ms;
-        line.timing.backupSettingPause = 0ms;
-        line.timing.backupFileShowPause = 0ms;
-        line.timing.backupBootWaitPause = 0ms;
-        line.timing.restoreSettingPause = 0ms;
     }
     void Catalog(const std::vector<Page>& pages) { cal.catalog.LoadFromText(CatalogText(pages)); }
     int Backup(int lineIndex = 2) {

@@ -13,8 +13,9 @@
 
 #include "cal/backup.h"
 #include "cal/restore.h"
-#include "support/scripted_phone.h"
 #include "support/recording_prompt.h"
+#include "support/scripted_phone.h"
+#include "support/short_timing.h"
 #include "support/temp_dir.h"
 
 namespace zolt {
@@ -97,14 +98,9 @@ struct RestoreFixture : ::testing::Test {
 
     void SetUp() override {
         line.device = &recorder;
+        line.timing = test::ShortTiming();
         line.timing.receiveFrameLimit = 60ms;
         line.timing.probeGap = 1ms;
-        line.timing.calRecordGap = 0ms;
-        line.timing.restoreSettingPause = 0ms;
-        line.timing.restoreDonePause = 0ms;
-        line.timing.backupSettingPause = 0ms;
-        line.timing.backupFileShowPause = 0ms;
-        line.timing.backupBootWaitPause = 0ms;
         cal.catalog.LoadFromText(CATALOG);
     }
     void Hold(const std::string& text, std::uint8_t setting = 0x5A) {
