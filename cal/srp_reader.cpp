@@ -242,7 +242,7 @@ bool SrpReader::FillFrame(Frame& frame, int& txLength, int bodyLength) {
     // The checksum goes at txLength, inside the buffer, and the escaped frame with its start
     // byte must fit the wire buffer: what SendFrame would refuse is refused here, before
     // anything of the record is built.
-    if (3 + bodyLength >= EtsFrame::BUFFER_SIZE) return false;
+    if (bodyLength < 0 || 3 + bodyLength >= EtsFrame::BUFFER_SIZE) return false;
     const int length = 3 + bodyLength;
     const auto lengthLow = static_cast<std::uint8_t>(bodyLength & 0xFF);
     const auto lengthHigh = static_cast<std::uint8_t>(bodyLength >> 8);
@@ -267,8 +267,8 @@ SrpRefusal SrpReader::BuildDbWriteRequest(int dataCount, Frame& frame, int& txLe
     }
     if (3 + msg::DB_WRITE_HEADER + dataCount >= EtsFrame::BUFFER_SIZE) return SrpRefusal::RequestTooLong;
     const int bodyLength =
-        msg::DbWrite(std::span<std::uint8_t>(frame).subspan(3), message.messageId, message.dbId, message.segment,
-                     message.offset, message.bytes, message.writeThru, std::span<const std::uint8_t>(recordData.data(), static_cast<std::size_t>(dataCount)));
+        msg::DbWrite(std::span<std::uint8_t>(frame).subspan(3), message.messageId, message.dbId,
+                     message.segment, message.offset, message.bytes, message.writeThru, Data(dataCount));
     if (!FillFrame(frame, txLength, bodyLength)) {
         frame.fill(0);
         return SrpRefusal::RequestTooLong;
@@ -287,7 +287,7 @@ SrpRefusal SrpReader::BuildSidbWriteRequest(int dataCount, Frame& frame, int& tx
     }
     const int bodyLength =
         msg::SidbWrite(std::span<std::uint8_t>(frame).subspan(3), message.messageId, message.sidbType,
-                       message.sidbId, message.sidbLen, message.offset, std::span<const std::uint8_t>(recordData.data(), static_cast<std::size_t>(dataCount)));
+                       message.sidbId, message.sidbLen, message.offset, Data(dataCount));
     if (!FillFrame(frame, txLength, bodyLength)) {
         frame.fill(0);
         return SrpRefusal::RequestTooLong;

@@ -21,6 +21,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -170,6 +171,9 @@ public:
 
 private:
     SrpRefusal CheckRecord(int dataCount) const;
+    std::span<const std::uint8_t> Data(int dataCount) const {
+        return std::span<const std::uint8_t>(recordData.data(), static_cast<std::size_t>(dataCount));
+    }
     static bool FillFrame(Frame& frame, int& txLength, int bodyLength);
 
     const std::uint8_t* text_ = nullptr;

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <climits>
 #include <string>
 
@@ -199,16 +198,15 @@ int LinkSession::FlashWriteBlock(int type, std::span<const std::uint8_t> block) 
     // this request it would put every later block one reply behind.
     DiscardInput(*this);
     if (SendFrame() < 0) return RESULT_FAIL;
-    const auto deadline = std::chrono::steady_clock::now() + timing.waitReplyLimit;
+    const Deadline deadline(timing.waitReplyLimit);
     if (WaitReply(RECEIVE_TIMEOUT_FRAME) <= 0) return RESULT_FAIL;
     auto reply = ReadFlashReply(*this);
     // An acceptance of another block answers an earlier request, sent again after a time-out:
     // the answer to this one may still come within this attempt's time.
     while (reply && reply->status == FLASH_ACCEPTED && reply->block != sent) {
         reply.reset();
-        const auto left = std::chrono::ceil<Millis>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) break;
-        (void)Receive(true, left, false);
+        if (deadline.Passed()) break;
+        (void)Receive(true, deadline.Left(), false);
         reply = ReadFlashReply(*this);
     }
     if (reply && FollowReply(*this, *reply)) flashAttempts = 0;

@@ -33,9 +33,13 @@ void LinkSession::BuildRequest(std::initializer_list<std::uint8_t> body) {
 
 void LinkSession::BuildRequest(std::span<const std::uint8_t> body) {
     txFrame.fill(0);
-    const std::size_t n = std::min(body.size(), static_cast<std::size_t>(EtsFrame::BUFFER_SIZE - 4));
-    std::copy(body.begin(), body.begin() + static_cast<long>(n), txFrame.begin() + 3);
-    txLength = 3 + static_cast<int>(n);
+    // A body that leaves no room for the checksum is not built: SendFrame refuses it.
+    if (body.size() > static_cast<std::size_t>(EtsFrame::BUFFER_SIZE - 4)) {
+        txLength = 0;
+        return;
+    }
+    std::copy(body.begin(), body.end(), txFrame.begin() + 3);
+    txLength = 3 + static_cast<int>(body.size());
 }
 
 int LinkSession::SendFrame() {

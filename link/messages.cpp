@@ -16,6 +16,7 @@ void Put32(std::uint8_t* at, std::uint32_t value) {
 }
 
 int WithData(std::span<std::uint8_t> body, int header, std::span<const std::uint8_t> data) {
+    if (data.size() > body.size() - static_cast<std::size_t>(header)) return -1;
     std::copy(data.begin(), data.end(), body.begin() + header);
     return header + static_cast<int>(data.size());
 }

@@ -69,8 +69,9 @@ constexpr std::uint16_t IdOf(const std::uint8_t* body) {
     return static_cast<std::uint16_t>(body[0] | (body[1] << 8));
 }
 
-// Builders: each writes a body into `body`, which must have room for it (at most 800 bytes
-// for the largest), and returns its length.
+// Builders: each writes a body into `body` and returns its length, or -1 when its data do
+// not fit `body` behind the header (`body` must hold the header). -1 as a request's length
+// leaves txLength below 3, which SendFrame refuses.
 int FlashRequest(std::span<std::uint8_t> body, std::uint32_t block, std::uint8_t operation, int type,
                  std::span<const std::uint8_t> data);
 int PageRead(std::span<std::uint8_t> body, std::uint16_t etsId, std::uint8_t dbId, std::uint8_t segment,

@@ -108,6 +108,16 @@ struct RestoreFixture : ::testing::Test {
         cal.backupHeld = true;
         cal.savedSettingByte = setting;
     }
+    // Gives the phone the catalogue's three pages (escapes among them) and a setting, and
+    // backs them up into `dir`.
+    int BackUpThreePages(const test::TempDir& dir) {
+        phone.pages[{0, 2}] = {0xFE, 0xFD, 0x00};
+        phone.pages[{1, 5}] = ScriptedPhone::PatternPage({1, 5}, 2);
+        phone.pages[{0, 7}] = ScriptedPhone::PatternPage({0, 7}, 17);
+        phone.setting = 0x21;
+        test::RecordingPrompt prompt;
+        return RunBackupCal(line, cal, 0, dir.path().string(), prompt);
+    }
     int Script(const std::string& text) {
         return RunScriptFile(line, cal, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
     }
@@ -158,12 +168,7 @@ TEST_F(RestoreFixture, ThreePagesAreWrittenInFileOrderThenClosedThenTheSettingWr
 
 TEST_F(RestoreFixture, BackupThenRestoreGivesThePhoneBackEveryPageByteForByte) {
     test::TempDir dir;
-    test::RecordingPrompt prompt;
-    phone.pages[{0, 2}] = {0xFE, 0xFD, 0x00};
-    phone.pages[{1, 5}] = ScriptedPhone::PatternPage({1, 5}, 2);
-    phone.pages[{0, 7}] = ScriptedPhone::PatternPage({0, 7}, 17);
-    phone.setting = 0x21;
-    ASSERT_EQ(RunBackupCal(line, cal, 0, dir.path().string(), prompt), RESULT_OK) << Status();
+    ASSERT_EQ(BackUpThreePages(dir), RESULT_OK) << Status();
     const auto before = phone.pages;
     const std::uint8_t settingBefore = phone.setting;
 
@@ -180,12 +185,7 @@ TEST_F(RestoreFixture, BackupThenRestoreGivesThePhoneBackEveryPageByteForByte) {
 // wrote: they give the phone back every page, and the setting when its file holds one.
 TEST_F(RestoreFixture, SavedBackupFilesGiveAWipedPhoneItsCalibrationBack) {
     test::TempDir dir;
-    test::RecordingPrompt prompt;
-    phone.pages[{0, 2}] = {0xFE, 0xFD, 0x00};
-    phone.pages[{1, 5}] = ScriptedPhone::PatternPage({1, 5}, 2);
-    phone.pages[{0, 7}] = ScriptedPhone::PatternPage({0, 7}, 17);
-    phone.setting = 0x21;
-    ASSERT_EQ(RunBackupCal(line, cal, 0, dir.path().string(), prompt), RESULT_OK) << Status();
+    ASSERT_EQ(BackUpThreePages(dir), RESULT_OK) << Status();
     const auto before = phone.pages;
     const std::string path = CalibrationFilePath(dir.path().string(), 0);
     EXPECT_EQ(test::ReadFile(SettingFilePath(path)), "33\n");
