@@ -1,0 +1,4 @@
+// ZOLT.exe: the operator's Windows program.
+#include <windows.h>
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return 0; }
