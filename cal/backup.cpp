@@ -133,8 +133,8 @@ FileError ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& byte
 
 int ReadBackFailed(LinkSession& line, Prompt& prompt, FileError error, const std::string& path) {
     const std::string report = FileErrorText(error, path);
-    prompt.ShowMessage(report, PromptIcon::Error);
-    prompt.ShowMessage(texts::FILE_FORMAT_ERROR, PromptIcon::Error);
+    line.Tell(prompt, report, PromptIcon::Error);
+    line.Tell(prompt, texts::FILE_FORMAT_ERROR, PromptIcon::Error);
     return Fail(line, "Couldn't read the calibration file back: " + report);
 }
 
@@ -153,10 +153,10 @@ int ReadBack(LinkSession& line, CalState& cal, const std::string& path, Prompt& 
         if (length > text.max_size()) throw std::length_error("calibration file");
         text.resize(static_cast<std::size_t>(length));
     } catch (const std::bad_alloc&) {
-        prompt.ShowMessage(texts::NO_ENOUGH_MEMORY, PromptIcon::Error);
+        line.Tell(prompt, texts::NO_ENOUGH_MEMORY, PromptIcon::Error);
         return Fail(line, "No memory to hold the calibration file!");
     } catch (const std::length_error&) {
-        prompt.ShowMessage(texts::NO_ENOUGH_MEMORY, PromptIcon::Error);
+        line.Tell(prompt, texts::NO_ENOUGH_MEMORY, PromptIcon::Error);
         return Fail(line, "No memory to hold the calibration file!");
     }
     if (const FileError error = in.ReadAll(text.data(), text.size()); error != FileError::None) {
@@ -304,7 +304,7 @@ int BackupCalibration(LinkSession& line, CalState& cal, int lineIndex, const std
     OutputFile file;
     if (const FileError error = file.Create(path); error != FileError::None) {
         const std::string reason = FileErrorText(error, path);
-        prompt.ShowMessage(texts::COULDNT_OPEN_FILE + reason, PromptIcon::None);
+        line.Tell(prompt, texts::COULDNT_OPEN_FILE + reason, PromptIcon::None);
         return Fail(line, "Couldn't create the calibration file: " + reason);
     }
     const auto writeFailed = [&] {

@@ -33,6 +33,10 @@ inline constexpr const char* BACKUP_FINISHED = " Backup  finished...";
 inline constexpr const char* RESTORE_PAGE = "Restore Calbration..... ";   // + page name
 inline constexpr const char* RESTORE_FINISHED = " Restore finished...";
 inline constexpr const char* PASS = " PASS...";
+// "Serial port " + port name + " lost!" / " could not be opened again!"
+inline constexpr const char* SERIAL_PORT = "Serial port ";
+inline constexpr const char* PORT_LOST = " lost!";
+inline constexpr const char* PORT_NOT_REOPENED = " could not be opened again!";
 
 // --- Message boxes ---
 inline constexpr const char* FILE_FORMAT_ERROR = "File format error !";

@@ -100,7 +100,7 @@ int JobControl::AttachRow(int row) {
     }
     for (int i = 0; i < LINE_COUNT; ++i) {
         PortSession& line = lines[i];
-        if (line.port.IsOpen()) continue;
+        if (line.IsAttached()) continue;
         const int result = line.OpenLink(entry.device, PROBE_BAUD);
         if (result != LINK_FAILED) SetPortState(entry.device, static_cast<PortState>(result));
         if (result != LINK_OPENED) return -1;
@@ -178,7 +178,7 @@ int JobControl::StartJob(const std::string& filePath, const std::string& workDir
     for (int i = 0; i < LINE_COUNT; ++i) {
         PortSession& line = lines[i];
         line.workDir.clear();
-        if (!line.port.IsOpen()) continue;
+        if (!line.IsAttached()) continue;
         line.StartWorker(&context_, i, workDir);
         ++started;
         std::this_thread::sleep_for(timing_.threadStartGap);
@@ -190,7 +190,7 @@ int JobControl::StartJob(const std::string& filePath, const std::string& workDir
 void JobControl::StopJob() {
     for (int i = 0; i < LINE_COUNT; ++i) {
         PortSession& line = lines[i];
-        if (!line.port.IsOpen() || !line.IsRunning()) continue;
+        if (!line.IsAttached() || !line.IsRunning()) continue;
         line.StopWorker();
         std::this_thread::sleep_for(timing_.stopPause);
         sink_.DiscardPending(line.lineNumber);

@@ -63,6 +63,10 @@ int PortWorker(PortSession* line) {
     TaskList& list = *line->owner->tasks;
     int i = 0;
     try {
+        if (!line->ReopenLostLink()) {
+            PortSession::FailTask(*line, list, 0);
+            return 0;
+        }
         for (; i < list.taskCount; ++i) {
             const int result = line->RunTask(list.tasks[i].code, i == 0);
             if (result != RESULT_OK) {
@@ -82,6 +86,9 @@ int PortWorker(PortSession* line) {
     } catch (const std::exception& e) {
         // Nothing may escape a thread. Whatever broke, the task has failed.
         line->SetStatusText(std::string("Internal error: ") + e.what());
+        PortSession::FailTask(*line, list, i);
+    } catch (...) {
+        line->SetStatusText("Internal error!");
         PortSession::FailTask(*line, list, i);
     }
     return 0;

@@ -1,5 +1,7 @@
 #include "link/link_session.h"
 
+#include "io/texts.h"
+
 #include <algorithm>
 #include <chrono>
 #include <string>
@@ -25,6 +27,18 @@ int LinkSession::OpenLink(const std::string& name, int baud) {
         return LINK_OPENED;
     }
     return port.LastError() == SerialError::AccessDenied ? LINK_ACCESS_DENIED : LINK_FAILED;
+}
+
+bool LinkSession::ReopenLostLink() {
+    if (!portLost_) return true;
+    port.Close();
+    portFailing_ = false;
+    if (port.Open(portName, baudRate, 8, SERIAL_PARITY_NONE, false, false, false)) {
+        portLost_ = false;
+        return true;
+    }
+    SetStatusText(texts::SERIAL_PORT + portName + texts::PORT_NOT_REOPENED);
+    return false;
 }
 
 void LinkSession::BuildRequest(std::initializer_list<std::uint8_t> body) {
@@ -75,8 +89,8 @@ void LinkSession::PortFailed(const Deadline& deadline) {
         portFailingSince_ = now;
     }
     if (now - portFailingSince_ >= timing.portLostLimit) {
-        SetStatusText(portName.empty() ? std::string("Serial port lost!")
-                                       : "Serial port " + portName + " lost!");
+        SetStatusText(texts::SERIAL_PORT + portName + texts::PORT_LOST);
+        portLost_ = true;
         throw PortLost{};
     }
     Pause(deadline.LeftAtMost(timing.portLostRecheck));
@@ -135,6 +149,12 @@ int LinkSession::ReceiveFrame(ReceiveMode mode) {
 
 int LinkSession::WaitReply(ReceiveMode mode) {
     return Receive(mode == RECEIVE_TIMEOUT_FRAME, timing.waitReplyLimit, false);
+}
+
+void LinkSession::Tell(Prompt& prompt, std::string_view text, PromptIcon icon) {
+    CheckStopped();
+    prompt.ShowLineMessage(text, icon, stop.NativeHandle());
+    CheckStopped();
 }
 
 void LinkSession::Pause(Millis duration) {

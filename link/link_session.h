@@ -24,6 +24,7 @@
 #include "link/frame_trace.h"
 #include "link/serial_port.h"
 #include "link/shared_text.h"
+#include "io/prompt.h"
 #include "link/stop_signal.h"
 #include "link/timing.h"
 
@@ -69,6 +70,14 @@ public:
     // stores the name, COM number and speed), LINK_ACCESS_DENIED when another program holds
     // the port, or LINK_FAILED for any other failure (no such port, not a serial device).
     [[nodiscard]] int OpenLink(const std::string& name, int baud);
+    // After the port was lost (an adapter or a USB phone unplugged and plugged in again, or
+    // the phone swapped): closes it and opens the same name again. Returns true when the line
+    // has a working port; otherwise the status text says that it could not be opened again.
+    // Does nothing while the port was not lost.
+    [[nodiscard]] bool ReopenLostLink();
+    // Whether a port is attached to the line: open, or lost and to be opened again. Any thread:
+    // the worker reopens a lost port only while portLost_ is still set.
+    bool IsAttached() const { return portLost_.load() || port.IsOpen(); }
 
     // Sends the request built in txFrame (body from offset 3, txLength = 3 + L): fills in the
     // length and checksum, escapes it into txWire and writes it. Returns the byte count handed
@@ -145,6 +154,10 @@ public:
     // Safe to call from any thread while the worker runs.
     int DownloadPercent() const;
 
+    // Shows the operator a message from this line's worker. A stop of the line closes the
+    // message and throws LineStopped, so that stopping never waits for the operator.
+    void Tell(Prompt& prompt, std::string_view text, PromptIcon icon);
+
     // Sleeps, or throws LineStopped when the line is stopped.
     void Pause(Millis duration);
     // Throws LineStopped when the line has been stopped.
@@ -202,6 +215,8 @@ private:
     // Since when the port has reported itself gone without a byte coming in between.
     std::chrono::steady_clock::time_point portFailingSince_{};
     bool portFailing_ = false;
+    // PortLost was thrown; the next job opens the port again. Read by the owner's thread.
+    std::atomic<bool> portLost_{false};
 };
 
 // Clears a line's progress total when it goes out of scope, by return or by a stop: the runners

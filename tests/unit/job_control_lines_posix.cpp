@@ -196,6 +196,50 @@ TEST_F(LinesFixture, LineWhosePortGoesAwayFailsWithoutSpinning) {
     job->StopJob();
 }
 
+// A line whose adapter was pulled is opened again by the next start, by the same name, so
+// that swapping a phone needs no restart; while the name leads nowhere, that line alone fails.
+TEST_F(LinesFixture, LostPortIsOpenedAgainAtTheNextStartOrFailsItsLineAlone) {
+    TaskRunners runners;
+    runners.Set(TASK_SCRIPT, [](PortSession& line, bool) { return line.BootLoad(); });
+    Make(std::move(runners));
+    Timing timing = Timing::Standard();
+    timing.bootProbeGap = 1ms;
+    timing.portLostLimit = 100ms;
+    timing.threadStartGap = 1ms;
+    timing.stopPause = 1ms;
+    job->SetTiming(timing);
+    MachineWith(2);
+    // Line 1 is attached by a stable name, as /dev/serial/by-path gives one.
+    const std::filesystem::path link = std::filesystem::temp_directory_path() /
+                                       ("zolt-port-" + std::to_string(::getpid()));
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(ptys[0]->path(), link);
+    prober->candidates[0] = link.string();
+    prober->states[link.string()] = PORT_FREE;
+    SelectAll();
+    ASSERT_EQ(job->BuildTaskList(CHOICE_SCRIPT, false), 1);
+    ASSERT_EQ(job->StartJob(Script(), "."), 2);
+    ptys[0]->Unplug();
+    ASSERT_TRUE(sink.WaitFor(WM_PORT_FAILED, 1, 5s));
+
+    job->StopJob();
+    ASSERT_EQ(job->StartJob(script.string(), "."), 2);
+    ASSERT_TRUE(sink.WaitFor(WM_PORT_FAILED, 2, 5s));
+    EXPECT_EQ(job->lines[0].statusText.Get(), "Serial port " + link.string() + " could not be opened again!");
+    EXPECT_TRUE(job->lines[1].IsRunning());
+
+    ptys.push_back(std::make_unique<Pty>());  // the phone is back, on another device
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(ptys.back()->path(), link);
+    job->StopJob();
+    ASSERT_EQ(job->StartJob(script.string(), "."), 2);
+    std::this_thread::sleep_for(50ms);
+    EXPECT_TRUE(job->lines[0].IsRunning());
+    EXPECT_NE(job->lines[0].statusText.Get().find("boot"), std::string::npos) << job->lines[0].statusText.Get();
+    job->StopJob();
+    std::filesystem::remove(link);
+}
+
 TEST_F(LinesFixture, StartWithoutAttachedLinesSaysSo) {
     ASSERT_EQ(job->BuildTaskList(CHOICE_SCRIPT, false), 1);
     EXPECT_EQ(job->StartJob(Script(), "."), 0);

@@ -114,22 +114,43 @@ TEST_F(WorkerFixture, EmptyListPostsOnlyAllDone) {
 }
 
 TEST_F(WorkerFixture, RunnerThatThrowsFailsItsTaskInsteadOfEndingTheProgram) {
-    runners.Set(TASK_UPDATE_BOOT, [](PortSession&, bool) -> int { throw std::runtime_error("boom"); });
-    tasks.Assign({TASK_UPDATE_BOOT});
-    RunToEnd();
-    EXPECT_EQ(tasks.tasks[0].status.load(), TASK_FAIL);
-    EXPECT_EQ(sink.events().back(), (LineEvent{WM_PORT_FAILED, 0, 5}));
-    EXPECT_EQ(line.statusText.Get(), "Internal error: boom");
+    const std::vector<std::pair<TaskRunner, std::string>> cases = {
+        {[](PortSession&, bool) -> int { throw std::runtime_error("boom"); }, "Internal error: boom"},
+        {[](PortSession&, bool) -> int { throw 7; }, "Internal error!"},
+    };
+    for (const auto& [runner, text] : cases) {
+        runners.Set(TASK_UPDATE_BOOT, runner);
+        tasks.Assign({TASK_UPDATE_BOOT});
+        RunToEnd();
+        EXPECT_EQ(tasks.tasks[0].status.load(), TASK_FAIL);
+        EXPECT_EQ(sink.events().back(), (LineEvent{WM_PORT_FAILED, 0, 5}));
+        EXPECT_EQ(line.statusText.Get(), text);
+    }
 }
 
+// A message box from a worker that nobody closes: it goes away only when the line is stopped,
+// as a window's box does.
+struct OperatorAway : Prompt {
+    const StopSignal& stop;
+    explicit OperatorAway(const StopSignal& s) : stop(s) {}
+    void ShowMessage(std::string_view, PromptIcon) override { ADD_FAILURE() << "a worker's box must be closable"; }
+    void ShowLineMessage(std::string_view, PromptIcon, std::intptr_t) override { (void)stop.WaitFor(Millis(-1)); }
+};
+
 TEST_F(WorkerFixture, StopEndsAWaitAndAPausePromptlyAndSilencesTheWorker) {
-    // One runner waits for a reply that never comes, the other pauses for a long time.
+    // One runner waits for a reply that never comes, one pauses for a long time, one shows the
+    // operator a message that nobody reads.
     runners.Set(TASK_UPDATE_BOOT, [](PortSession& l, bool) { return l.WaitForAnyFrame() > 0 ? 0 : 255; });
     runners.Set(TASK_UPDATE_DATA, [](PortSession& l, bool) {
         l.Pause(std::chrono::hours(1));
         return 0;
     });
-    for (std::uint8_t code : {TASK_UPDATE_BOOT, TASK_UPDATE_DATA}) {
+    OperatorAway away(line.stop);
+    runners.Set(TASK_BACKUP_CAL, [&away](PortSession& l, bool) {
+        l.Tell(away, "Couldn't open file: ", PromptIcon::None);
+        return 0;
+    });
+    for (std::uint8_t code : {TASK_UPDATE_BOOT, TASK_UPDATE_DATA, TASK_BACKUP_CAL}) {
         tasks.Assign({code, TASK_UPDATE_CP});
         const auto before = sink.events().size();
         line.StartWorker(&job, 4, "work");
