@@ -47,15 +47,6 @@ bool IsBootLoaderReply(const LinkSession& s) {
            s.rxFrame[msg::BOOT_REPLY_LENGTH + 3] == msg::BOOT_REPLY_CHECKSUM;
 }
 
-// Reads and drops the input queued on the line, without waiting. Bounded, so that a line
-// that never stops talking cannot hold the worker here.
-void DiscardInput(LinkSession& s) {
-    constexpr int MOST_READS = 64;
-    for (int i = 0; i < MOST_READS; ++i) {
-        if (s.device->ReadData(s.rxChunk.data(), EtsFrame::BUFFER_SIZE) <= 0) return;
-    }
-}
-
 struct FlashReply {
     std::uint32_t block;
     std::uint8_t status;
@@ -142,7 +133,7 @@ int LinkSession::FlashErase(int type) {
     BuildFlashRequest(*this, ERASE_BLOCK, FLASH_OP_ERASE, type, {});
     // Whatever is queued now answers something older (a late reply to the previous section's
     // last block) and would be taken for the erase reply, moving the write off block 2.
-    DiscardInput(*this);
+    DiscardInput();
     if (SendFrame() < 0) return Fail(*this, texts::FLASH_ERASE_ERROR);
     // The boot loader answers every probe that reached it, and only the first answer ends
     // BootLoad; the others may still be on their way and are not the erase reply. Nor is a
@@ -196,7 +187,7 @@ int LinkSession::FlashWriteBlock(int type, std::span<const std::uint8_t> block) 
                       block.first(std::min<std::size_t>(block.size(), FLASH_BLOCK_SIZE)));
     // A reply that came after its attempt had timed out is queued now; read as the answer to
     // this request it would put every later block one reply behind.
-    DiscardInput(*this);
+    DiscardInput();
     if (SendFrame() < 0) return RESULT_FAIL;
     const Deadline deadline(timing.waitReplyLimit);
     if (WaitReply(RECEIVE_TIMEOUT_FRAME) <= 0) return RESULT_FAIL;

@@ -65,19 +65,19 @@ int LinkSession::SendFrame() {
     txFrame[2] = static_cast<std::uint8_t>(bodyLength >> 8);
     txFrame[txLength] = FrameChecksum(txFrame.data(), txLength);
 
-    const int escaped = EscapeBytes(txFrame.data() + 1, txLength, txWire.data() + 1,
+    const int escaped = EscapeBytes(txFrame.data() + 1, txLength, txWire_.data() + 1,
                                     EtsFrame::BUFFER_SIZE - 1);
     if (escaped < 0) {
-        txWireLength = 0;
+        txWireLength_ = 0;
         return SEND_REFUSED;
     }
-    txWire[0] = EtsFrame::START;
-    txWireLength = 1 + escaped;
+    txWire_[0] = EtsFrame::START;
+    txWireLength_ = 1 + escaped;
     if (trace) {
         trace->OnFrame(traceLine, FrameDirection::Sent,
                        std::span<const std::uint8_t>(txFrame.data(), static_cast<std::size_t>(txLength) + 1));
     }
-    const int sent = device->SendData(txWire.data(), txWireLength);
+    const int sent = device->SendData(txWire_.data(), txWireLength_);
     CheckStopped();
     return sent;
 }
@@ -96,9 +96,17 @@ void LinkSession::PortFailed(const Deadline& deadline) {
     Pause(deadline.LeftAtMost(timing.portLostRecheck));
 }
 
+void LinkSession::DiscardInput() {
+    // Bounded, so that a line that never stops talking cannot hold the worker here.
+    constexpr int MOST_READS = 64;
+    for (int i = 0; i < MOST_READS; ++i) {
+        if (device->ReadData(rxChunk_->data(), EtsFrame::BUFFER_SIZE) <= 0) return;
+    }
+}
+
 int LinkSession::Receive(bool limited, Millis limit, bool giveUpEmpty) {
-    rxChunk.fill(0);
-    receiver.Start();
+    rxChunk_->fill(0);
+    receiver_.Start();
     const Deadline deadline = limited ? Deadline(std::max(limit, Millis(0))) : Deadline::Never();
 
     for (;;) {
@@ -106,10 +114,10 @@ int LinkSession::Receive(bool limited, Millis limit, bool giveUpEmpty) {
             case WaitResult::Stopped:
                 throw LineStopped{};
             case WaitResult::Ready: {
-                const int n = device->ReadData(rxChunk.data(), EtsFrame::BUFFER_SIZE);
+                const int n = device->ReadData(rxChunk_->data(), EtsFrame::BUFFER_SIZE);
                 if (n > 0) {
                     portFailing_ = false;
-                    receiver.Feed(std::span<const std::uint8_t>(rxChunk.data(), static_cast<std::size_t>(n)));
+                    receiver_.Feed(std::span<const std::uint8_t>(rxChunk_->data(), static_cast<std::size_t>(n)));
                 }
                 break;
             }
@@ -122,11 +130,11 @@ int LinkSession::Receive(bool limited, Millis limit, bool giveUpEmpty) {
         // The limit is looked at before completeness, as a poll counter would be.
         if (deadline.Passed()) {
             if (giveUpEmpty) return 0;
-            receiver.DeliverTimeoutFrame();
+            receiver_.DeliverTimeoutFrame();
             Traced(FrameDirection::TimedOut);
             return rxCount;
         }
-        if (receiver.Complete()) {
+        if (receiver_.Complete()) {
             Traced(FrameDirection::Received);
             return rxCount;
         }

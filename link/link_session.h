@@ -109,12 +109,6 @@ public:
     // WaitReply(RECEIVE_POLL): a wait for the next complete frame that has no limit.
     int WaitForAnyFrame() { return WaitReply(RECEIVE_POLL); }
 
-    // Undoes escaping of `count` bytes into `destination` (room for `count` bytes needed),
-    // carrying a trailing FD over to the next call in escapePending. Returns the byte count.
-    int UnescapeChunk(std::uint8_t* destination, const std::uint8_t* source, int count) {
-        return receiver.UnescapeChunk(destination, source, count);
-    }
-
     void SetStatusText(std::string_view text) { statusText.Set(text); }
 
     // The file-system access handshake before a calibration run: loopback probes until the
@@ -172,25 +166,23 @@ public:
     int baudRate = 0;
     SharedText statusText;
 
+    // The request being built (see BuildRequest, ClearRequest, SendFrame).
     std::array<std::uint8_t, EtsFrame::BUFFER_SIZE> txFrame{};
     int txLength = 0;
-    std::array<std::uint8_t, EtsFrame::BUFFER_SIZE> txWire{};
-    int txWireLength = 0;
 
 private:
+    std::array<std::uint8_t, EtsFrame::BUFFER_SIZE> txWire_{};  // txFrame escaped, as sent
+    int txWireLength_ = 0;
     // What a read delivers, in a heap block of its own for the same reason as the receiver's
     // frame: a device read that overruns it meets AddressSanitizer instead of the frame.
-    std::unique_ptr<std::array<std::uint8_t, EtsFrame::BUFFER_SIZE>> rxChunkBlock_ =
+    std::unique_ptr<std::array<std::uint8_t, EtsFrame::BUFFER_SIZE>> rxChunk_ =
         std::make_unique<std::array<std::uint8_t, EtsFrame::BUFFER_SIZE>>();
+    FrameReceiver receiver_;
 
 public:
-    std::array<std::uint8_t, EtsFrame::BUFFER_SIZE>& rxChunk = *rxChunkBlock_;
-    // The frame being received, and what it holds; rxFrame, rxCount and escapePending are
-    // the receiver's own.
-    FrameReceiver receiver;
-    FrameReceiver::Buffer& rxFrame = receiver.frame;
-    int& rxCount = receiver.count;
-    int& escapePending = receiver.escapePending;
+    // The reply received last: its frame and byte count.
+    FrameReceiver::Buffer& rxFrame = receiver_.frame;
+    int& rxCount = receiver_.count;
 
     // --- Flash progress, read by the display while the worker writes it ---
     std::atomic<std::uint32_t> flashBlock{0};
@@ -207,6 +199,8 @@ public:
 
 private:
     int Receive(bool limited, Millis limit, bool giveUpEmpty);
+    // Reads and drops the input queued on the line, without waiting.
+    void DiscardInput();
     // Fails the line when its port has reported itself gone for long enough; otherwise sleeps
     // a little, so that a dead port never makes a receive spin.
     void PortFailed(const Deadline& deadline);

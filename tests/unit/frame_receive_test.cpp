@@ -219,7 +219,7 @@ TEST(FrameReceiver, TwoReceiversFedInterleavedPiecesShareNothing) {
 }
 
 TEST(UnescapeChunk, CarriesATrailingEscapeIntoTheNextChunk) {
-    LinkSession session;
+    FrameReceiver session;
     std::uint8_t out[8] = {};
     const std::uint8_t first[] = {0x10, 0xFD};
     EXPECT_EQ(session.UnescapeChunk(out, first, 2), 1);
