@@ -99,6 +99,10 @@ LRESULT CALLBACK CTextProgressCtrl::SubclassProc(HWND hwnd, UINT msg, WPARAM wPa
         self->fillWidth = -1;
         return result;
     }
+    case WM_TIMER:
+        // A themed bar animates a glow over its fill from a timer. None of it shows through
+        // this painting, and every tick would repaint all eight bars.
+        return 0;
     case WM_SETTEXT:
         return self->OnSetText(msg, wParam, lParam);
     case WM_GETTEXT:
