@@ -53,6 +53,7 @@ private:
     bool transparent = false;
     bool hovering = false;
     bool isDefault = false;  // created as the default push button; kept for WM_GETDLGCODE
+    bool focusLostToDisable = false;
     HDC backgroundDc = nullptr;
     HBITMAP backgroundBitmap = nullptr;
     HGDIOBJ backgroundOldBitmap = nullptr;

@@ -154,8 +154,12 @@ LRESULT CALLBACK CImageButton::ButtonProc(HWND window, UINT msg, WPARAM wParam, 
             self->SetHovering(true);
         }
         break;
-    case WM_MOUSELEAVE:
     case WM_KILLFOCUS:
+        // EnableWindow drops the focus of the window it disables before sending WM_ENABLE.
+        self->focusLostToDisable = !wParam && !IsWindowEnabled(window);
+        self->SetHovering(false);
+        break;
+    case WM_MOUSELEAVE:
     case WM_CANCELMODE:
         self->SetHovering(false);
         break;
@@ -163,7 +167,15 @@ LRESULT CALLBACK CImageButton::ButtonProc(HWND window, UINT msg, WPARAM wParam, 
         if (LOWORD(wParam) == WA_INACTIVE) self->SetHovering(false);
         break;
     case WM_ENABLE:
-        if (!wParam) self->SetHovering(false);
+        if (!wParam) {
+            self->SetHovering(false);
+            // Pass the focus on rather than leave the keyboard with no window at all.
+            if (self->focusLostToDisable && !GetFocus()) {
+                HWND next = GetNextDlgTabItem(self->parent, window, FALSE);
+                SetFocus(next && next != window ? next : self->parent);
+            }
+            self->focusLostToDisable = false;
+        }
         break;
     case WM_GETDLGCODE:
         // Owner-drawn buttons report no push-button kind; keep the default one's.

@@ -237,7 +237,7 @@ TEST_F(Controls, LampShowsItsIconOverTheParentsCurrentBackground) {
 TEST_F(Controls, LampClicksNeverReachTheParent) {
     CImageButton lamp;
     HWND lampWindow = Child(L"BUTTON", BS_PUSHBUTTON, 10, 70, 26, 29, IDC_LAMP1);
-    HWND plain = Child(L"BUTTON", BS_PUSHBUTTON, 50, 70, 60, 29, IDC_DONE, L"Done");
+    HWND plain = Child(L"BUTTON", BS_PUSHBUTTON | WS_TABSTOP, 50, 70, 60, 29, IDC_DONE, L"Done");
     ASSERT_TRUE(lamp.Attach(lampWindow));
     Pump(parent);
 
@@ -253,6 +253,8 @@ TEST_F(Controls, LampClicksNeverReachTheParent) {
         EXPECT_EQ(parentCommands, c.commands) << c.first;
         EXPECT_EQ(GetFocus(), c.button) << c.first;
     }
+    EnableWindow(lampWindow, FALSE);
+    EXPECT_EQ(GetFocus(), plain) << "a disabled lamp passes the focus on";
 }
 
 }  // namespace
