@@ -2,14 +2,40 @@
 
 namespace zolt {
 
+namespace {
+
+// (pos - lower) * scale / (upper - lower), truncated toward zero. Integer arithmetic on
+// purpose: through a double fraction 29/100 * 100 comes out as 28.999..., and the bar at 29
+// would read 28% and fill a pixel short.
+int ScaleToRange(int pos, int lower, int upper, int scale) {
+    if (upper <= lower) return 0;
+    const std::int64_t covered = static_cast<std::int64_t>(pos) - lower;
+    return static_cast<int>(covered * scale / (static_cast<std::int64_t>(upper) - lower));
+}
+
+}  // namespace
+
 int NextProgressPos(int pos, int requested, int lower, int upper) {
     if (requested >= pos || requested == lower) pos = requested;
     return pos > upper ? upper : pos;
 }
 
 int ProgressFillWidth(int pos, int lower, int upper, int width) {
-    if (upper <= lower) return 0;
-    return static_cast<int>(static_cast<double>(pos - lower) / (upper - lower) * width);
+    return ScaleToRange(pos, lower, upper, width);
+}
+
+int ProgressPercent(int pos, int lower, int upper) {
+    return ScaleToRange(pos, lower, upper, 100);
+}
+
+std::wstring ProgressBarText(const std::wstring& windowText, int pos, int lower, int upper) {
+    if (!windowText.empty()) return windowText;
+    return std::to_wstring(ProgressPercent(pos, lower, upper)) + L'%';
+}
+
+std::size_t TextCopyLength(std::size_t textLength, std::size_t bufferSize) {
+    if (bufferSize == 0) return 0;
+    return textLength < bufferSize ? textLength : bufferSize - 1;
 }
 
 std::uint32_t DrawFlagsForStaticStyle(std::uint32_t style) {
@@ -28,6 +54,16 @@ std::uint32_t DrawFlagsForStaticStyle(std::uint32_t style) {
     if (style & 0x8000) flags |= DT_PATH_ELLIPSIS_;
     if ((style & 0xC20C) == 0) flags |= DT_WORDBREAK_;
     return flags;
+}
+
+PixelOffset IconOrigin(int clientWidth, int clientHeight, int iconWidth, int iconHeight,
+                       bool pressed) {
+    PixelOffset origin{(clientWidth - iconWidth) / 2, (clientHeight - iconHeight) / 2};
+    if (pressed) {
+        origin.dx += PRESSED_ICON_OFFSET.dx;
+        origin.dy += PRESSED_ICON_OFFSET.dy;
+    }
+    return origin;
 }
 
 }  // namespace zolt
