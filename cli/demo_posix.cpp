@@ -26,11 +26,13 @@ namespace {
 namespace fs = std::filesystem;
 
 const char* const DEMO_USAGE =
-    "usage: zolt demo [--dir DIR] [--phones N] [--no-cal]\n"
+    "usage: zolt demo [--dir DIR] [--phones N] [--no-cal] [--files-only]\n"
     "Starts N (default 8) simulated phones on pseudo-terminals, writes a sample configuration,\n"
     "page catalogue and ROM image into DIR (default: a fresh folder under the system's temporary\n"
     "folder), runs a whole job on every phone (backup, Boot, CP, Data, restore; without\n"
-    "--no-cal the calibration steps are part of it) and checks each phone's flash against the image.\n";
+    "--no-cal the calibration steps are part of it) and checks each phone's flash against the image.\n"
+    "--files-only writes the sample files into DIR and ends: for trying the job with zolt-phone and\n"
+    "zolt run, or with ZOLT.exe.\n";
 
 // The sample image: three sections, each with its own pattern, and the identification the
 // sample configuration expects in the CP version block.
@@ -96,6 +98,7 @@ struct DemoOptions {
     fs::path dir;
     int phones = 8;
     bool withCal = true;
+    bool filesOnly = false;
 };
 
 // The options, or the exit status when there is nothing to run.
@@ -112,6 +115,8 @@ std::optional<DemoOptions> ParseDemoOptions(const std::vector<std::string>& args
             o.phones = std::atoi(args[++i].c_str());
         } else if (args[i] == "--no-cal") {
             o.withCal = false;
+        } else if (args[i] == "--files-only") {
+            o.filesOnly = true;
         } else {
             std::fprintf(stderr, "zolt demo: unknown or incomplete option %s\n%s", args[i].c_str(), DEMO_USAGE);
             status = EXIT_USAGE;
@@ -192,6 +197,7 @@ int DemoCommand(const std::vector<std::string>& args) {
     const auto image = MakeImage();
     WriteFiles(dir, image);
     std::printf("Demo folder: %s\n", dir.c_str());
+    if (options->filesOnly) return EXIT_OK;
 
     sim::PhoneOptions phoneOptions;
     phoneOptions.stateDir = dir / "phones";

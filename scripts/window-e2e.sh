@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# The Windows program end to end: ZOLT.exe under wine on a virtual display, two simulated
+# phones (zolt-phone) as COM5 and COM6 of the private wine prefix, driven from another process
+# as an operator would (tests/e2e/window_driver_win32.cpp): attach both ports, Set config
+# cancelled (ZOLT.ini of the working folder is read), the image opened by typing its path into
+# the file dialog, Settings confirmed, Done; every task cell must say "Done" and every phone's
+# flash must then hold the image. A second job is stopped with Reset in the middle: every line
+# must show "Waiting ..." within a second and stay attached.
+# Usage: window-e2e.sh [LINUX_BUILD] [WINDOWS_BUILD]   (defaults build/linux, build/windows)
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+linux=${1:-$here/build/linux}
+windows=${2:-$here/build/windows}
+for f in "$linux/zolt" "$linux/zolt-phone" "$windows/ZOLT.exe" "$windows/tests/zolt_window_driver.exe"; do
+  [ -f "$f" ] || { echo "window-e2e: no $f (build the linux and windows presets first)" >&2; exit 1; }
+done
+export WINEPREFIX=${ZOLT_WINEPREFIX:-$here/build/wineprefix}
+bash "$here/scripts/wine-run.sh"
+devices=$WINEPREFIX/dosdevices
+
+work=$(mktemp -d)
+phones=
+cleanup() {
+  timeout 30 wineserver -k 2>/dev/null || true
+  [ -n "$phones" ] && { kill "$phones" 2>/dev/null; wait "$phones" 2>/dev/null; } || true
+  rm -f "$devices/com5" "$devices/com6"
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+"$linux/zolt" demo --dir "$work" --files-only >/dev/null
+"$linux/zolt-phone" --count 2 --state "$work/phones" \
+  --link "$devices/com5" --link "$devices/com6" >"$work/phones.txt" 2>&1 &
+phones=$!
+for _ in $(seq 100); do [ -e "$devices/com6" ] && break; sleep 0.1; done
+[ -e "$devices/com6" ] || { echo "window-e2e: the simulated phones did not come up" >&2; cat "$work/phones.txt" >&2; exit 1; }
+
+image="Z:$(echo "$work/image.bin" | tr / '\\')"
+cat >"$work/operate.sh" <<SCRIPT
+set -e
+cd "$work"
+bash "$here/scripts/wine-run.sh" "$windows/ZOLT.exe" &
+bash "$here/scripts/wine-run.sh" "$windows/tests/zolt_window_driver.exe" job --image '$image' --ports 5,6 --limit 300
+# The phones must hold the image before the next job touches them.
+python3 - "$work" <<'CHECK'
+import sys
+work = sys.argv[1]
+image = open(f"{work}/image.bin", "rb").read()
+sections = {0: (0x0, 16 * 1024), 1: (0x4000, 160 * 1024), 6: (0x2C000, 48 * 1024)}
+bad = []
+for phone in (1, 2):
+    for kind, (start, size) in sections.items():
+        with open(f"{work}/phones/phone-{phone}/flash-{kind}.bin", "rb") as f:
+            if f.read() != image[start:start + size]:
+                bad.append(f"phone {phone} area {kind}")
+if bad:
+    sys.exit("window-e2e: flash differs from the image: " + ", ".join(bad))
+print("every phone's flash holds the image")
+CHECK
+bash "$here/scripts/wine-run.sh" "$windows/tests/zolt_window_driver.exe" reset --ports 5,6
+wait
+SCRIPT
+timeout 900 xvfb-run -a -s "-screen 0 1280x900x24" bash "$work/operate.sh"
