@@ -9,6 +9,9 @@
 // waits until every cell of the task grid says "Done".
 // reset: starts the job again, presses Reset in the middle, checks that every line shows
 // "Waiting ..." within a second and stays attached, and closes the program.
+// show DIALOG: presses Port or Settings (DIALOG "port" or "settings") and leaves the dialog
+// open; close: cancels the open dialog; rect: prints the main window's place on the screen
+// as WxH+X+Y. For screenshots.
 // Exits 0 when all of it held; says what did not on stderr otherwise.
 #include <windows.h>
 #include <commctrl.h>
@@ -191,8 +194,15 @@ Options Parse(int argc, wchar_t** argv) {
             }
         } else Fail("unknown option " + Narrow(key));
     }
+    if (o.stage == L"show" && argc > 2) {
+        o.image = argv[2];  // which dialog
+        return o;
+    }
+    if (o.stage == L"close" || o.stage == L"rect") return o;
     if (!(o.stage == L"job" && !o.image.empty()) && o.stage != L"reset") o.ports.clear();
-    if (o.ports.empty()) Fail("usage: job --image PATH --ports 5,6 [--limit SECONDS] | reset --ports 5,6");
+    if (o.ports.empty()) {
+        Fail("usage: job --image PATH --ports 5,6 [--limit SECONDS] | reset --ports 5,6 | show port|settings | close");
+    }
     return o;
 }
 
@@ -312,6 +322,24 @@ int wmain(int argc, wchar_t** argv) {
     DWORD pid = 0;
     GetWindowThreadProcessId(frame, &pid);
 
+    if (options.stage == L"show") {
+        const bool port = options.image == L"port";
+        Press(Control(frame, port ? IDC_PORT : IDC_SETTINGS));
+        WaitDialog(pid, port ? L"Port Selection" : L"Settings");
+        return 0;
+    }
+    if (options.stage == L"rect") {
+        RECT r{};
+        GetWindowRect(frame, &r);
+        std::printf("%ldx%ld+%ld+%ld\n", r.right - r.left, r.bottom - r.top, r.left, r.top);
+        return 0;
+    }
+    if (options.stage == L"close") {
+        Search s{pid, L"", {L"ZOLT"}};
+        EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&s));
+        if (s.found) Answer(s.found, IDCANCEL);
+        return 0;
+    }
     Operator op(frame, pid, options);
     if (options.stage == L"job") {
         op.AttachPorts();
