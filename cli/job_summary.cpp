@@ -1,10 +1,13 @@
 #include "cli/job_summary.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace zolt::cli {
 
 namespace {
+constexpr std::size_t GRID_LINES = 8;
+
 std::string Pad(std::string text, std::size_t width) {
     if (text.size() < width) text.resize(width, ' ');
     return text;
@@ -23,17 +26,24 @@ std::string Throughput(const LineSummary& line) {
 }  // namespace
 
 std::string FormatSummary(const JobSummary& s) {
-    std::string out = Pad("Task", 18);
-    for (const auto& line : s.lines) out += Pad("Line " + std::to_string(line.lineNumber), 8);
-    out += "\n";
-    for (std::size_t t = 0; t < s.tasks.size(); ++t) {
-        out += Pad(s.tasks[t], 18);
-        for (const auto& line : s.lines) out += Pad(t < line.outcomes.size() ? line.outcomes[t] : "", 8);
+    // Eight lines to a grid: 32 columns side by side would not fit a terminal.
+    std::string out;
+    for (std::size_t first = 0; first < s.lines.size() || first == 0; first += GRID_LINES) {
+        const auto begin = s.lines.begin() + static_cast<std::ptrdiff_t>(std::min(first, s.lines.size()));
+        const auto end = s.lines.begin() + static_cast<std::ptrdiff_t>(std::min(first + GRID_LINES, s.lines.size()));
+        out += Pad("Task", 18);
+        for (auto line = begin; line != end; ++line) out += Pad("Line " + std::to_string(line->lineNumber), 8);
+        out += "\n";
+        for (std::size_t t = 0; t < s.tasks.size(); ++t) {
+            out += Pad(s.tasks[t], 18);
+            for (auto line = begin; line != end; ++line) out += Pad(t < line->outcomes.size() ? line->outcomes[t] : "", 8);
+            out += "\n";
+        }
         out += "\n";
     }
-    out += "\n";
     for (const auto& line : s.lines) {
-        out += "Line " + std::to_string(line.lineNumber) + "  " + line.port + "  " + line.result + "  " +
+        const std::string port = line.device.empty() || line.device == line.port ? line.port : line.port + " (" + line.device + ")";
+        out += "Line " + std::to_string(line.lineNumber) + "  " + port + "  " + line.result + "  " +
                Number(line.seconds, "%.1f s") + "  " + Throughput(line) + "  " + line.status + "\n";
     }
     return out;
@@ -71,7 +81,8 @@ std::string FormatJson(const JobSummary& s) {
     for (std::size_t i = 0; i < s.lines.size(); ++i) {
         const LineSummary& l = s.lines[i];
         out += std::string(i ? "," : "") + "\n    {\"line\": " + std::to_string(l.lineNumber) +
-               ", \"port\": " + JsonString(l.port) + ", \"result\": " + JsonString(l.result) +
+               ", \"port\": " + JsonString(l.port) + ", \"device\": " + JsonString(l.device.empty() ? l.port : l.device) +
+               ", \"result\": " + JsonString(l.result) +
                ", \"status\": " + JsonString(l.status) + ", \"seconds\": " + Number(l.seconds, "%.3f") +
                ", \"payload_bytes\": " + std::to_string(l.payloadBytes) + ", \"bytes_per_second\": " +
                Number(l.seconds > 0 ? static_cast<double>(l.payloadBytes) / l.seconds : 0.0, "%.1f") +

@@ -10,7 +10,8 @@ namespace zolt::cli {
 
 struct LineSummary {
     int lineNumber = 0;
-    std::string port;
+    std::string port;              // as the operator gave it
+    std::string device;            // what was opened: the port with a stable name resolved
     std::string status;            // the line's last status text
     std::string result;            // "ok", "failed" or "stopped"
     std::vector<std::string> outcomes;  // per task: "Wait", "Done", "Fail"

@@ -10,9 +10,9 @@ namespace {
 const char* const USAGE =
     "usage: zolt COMMAND [OPTIONS]\n"
     "commands:\n"
-    "  run     flash, back up, restore or play a script on up to eight phones at once\n"
+    "  run     flash, back up, restore or play a script on up to 32 phones at once\n"
     "  info    show a ROM image's versions and checksums and check it against a configuration\n"
-    "  ports   list the serial ports\n"
+    "  ports   list the serial ports and what identifies the device behind each\n"
     "  demo    run a whole job on eight simulated phones\n"
     "'zolt COMMAND --help' tells more; 'zolt --version' the version.\n";
 }

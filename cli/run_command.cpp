@@ -1,4 +1,4 @@
-// `zolt run`: one job on up to eight lines, from a terminal or a script.
+// `zolt run`: one job on up to 32 lines, from a terminal or a script.
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -11,13 +11,14 @@
 #include "cli/event_queue.h"
 #include "cli/interrupt.h"
 #include "cli/job_summary.h"
+#include "cli/line_groups.h"
+#include "cli/port_listing.h"
 #include "cli/run_options.h"
 #include "cli/terminal_view.h"
 #include "cli/trace_file.h"
 #include "cli/tty.h"
 #include "cal/backup.h"
 #include "job/config_file.h"
-#include "job/job_control.h"
 #include "job/update_choices.h"
 #include "io/texts.h"
 
@@ -61,30 +62,48 @@ std::uint64_t PayloadOf(std::uint8_t code, const Config& config) {
     }
 }
 
-// Attaches the named ports to lines 1, 2, ... in order. On failure returns the message.
-std::optional<std::string> AttachPorts(JobControl& job, const std::vector<std::string>& ports,
-                                       std::vector<int>& lineIndexes) {
-    for (const auto& device : ports) {
-        const int row = job.RowOfDevice(device);
-        if (row < 0) return "port " + device + " does not exist";
-        if (job.portList[row].state == PORT_USED_BY_OTHERS) return "port " + device + " is used by another program";
+// Why a port that the port list shows as not free cannot be used.
+std::string RefusalOf(const PortEntry& entry, const std::string& typed) {
+    if (entry.permissionDenied) return "port " + typed + ": " + PermissionAdvice(entry.deviceGroup);
+    if (entry.state == PORT_USED_BY_OTHERS) return "port " + typed + " is used by another program";
+    return "port " + typed + " cannot be opened";
+}
+
+// Attaches the named ports to lines 1, 2, ... in order, eight to a group. `devices` are the
+// ports' devices (stable names resolved). On failure returns the message.
+std::optional<std::string> AttachPorts(LineGroups& groups, const std::vector<std::string>& typed,
+                                       const std::vector<std::string>& devices, std::vector<int>& lineIndexes) {
+    for (std::size_t k = 0; k < devices.size(); ++k) {
+        const int group = LineGroups::GroupOf(static_cast<int>(k));
+        JobControl& job = groups.Group(group);
+        const int row = job.RowOfDevice(devices[k]);
+        if (row < 0) return "port " + typed[k] + " does not exist";
+        if (job.portList[row].state != PORT_FREE) return RefusalOf(job.portList[row], typed[k]);
         const int line = job.AttachRow(row);
-        if (line < 0) {
-            const PortState state = job.portList[row].state;
-            if (state == PORT_USED_BY_OTHERS) return "port " + device + " is used by another program";
-            return "port " + device + " cannot be opened";
+        if (line < 0) return RefusalOf(job.portList[row], typed[k]);
+        lineIndexes.push_back(group * LINE_COUNT + line);
+    }
+    return std::nullopt;
+}
+
+// The devices behind the ports given. Two names of one device (its kernel name and a by-id
+// link, say) would put one phone on two lines. On failure returns the message.
+std::optional<std::string> ResolvePorts(const std::vector<std::string>& typed, std::vector<std::string>& devices) {
+    for (const auto& name : typed) {
+        devices.push_back(PortDeviceOf(name));
+        for (std::size_t k = 0; k + 1 < devices.size(); ++k) {
+            if (devices[k] == devices.back()) return "ports " + typed[k] + " and " + name + " are the same device " + devices[k];
         }
-        lineIndexes.push_back(line);
     }
     return std::nullopt;
 }
 
 // What became of one line: its outcome per task and in all, its status line and its time.
 LineSummary SummarizeLine(const JobControl& job, int index, double seconds) {
-    const PortSession& line = job.lines[index];
+    const PortSession& line = job.lines[static_cast<std::size_t>(index)];
     LineSummary l;
     l.lineNumber = line.lineNumber;
-    l.port = line.portName;
+    l.device = line.portName;
     l.status = line.statusText.Get();
     l.seconds = seconds;
     bool failed = false;
@@ -104,9 +123,9 @@ const std::string& JobFilePath(const RunOptions& options) {
     return !options.script.empty() ? options.script : !options.restore.empty() ? options.restore : options.image;
 }
 
-// Reads the configuration and the job's file, builds the task list and attaches the ports.
-// Returns the exit status when the job cannot start.
-std::optional<int> PrepareJob(JobControl& job, const RunOptions& options, Prompt& prompt,
+// Reads the configuration and the job's file into every group, builds the task lists and
+// attaches the ports. Returns the exit status when the job cannot start.
+std::optional<int> PrepareJob(LineGroups& groups, const RunOptions& options, Prompt& prompt,
                               std::vector<int>& lineIndexes) {
     const bool isScript = !options.script.empty();
     const bool isRestore = !options.restore.empty();
@@ -114,35 +133,40 @@ std::optional<int> PrepareJob(JobControl& job, const RunOptions& options, Prompt
     if (options.config && !std::filesystem::is_regular_file(*options.config)) {
         return Fail("cannot read the configuration " + *options.config);
     }
-    ReadConfig(job.config, options.config);
-    if (!isScript && !isRestore && !ChoiceAllowed(job.config.updateFlag, options.choice, options.withCal)) {
-        return Fail("the configuration's update flag " + std::to_string(job.config.updateFlag) +
-                    " allows --update " + AllowedChoicesText(job.config.updateFlag));
+    std::vector<std::string> devices;
+    if (auto failure = ResolvePorts(options.ports, devices)) return Fail(*failure);
+    for (int g = 0; g < groups.Count(); ++g) {
+        JobControl& job = groups.Group(g);
+        ReadConfig(job.config, options.config);
+        if (!isScript && !isRestore && !ChoiceAllowed(job.config.updateFlag, options.choice, options.withCal)) {
+            return Fail("the configuration's update flag " + std::to_string(job.config.updateFlag) +
+                        " allows --update " + AllowedChoicesText(job.config.updateFlag));
+        }
+        const int loaded = isScript || isRestore ? job.file.LoadPlainFile(path) : job.file.LoadRomImage(path);
+        if (loaded == LOAD_FORMAT_ERROR) {
+            prompt.ShowMessage(texts::FILE_FORMAT_ERROR, PromptIcon::Error);
+            return Fail(path + " does not match the configuration (identification \"" + job.file.info().imageIdent +
+                        "\", model \"" + job.file.info().imageModel + "\")");
+        }
+        if (loaded != LOAD_OK) return EXIT_USAGE;  // the loader has said why
+        if (isRestore) {
+            job.tasks.Assign({TASK_RESTORE_CAL});
+        } else {
+            job.BuildTaskList(isScript ? CHOICE_SCRIPT : options.choice, options.withCal);
+        }
     }
-    const int loaded = isScript || isRestore ? job.file.LoadPlainFile(path) : job.file.LoadRomImage(path);
-    if (loaded == LOAD_FORMAT_ERROR) {
-        prompt.ShowMessage(texts::FILE_FORMAT_ERROR, PromptIcon::Error);
-        return Fail(path + " does not match the configuration (identification \"" + job.file.info().imageIdent +
-                    "\", model \"" + job.file.info().imageModel + "\")");
-    }
-    if (loaded != LOAD_OK) return EXIT_USAGE;  // the loader has said why
-    if (isRestore) {
-        job.tasks.Assign({TASK_RESTORE_CAL});
-    } else {
-        job.BuildTaskList(isScript ? CHOICE_SCRIPT : options.choice, options.withCal);
-    }
-    if (auto failure = AttachPorts(job, options.ports, lineIndexes)) return Fail(*failure);
+    if (auto failure = AttachPorts(groups, options.ports, devices, lineIndexes)) return Fail(*failure);
     // A saved backup goes to the one line as if that line's own backup had just read it.
     std::string reason;
-    if (isRestore && !LoadSavedBackup(job.lines[lineIndexes.front()].cal, path, reason)) return Fail(reason);
+    if (isRestore && !LoadSavedBackup(groups.Line(lineIndexes.front()).cal, path, reason)) return Fail(reason);
     return std::nullopt;
 }
 
 // Follows the started job until every line has ended or Ctrl-C stopped it; `summarize` is
 // called while the lines still hold their outcomes. Returns whether the job was interrupted.
-bool FollowJob(JobControl& job, EventQueue& queue, TerminalView& view, int started,
+bool FollowJob(LineGroups& job, EventQueue& queue, TerminalView& view, int started,
                const std::function<void()>& summarize) {
-    const auto tick = job.lines[0].timing.displayTick;
+    const auto tick = job.Line(0).timing.displayTick;
     auto nextTick = Clock::now() + tick;
     for (int ended = 0; ended < started;) {
         QueuedEvent event{};
@@ -211,22 +235,31 @@ int RunCommand(const std::vector<std::string>& args, const std::string& folder) 
     // Before the job control, so that it outlives every line that writes to it.
     TraceFile trace;
     if (options->trace && !trace.Open(*options->trace)) return Fail("cannot write the trace " + *options->trace);
-    JobControl job(view, prompt, queue, PortProber::Standard(), TaskRunners::Standard(), folder);
-    if (options->trace) job.SetFrameTrace(&trace);
+    LineGroups groups(static_cast<int>(options->ports.size()), view, prompt, queue, folder,
+                      options->trace ? &trace : nullptr);
 
     std::vector<int> lineIndexes;
-    if (const auto status = PrepareJob(job, *options, prompt, lineIndexes)) return *status;
+    if (const auto status = PrepareJob(groups, *options, prompt, lineIndexes)) return *status;
+    // The operator sees the port as typed: a by-path name says which socket of the hub it is.
+    for (std::size_t k = 0; k < lineIndexes.size(); ++k) view.SetPortLabel(lineIndexes[k], options->ports[k]);
     const std::string& path = JobFilePath(*options);
     view.Begin(lineIndexes);
-    const int started = job.StartJob(path, workDir);
+    const int started = groups.StartJob(path, workDir);
     if (started == 0) return EXIT_USAGE;
 
     JobSummary summary;
     summary.file = path;
-    for (int t = 0; t < job.tasks.taskCount; ++t) summary.tasks.emplace_back(TaskName(job.tasks.tasks[t].code));
-    const bool interrupted = FollowJob(job, queue, view, started, [&] {
+    const TaskList& tasks = groups.Group(0).tasks;
+    for (int t = 0; t < tasks.taskCount; ++t) summary.tasks.emplace_back(TaskName(tasks.tasks[t].code));
+    const bool interrupted = FollowJob(groups, queue, view, started, [&] {
         summary.lines.clear();
-        for (int index : lineIndexes) summary.lines.push_back(SummarizeLine(job, index, view.Seconds(index)));
+        for (std::size_t k = 0; k < lineIndexes.size(); ++k) {
+            const int index = lineIndexes[k];
+            LineSummary line = SummarizeLine(groups.Group(LineGroups::GroupOf(index)), LineGroups::IndexInGroup(index),
+                                             view.Seconds(index));
+            line.port = options->ports[k];
+            summary.lines.push_back(line);
+        }
     });
     return Report(summary, interrupted, options->report);
 }

@@ -9,8 +9,9 @@ const char* const RUN_USAGE =
     "       zolt run --script FILE.srp --port DEVICE...\n"
     "       zolt run --restore COM-1calibration.srp --port DEVICE\n"
     "options:\n"
-    "  --port DEVICE    a phone's port (COMn on Windows, a device path elsewhere); repeat for\n"
-    "                   up to 8 lines, numbered in the order given\n"
+    "  --port DEVICE    a phone's port (COMn on Windows, a device path or one of its\n"
+    "                   /dev/serial/by-id or by-path names elsewhere: see 'zolt ports');\n"
+    "                   repeat for up to 32 lines, numbered in the order given\n"
     "  --config FILE    the configuration (default: ZOLT.ini of the current directory)\n"
     "  --workdir DIR    where calibration files go (default: the current directory)\n"
     "  --report FILE    also write the outcome as JSON\n"
@@ -81,8 +82,8 @@ std::optional<RunOptions> ParseRunOptions(const std::vector<std::string>& args, 
         error = "--with-cal only goes with --update all";
         return std::nullopt;
     }
-    if (o.ports.empty() || o.ports.size() > 8) {
-        error = o.ports.empty() ? "give at least one --port" : "at most 8 ports";
+    if (o.ports.empty() || o.ports.size() > static_cast<std::size_t>(MAX_PORTS)) {
+        error = o.ports.empty() ? "give at least one --port" : "at most " + std::to_string(MAX_PORTS) + " ports";
         return std::nullopt;
     }
     for (std::size_t i = 0; i < o.ports.size(); ++i) {

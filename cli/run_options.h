@@ -11,6 +11,8 @@ inline constexpr int EXIT_OK = 0;
 inline constexpr int EXIT_LINE_FAILED = 1;
 inline constexpr int EXIT_USAGE = 2;
 inline constexpr int EXIT_INTERRUPTED = 130;
+// Ports of one `zolt run`: four groups of eight lines.
+inline constexpr int MAX_PORTS = 32;
 
 struct RunOptions {
     std::string image;     // --image, or

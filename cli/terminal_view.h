@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/run_options.h"
 #include "job/job_view.h"
 
 namespace zolt::cli {
@@ -26,6 +27,9 @@ public:
     void Finish(int line, bool failed);
     // Draws the rows (live) once more.
     void Redraw();
+    // Shows the line's port as `label` (the name the operator gave) rather than its device.
+    // After the line was attached.
+    void SetPortLabel(int line, const std::string& label) { rows_[line].port = label; }
 
     void SetLinePanel(int line, bool attached, int comPort, const std::string& portName) override;
     void ResetLinePanel(int line) override;
@@ -58,7 +62,7 @@ private:
 
     std::FILE* out_;
     bool live_;
-    std::array<Row, 8> rows_{};
+    std::array<Row, MAX_PORTS> rows_{};
     std::vector<int> shown_;
     std::chrono::steady_clock::time_point start_;
     std::function<int()> columns_;

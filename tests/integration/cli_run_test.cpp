@@ -16,6 +16,8 @@
 #include "sim/message_ids.h"
 #include "sim/phone_context.h"
 #include "sim/sim_bank.h"
+#include "sim/cal_database.h"
+#include "support/sim_job_posix.h"
 #include "support/temp_dir.h"
 
 extern char** environ;
@@ -31,7 +33,8 @@ constexpr std::int32_t CP_START = BOOT_SIZE, DATA_START = BOOT_SIZE + CP_SIZE;
 
 class Process {
 public:
-    Process(const std::vector<std::string>& args, const fs::path& output) {
+    // Runs in `folder` when given (where `zolt run` reads the page catalogue).
+    Process(const std::vector<std::string>& args, const fs::path& output, const fs::path& folder = {}) {
         std::vector<char*> argv;
         for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
@@ -39,6 +42,7 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        if (!folder.empty()) posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
         EXPECT_EQ(posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ), 0);
         posix_spawn_file_actions_destroy(&actions);
     }
@@ -102,6 +106,7 @@ struct CliRunFixture : ::testing::Test {
         options.replyDelay = options.blockTime = options.eraseTime = Millis(0);
         options.restartTime = Millis(0);
         options.stateDir = dir.path() / "phones";
+        options.pageReadIds = {test::SIM_PAGE_READ_ID};
         sim::BankSpec spec;
         spec.count = count;
         bank = std::make_unique<sim::SimBank>(options, spec);
@@ -119,6 +124,30 @@ struct CliRunFixture : ::testing::Test {
             args.push_back((*bank)[k].Path());
         }
         return args;
+    }
+    // The catalogue of the test pages, where `zolt run` reads it when run in the test's folder.
+    void WriteCatalog() {
+        std::ofstream ini(dir.path() / "calibration.ini");
+        for (const test::SimPage& p : test::SIM_PAGES) {
+            ini << "[" << p.name << "]\nETS, Id=" << test::SIM_PAGE_READ_ID << "\nDB Id=" << p.db << "\nMsgstring="
+                << p.name << "\nSegment=" << p.segment << "\nOffset=" << p.offset << "\nBytes=" << p.bytes << "\n";
+        }
+        ini << "[MAXPAGECONUT]\nCount=" << test::SIM_PAGES.size() << "\n";
+    }
+    // A bank of one phone keeps its state in "phones" itself.
+    fs::path PhoneFolder(int number) const {
+        return bank->Size() > 1 ? dir.path() / "phones" / ("phone-" + std::to_string(number)) : dir.path() / "phones";
+    }
+    // What differs between phone `number`'s calibration and the factory's; empty when nothing.
+    std::string CalDifferences(int number) {
+        const sim::CalDatabase now(number, PhoneFolder(number)), factory(number);
+        std::string wrong;
+        for (const test::SimPage& p : test::SIM_PAGES) {
+            const auto at = static_cast<std::size_t>(p.offset), size = static_cast<std::size_t>(p.bytes);
+            if (now.Read(p.db, p.segment, at, size) != factory.Read(p.db, p.segment, at, size)) wrong += std::string(" ") + p.name;
+        }
+        if (now.Setting() != factory.Setting()) wrong += " setting";
+        return wrong;
     }
     std::vector<std::uint8_t> Area(int phone, int type) {
         std::ifstream in(dir.path() / "phones" / ("phone-" + std::to_string(phone)) / ("flash-" + std::to_string(type) + ".bin"),
@@ -218,6 +247,50 @@ TEST_F(CliRunFixture, MissingPortOrImageIsAUsageErrorAndNothingIsSent) {
     EXPECT_EQ(missingImage.Wait(20s), 2);
     EXPECT_NE(Read(dir.path() / "out2.txt").find("none.bin was not found."), std::string::npos);
     EXPECT_EQ((*bank)[0].Inspect([](const sim::PhoneCore& p) { return p.State().framesReceived; }), 0u);
+}
+
+TEST_F(CliRunFixture, ThirtyTwoLinesRunAsFourGroupsNumberedOneToThirtyTwoAndKeepTheirOwnBackups) {
+    StartPhones(32);
+    WriteCatalog();
+    const fs::path report = dir.path() / "report.json";
+    const fs::path trace = dir.path() / "trace.txt";
+    Process zolt(Run({"--image", (dir.path() / "image.bin").string(), "--update", "all", "--with-cal", "--report",
+                      report.string(), "--trace", trace.string()}),
+                 dir.path() / "out.txt", dir.path());
+    ASSERT_EQ(zolt.Wait(300s), 0) << Read(dir.path() / "out.txt");
+    for (int k = 1; k <= 32; ++k) {
+        SCOPED_TRACE("phone " + std::to_string(k));
+        EXPECT_EQ(Area(k, 0), std::vector<std::uint8_t>(image.begin(), image.begin() + BOOT_SIZE));
+        // The reflash wiped every phone's calibration; every line restored its own phone's
+        // backup, and kept it in a file of its own.
+        EXPECT_TRUE(fs::exists(PhoneFolder(k) / "cal-erased"));
+        EXPECT_EQ(CalDifferences(k), "");
+        EXPECT_TRUE(fs::exists(dir.path() / ("COM-" + std::to_string(k) + "calibration.srp")));
+    }
+    EXPECT_NE(Read(dir.path() / "COM-1calibration.srp"), Read(dir.path() / "COM-9calibration.srp"));
+    const std::string json = Read(report);
+    EXPECT_NE(json.find("{\"line\": 32, \"port\": \"" + (*bank)[31].Path() + "\""), std::string::npos) << json;
+    EXPECT_EQ(json.find("\"result\": \"failed\""), std::string::npos);
+    const std::string out = Read(dir.path() / "out.txt");
+    EXPECT_NE(out.find("Task              Line 25 Line 26"), std::string::npos) << out;
+    EXPECT_NE(out.find("Line 32  " + (*bank)[31].Path() + "  ok"), std::string::npos) << out;
+    EXPECT_NE(Read(trace).find("line 17  received"), std::string::npos);
+}
+
+TEST_F(CliRunFixture, RestoreFromTheSavedFilesBringsBackASpoiledCalibrationByteForByte) {
+    StartPhones(1);
+    WriteCatalog();
+    const std::string imageFile = (dir.path() / "image.bin").string();
+    Process backup(Run({"--image", imageFile, "--update", "all", "--with-cal"}), dir.path() / "out1.txt", dir.path());
+    ASSERT_EQ(backup.Wait(120s), 0) << Read(dir.path() / "out1.txt");
+    // A reflash of the Data area wipes the calibration, as it does on a real phone.
+    Process spoil(Run({"--image", imageFile, "--update", "data"}), dir.path() / "out2.txt", dir.path());
+    ASSERT_EQ(spoil.Wait(120s), 0) << Read(dir.path() / "out2.txt");
+    ASSERT_NE(CalDifferences(1), "");
+    Process restore(Run({"--restore", (dir.path() / "COM-1calibration.srp").string()}), dir.path() / "out3.txt",
+                    dir.path());
+    ASSERT_EQ(restore.Wait(120s), 0) << Read(dir.path() / "out3.txt");
+    EXPECT_EQ(CalDifferences(1), "");
 }
 
 }  // namespace
