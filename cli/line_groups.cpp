@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "cal/backup.h"
 
 namespace zolt::cli {
 
@@ -31,23 +30,34 @@ private:
     int offset_;
 };
 
-TaskRunners Runners() {
-    TaskRunners runners = TaskRunners::Standard();
-    // The backup names its file after the line's index in its own group: line 9 would
-    // overwrite line 1's "COM-1calibration.srp". Named after the line's number instead.
-    runners.Set(TASK_BACKUP_CAL, [](PortSession& line, bool) {
-        return RunBackupCal(line, line.cal, line.lineNumber - 1, line.workDir, *line.owner->prompt);
-    });
-    return runners;
-}
-
 }  // namespace
+
+// What every group reads when it is made (the page catalogue) is the same file: a fault in it
+// is told once, by the first group.
+class LineGroups::SetUpPrompt final : public Prompt {
+public:
+    explicit SetUpPrompt(Prompt& target) : target_(target) {}
+    void ShowMessage(std::string_view text, PromptIcon icon) override {
+        if (!quiet) target_.ShowMessage(text, icon);
+    }
+    void ShowLineMessage(std::string_view text, PromptIcon icon, std::intptr_t stopHandle) override {
+        target_.ShowLineMessage(text, icon, stopHandle);
+    }
+    bool quiet = false;
+
+private:
+    Prompt& target_;
+};
 
 LineGroups::LineGroups(int lineCount, JobView& view, Prompt& prompt, LineEventSink& sink, const std::string& folder,
                        FrameTrace* trace) {
     for (int offset = 0; offset < std::max(lineCount, 1); offset += LINE_COUNT) {
         views_.push_back(std::make_unique<OffsetView>(view, offset));
-        jobs_.push_back(std::make_unique<JobControl>(*views_.back(), prompt, sink, PortProber::Standard(), Runners(), folder));
+        prompts_.push_back(std::make_unique<SetUpPrompt>(prompt));
+        prompts_.back()->quiet = offset > 0;
+        jobs_.push_back(std::make_unique<JobControl>(*views_.back(), *prompts_.back(), sink, PortProber::Standard(),
+                                                     TaskRunners::Standard(), folder));
+        prompts_.back()->quiet = false;
         JobControl& job = *jobs_.back();
         if (trace) job.SetFrameTrace(trace);
         for (int i = 0; i < LINE_COUNT; ++i) {
@@ -56,6 +66,8 @@ LineGroups::LineGroups(int lineCount, JobView& view, Prompt& prompt, LineEventSi
         }
     }
 }
+
+LineGroups::~LineGroups() = default;
 
 int LineGroups::StartJob(const std::string& filePath, const std::string& workDir) {
     int started = 0;

@@ -19,6 +19,7 @@ public:
     // MAX_PORTS - 1 and posts its events to `sink` with line numbers 1 to 32. `trace` may be null.
     LineGroups(int lineCount, JobView& view, Prompt& prompt, LineEventSink& sink, const std::string& folder,
                FrameTrace* trace);
+    ~LineGroups();
     LineGroups(const LineGroups&) = delete;
     LineGroups& operator=(const LineGroups&) = delete;
 
@@ -37,7 +38,9 @@ public:
     void OnLineEvent(unsigned message, std::uintptr_t wParam, std::intptr_t lineNumber);
 
 private:
+    class SetUpPrompt;
     std::vector<std::unique_ptr<JobView>> views_;   // each group's view of the one display
+    std::vector<std::unique_ptr<SetUpPrompt>> prompts_;
     std::vector<std::unique_ptr<JobControl>> jobs_;  // after the views: stopped before they go
 };
 

@@ -25,7 +25,9 @@ TaskRunners TaskRunners::Standard() {
         return RunUpdateData(line, *line.owner->config, line.owner->file, firstTask);
     });
     runners.Set(TASK_BACKUP_CAL, [](PortSession& line, bool) {
-        return RunBackupCal(line, line.cal, line.lineIndex, line.workDir, *line.owner->prompt);
+        // The file is named after the line's number: the command line numbers lines past
+        // eight, where the index inside one job control would give line 9 the file of line 1.
+        return RunBackupCal(line, line.cal, line.lineNumber - 1, line.workDir, *line.owner->prompt);
     });
     runners.Set(TASK_RESTORE_CAL, [](PortSession& line, bool) { return RunRestoreCal(line, line.cal); });
     runners.Set(TASK_SCRIPT, [](PortSession& line, bool) {
