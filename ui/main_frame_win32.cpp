@@ -126,7 +126,7 @@ void CMainFrame::OnLineEvent(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void CMainFrame::PostLineEvent(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
-    if (lParam < 1 || lParam > LINE_COUNT) return;
+    if (!hwnd_ || lParam < 1 || lParam > LINE_COUNT) return;
     auto& posted = posted_[static_cast<std::size_t>(lParam - 1)];
     posted.fetch_add(1);
     if (!PostMessageW(hwnd_, message, wParam, lParam)) posted.fetch_sub(1);
