@@ -28,7 +28,7 @@ private:
     DWORD windowThread_;
 };
 
-// The text and icon flags of a box.
+// The MB_ICON* flag that shows `icon`.
 UINT MessageBoxIconFlags(PromptIcon icon);
 inline constexpr const wchar_t* MESSAGE_BOX_CAPTION = L"ZOLT";
 

@@ -180,13 +180,20 @@ TEST_F(Form, OpenWaitsForSetConfigAndScriptDoesNot) {
     ASSERT_EQ(dialogs.requests.size(), 1u);
     EXPECT_EQ(dialogs.requests[0].filter, "Ini Files(*.ini)|*.ini|All Files(*.*)|*.*||");
     EXPECT_TRUE(frame->View().configSet());
+    const auto ini = std::filesystem::temp_directory_path() / "zolt-form-test.ini";
+    { std::FILE* f = _wfopen(ini.wstring().c_str(), L"wb"); std::fputs("[MainConfig]\r\nMobileName=M9\r\n", f); std::fclose(f); }
+    dialogs.answers.push_back(ini.wstring());
+    Click(IDC_SET_CONFIG);
+    EXPECT_EQ(frame->Job().config.mobileName, "M9");
+    std::filesystem::remove(ini);
+    dialogs.requests.clear();
 
     const auto missing = (std::filesystem::temp_directory_path() / "zolt-no-such.bin").wstring();
     dialogs.answers.push_back(missing);
     prompt.shown.clear();
     Click(IDC_OPEN);
-    ASSERT_EQ(dialogs.requests.size(), 2u);
-    EXPECT_EQ(dialogs.requests[1].filter, texts::IMAGE_FILTER);
+    ASSERT_EQ(dialogs.requests.size(), 1u);
+    EXPECT_EQ(dialogs.requests[0].filter, texts::IMAGE_FILTER);
     ASSERT_EQ(prompt.shown.size(), 1u);  // the loader's reason
     EXPECT_EQ(Text(Item(IDC_FILE_NAME)), L"No file opened!");
     EXPECT_EQ(frame->View().filePath(), "");
