@@ -46,5 +46,13 @@ inline constexpr const char* PORT_USED = "Port has been used!";
 inline constexpr const char* SELECT_BINARY = "Please select the binary file for done.";
 inline constexpr const char* SELECT_ACTIONS = "Please select the actions for done.";
 inline constexpr const char* SELECT_PORTS = "Please select the ports for done.";
+inline constexpr const char* SET_CONFIG_FIRST = "pleace set config file !";
+inline constexpr const char* UNKNOWN_FUNCTIONS = "Unkown functions!";
+
+// --- Labels and file choosers of the window ---
+inline constexpr const char* NO_FILE_OPENED = "No file opened!";
+inline constexpr const char* IMAGE_FILTER = "Rom Files(*.bin)|*.bin|All Files(*.*)|*.*||";
+inline constexpr const char* SCRIPT_FILTER = "Rom Files(*.srp)|*.srp|All Files(*.*)|*.*||";
+inline constexpr const char* IMAGE_DEFAULT_EXTENSION = "rom";
 
 }  // namespace zolt::texts

@@ -1,4 +1,10 @@
 // ZOLT.exe: the operator's Windows program.
 #include <windows.h>
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return 0; }
+#include "ui/zolt_app.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand) {
+    zolt::CZOLTApp app;
+    if (!app.InitInstance(showCommand)) return 1;
+    return app.Run();
+}

@@ -1,0 +1,172 @@
+#include "ui/main_frame.h"
+
+#include "job/config_file.h"
+#include "ui/port_select_dlg.h"
+#include "ui/wide_text.h"
+
+namespace zolt {
+
+namespace {
+
+constexpr const wchar_t* FRAME_CLASS = L"ZOLTMainFrame";
+constexpr DWORD FRAME_STYLE = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+constexpr DWORD FRAME_EX_STYLE = WS_EX_CONTROLPARENT;
+
+bool RegisterFrameClass(HINSTANCE instance, WNDPROC proc) {
+    WNDCLASSEXW cls{};
+    if (GetClassInfoExW(instance, FRAME_CLASS, &cls)) return true;
+    cls.cbSize = sizeof cls;
+    cls.lpfnWndProc = proc;
+    cls.hInstance = instance;
+    cls.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
+    cls.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+    cls.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    cls.lpszClassName = FRAME_CLASS;
+    return RegisterClassExW(&cls) != 0;
+}
+
+}  // namespace
+
+CMainFrame::CMainFrame(FrameServices services)
+    : services_(std::move(services)),
+      prompt_(services_.prompt ? services_.prompt : &windowPrompt_),
+      standardDialogs_(services_.fileDialogs ? nullptr : FileDialogs::Standard()),
+      fileDialogs_(services_.fileDialogs ? services_.fileDialogs : standardDialogs_.get()) {
+    job_ = std::make_unique<JobControl>(view_, *prompt_, EventSink(), std::move(services_.prober),
+                                        std::move(services_.runners), services_.folder);
+}
+
+CMainFrame::~CMainFrame() {
+    // The workers go first: nothing may post to a window that is going away.
+    job_.reset();
+    if (hwnd_) DestroyWindow(hwnd_);
+}
+
+bool CMainFrame::Create() {
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    if (!RegisterFrameClass(instance, WindowProc)) return false;
+    hwnd_ = CreateWindowExW(FRAME_EX_STYLE, FRAME_CLASS, L"ZOLT", FRAME_STYLE, CW_USEDEFAULT, CW_USEDEFAULT,
+                            CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, this);
+    if (!hwnd_) return false;
+    windowPrompt_.SetOwner(hwnd_);
+    if (!view_.Create(hwnd_)) {
+        DestroyWindow(hwnd_);
+        return false;
+    }
+    FitToForm();
+    return true;
+}
+
+void CMainFrame::FitToForm() {
+    RECT form{};
+    GetWindowRect(view_.Handle(), &form);
+    RECT frame{0, 0, form.right - form.left, form.bottom - form.top};
+    AdjustWindowRectEx(&frame, FRAME_STYLE, FALSE, FRAME_EX_STYLE);
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoW(MonitorFromWindow(hwnd_, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    const RECT& work = monitor.rcWork;
+    const int x = work.left + (work.right - work.left - width) / 2;
+    const int y = work.top + (work.bottom - work.top - height) / 2;
+    SetWindowPos(hwnd_, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(view_.Handle(), nullptr, 0, 0, 0, 0, SWP_NOZORDER | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+LRESULT CALLBACK CMainFrame::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* self = static_cast<CMainFrame*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+        self->hwnd_ = window;
+    }
+    auto* self = reinterpret_cast<CMainFrame*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (!self) return DefWindowProcW(window, message, wParam, lParam);
+    return self->HandleMessage(message, wParam, lParam);
+}
+
+LRESULT CMainFrame::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_TIMER:
+            if (job_) job_->OnTimer();
+            return 0;
+        case WM_PORT_TASK_DONE:
+        case WM_PORT_FAILED:
+        case WM_PORT_ALL_DONE:
+            OnLineEvent(message, wParam, lParam);
+            return 0;
+        case WM_SETFOCUS:
+            if (view_.Handle()) SetFocus(view_.Handle());
+            return 0;
+        case WM_CLOSE:
+            // The lines die with the frame: their workers are stopped before that.
+            if (job_ && job_->IsAnyLineRunning()) job_->StopJob();
+            DestroyWindow(hwnd_);
+            return 0;
+        case WM_DESTROY:
+            StopDisplayTimer();
+            if (services_.quitOnDestroy) PostQuitMessage(0);
+            return 0;
+        case WM_NCDESTROY: {
+            const HWND window = hwnd_;
+            SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+            hwnd_ = nullptr;
+            return DefWindowProcW(window, message, wParam, lParam);
+        }
+        default:
+            return DefWindowProcW(hwnd_, message, wParam, lParam);
+    }
+}
+
+void CMainFrame::OnLineEvent(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (!job_ || lParam < 1 || lParam > LINE_COUNT) return;
+    const auto index = static_cast<std::size_t>(lParam - 1);
+    if (++handled_[index] <= staleThrough_[index]) return;
+    job_->OnLineEvent(message, wParam, lParam);
+}
+
+void CMainFrame::PostLineEvent(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
+    if (!hwnd_ || lParam < 1 || lParam > LINE_COUNT) return;
+    auto& posted = posted_[static_cast<std::size_t>(lParam - 1)];
+    posted.fetch_add(1);
+    if (!PostMessageW(hwnd_, message, wParam, lParam)) posted.fetch_sub(1);
+}
+
+void CMainFrame::DiscardPending(std::intptr_t lineNumber) {
+    if (lineNumber < 1 || lineNumber > LINE_COUNT) return;
+    const auto index = static_cast<std::size_t>(lineNumber - 1);
+    staleThrough_[index] = posted_[index].load();
+}
+
+void CMainFrame::SelectPorts() {
+    job_->SelectPorts([this](const std::vector<PortEntry>& rows) -> std::optional<std::vector<int>> {
+        CPortSelectDlg dialog;
+        dialog.ports = &rows;
+        if (dialog.DoModal(hwnd_) != IDOK) return std::nullopt;
+        return ChosenRows(dialog.selected, rows.size());
+    });
+}
+
+void CMainFrame::ReadConfig() {
+    FileDialogRequest request{std::string(CONFIG_CHOOSER_FILTER), std::string(CONFIG_CHOOSER_EXTENSION),
+                              WidenCore(ConfigChooserInitialName()), true};
+    const auto chosen = ChooseFile(request);
+    (void)zolt::ReadConfig(job_->config, chosen ? std::optional(PathForCore(*chosen)) : std::nullopt);
+}
+
+std::optional<std::wstring> CMainFrame::ChooseFile(const FileDialogRequest& request) {
+    return fileDialogs_->ChooseFile(hwnd_, request);
+}
+
+void CMainFrame::StartDisplayTimer() {
+    if (timerRunning_ || !hwnd_) return;
+    timerRunning_ = SetTimer(hwnd_, DISPLAY_TIMER_ID, DISPLAY_TIMER_PERIOD_MS, nullptr) != 0;
+}
+
+void CMainFrame::StopDisplayTimer() {
+    if (!timerRunning_) return;
+    KillTimer(hwnd_, DISPLAY_TIMER_ID);
+    timerRunning_ = false;
+}
+
+}  // namespace zolt
