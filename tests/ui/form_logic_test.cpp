@@ -41,7 +41,11 @@ TEST(PortRows, SayWhatTheOperatorCanDoWithThePort) {
     };
     for (const Case c : {Case{PORT_FREE, "Enable", "No Phone"}, Case{PORT_CONNECTED, "Enable", "Connected"},
                          Case{PORT_USED_BY_OTHERS, "Disable", "Used by others"}}) {
-        PortEntry row{4, "Com4", c.state, 115200, "COM4"};
+        PortEntry row;
+        row.portNumber = 4;
+        row.name = "Com4";
+        row.state = c.state;
+        row.device = "COM4";
         EXPECT_EQ(PortRowTexts(row), (std::array<std::string, 5>{"Com4", c.stateText, "Com4", c.phone, "115200"}));
     }
 }

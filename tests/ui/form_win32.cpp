@@ -21,6 +21,14 @@
 namespace zolt {
 namespace {
 
+PortEntry ComPort(int number) {
+    PortEntry entry;
+    entry.portNumber = number;
+    entry.name = "Com" + std::to_string(number);
+    entry.device = "COM" + std::to_string(number);
+    return entry;
+}
+
 struct Shown {
     std::string text;
     PromptIcon icon;
@@ -57,7 +65,7 @@ public:
     }
     PortEntry Describe(const std::string& device) override {
         const int number = std::stoi(device.substr(3));
-        return {number, "Com" + std::to_string(number), PORT_FREE, 115200, device};
+        return ComPort(number);
     }
 };
 
@@ -275,8 +283,7 @@ TEST_F(Form, PortDialogListsTheProbedPortsAndRefusesAHeldOne) {
 }
 
 TEST_F(Form, PortDialogReturnsTheSelectedRowsInListOrder) {
-    const std::vector<PortEntry> ports{{4, "Com4", PORT_FREE, 115200, "COM4"}, {3, "Com3", PORT_FREE, 115200, "COM3"},
-                                       {1, "Com1", PORT_FREE, 115200, "COM1"}};
+    const std::vector<PortEntry> ports{ComPort(4), ComPort(3), ComPort(1)};
     CPortSelectDlg dialog;
     dialog.ports = &ports;
     INT_PTR result = 0;
