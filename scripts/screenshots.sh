@@ -29,20 +29,24 @@ phones=$!
 for _ in $(seq 100); do [ -e "$devices/com6" ] && break; sleep 0.1; done
 
 image="Z:$(echo "$work/image.bin" | tr / '\\')"
+program="Z:$(realpath "$windows/ZOLT.exe" | tr / '\\')"
+driver="Z:$(realpath "$windows/tests/zolt_window_driver.exe" | tr / '\\')"
 cat >"$work/shoot.sh" <<SCRIPT
 set -e
 cd "$work"
-drive() { bash "$here/scripts/wine-run.sh" "$windows/tests/zolt_window_driver.exe" "\$@"; }
-shot() { sleep 1; import -window root -crop "\$(drive rect | tr -d '\r')" +repage "$out/\$1.png"; }
-bash "$here/scripts/wine-run.sh" explorer /desktop=zolt,1280x900 "$windows/ZOLT.exe" &
-sleep 3
+# Every program of the run in the one virtual desktop, so that the driver sees the window.
+desktop() { bash "$here/scripts/wine-run.sh" explorer /desktop=shots,1280x900 "\$@"; }
+drive() { desktop '$driver' "\$@"; sleep 2; }
+# The desktop's plain background is trimmed away: what is left is the window and its dialog.
+shot() { import -window root "$work/shot.png"; convert "$work/shot.png" -trim +repage "$out/\$1.png"; }
+desktop '$program' &
+sleep 5
 shot main-idle
 drive show port; shot port-selection; drive close
 drive show settings; shot settings; drive close
-drive job --image '$image' --ports 5,6 --limit 300 &
+drive job --image '$image' --ports 5,6 --limit 300
 sleep 12; shot main-job
-wait \$!
-shot main-done
+sleep 60; shot main-done
 SCRIPT
 timeout 900 xvfb-run -a -s "-screen 0 1280x900x24" bash "$work/shoot.sh"
 ls "$out"
