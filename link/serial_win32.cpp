@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <stdexcept>
 
@@ -22,6 +23,13 @@ struct SerialPort::Impl {
     OVERLAPPED readIo{};
     OVERLAPPED writeIo{};
     OVERLAPPED waitIo{};
+    // A byte that a wait for input read to find out that input had come; ReadData hands it
+    // out first.
+    bool held = false;
+    std::uint8_t heldByte = 0;
+    // The driver refused to wait for a comm event (wine on a pseudo-terminal does, each time
+    // after starting a thread for it): waits sleep in a one-byte read instead, while open.
+    bool noCommEvents = false;
 };
 
 namespace {
@@ -250,40 +258,66 @@ int SerialPort::Close() {
     CloseHandle(impl_->claim);
     impl_->device = INVALID_HANDLE_VALUE;
     impl_->claim = nullptr;
+    impl_->held = false;
+    impl_->noCommEvents = false;
     return 1;
 }
 
 int SerialPort::ReadData(std::uint8_t* buffer, int maxCount) {
     if (!IsOpen() || maxCount <= 0) return 0;
+    int count = 0;
+    if (impl_->held) {
+        impl_->held = false;
+        buffer[count++] = impl_->heldByte;
+    }
     const long queued = QueuedBytes(impl_->device);
-    if (queued <= 0) return 0;
-    const DWORD wanted = static_cast<DWORD>(std::min<long>(queued, maxCount));
+    if (queued <= 0 || count == maxCount) return count;
+    const DWORD wanted = static_cast<DWORD>(std::min<long>(queued, maxCount - count));
     OVERLAPPED& io = impl_->readIo;
     DWORD got = 0;
-    const auto read = [&] { return ReadFile(impl_->device, buffer, wanted, nullptr, &io); };
+    const auto read = [&] { return ReadFile(impl_->device, buffer + count, wanted, nullptr, &io); };
     const Millis limit = timing_.serialReadLimit;
     const IoEnd end = RunOverlapped(impl_->device, io, IoKind::Transfer, read, got, limit, nullptr);
     if (end != IoEnd::Done) QueuedBytes(impl_->device);
-    return static_cast<int>(got);
+    return count + static_cast<int>(got);
 }
 
 WaitResult SerialPort::WaitReadable(Millis limit) {
     if (!IsOpen()) return WaitResult::Failed;
     const HANDLE stop = StopEvent(stopSignal_);
     const Deadline deadline(limit);
-    // Whether this wait can sleep on comm events; a driver that refuses one is looked at
-    // every serialPollGap for the rest of this wait only, so a passing refusal does not
-    // make the port poll for the rest of its life.
-    bool commEvents = true;
+    // How this wait sleeps: on comm events; where the driver refuses those, in a read of one
+    // byte that ends when input comes (the byte is held for ReadData); where that fails too,
+    // by looking at the queue every serialPollGap. A driver that cannot wait in a read is
+    // asked again at the next wait, so that a passing refusal does not make the port poll for
+    // the rest of its life.
+    bool commEvents = !impl_->noCommEvents;
+    bool readWaits = true;
     for (;;) {
         if (stopSignal_ && stopSignal_->IsRaised()) return WaitResult::Stopped;
         // Bytes that came before the wait began raise no new event: look at the queue first.
         // A device that no longer answers here is gone.
+        if (impl_->held) return WaitResult::Ready;
         const long queued = QueuedBytes(impl_->device);
         if (queued < 0) return WaitResult::Failed;
         if (queued > 0) return WaitResult::Ready;
         const Millis left = deadline.Left();
         if (left.count() == 0) return WaitResult::TimedOut;
+        if (!commEvents && readWaits) {
+            // The read ends with a byte, at the driver's read limit (serialReadLimit) with
+            // none, at the deadline or at a stop.
+            DWORD got = 0;
+            const auto read = [&] { return ReadFile(impl_->device, &impl_->heldByte, 1, nullptr, &impl_->readIo); };
+            const auto began = std::chrono::steady_clock::now();
+            const IoEnd end = RunOverlapped(impl_->device, impl_->readIo, IoKind::Transfer, read, got, left, stop);
+            if (got == 1) impl_->held = true;
+            if (end == IoEnd::Stopped) return WaitResult::Stopped;
+            // A driver that ends such a read at once without a byte cannot wait in it.
+            if (end == IoEnd::Failed || (got == 0 && std::chrono::steady_clock::now() - began < Millis(1))) {
+                readWaits = false;
+            }
+            continue;
+        }
         if (!commEvents) {
             const Millis nap = deadline.LeftAtMost(timing_.serialPollGap);
             if (!stop) {
@@ -312,6 +346,7 @@ WaitResult SerialPort::WaitReadable(Millis limit) {
                 // wait that would have to wait (it watches modem lines, which a pty lacks).
                 // Whether the device itself still answers is seen at the top.
                 commEvents = false;
+                impl_->noCommEvents = true;
                 break;
         }
     }
