@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole test run: installs what is needed, builds every preset and runs every test:
 # natively, under AddressSanitizer + UndefinedBehaviorSanitizer, under ThreadSanitizer, and
-# the Windows build under wine; then a short run of every fuzz target (about a minute).
+# the Windows build under wine (ZOLT.exe end to end included); then builds and checks the
+# packages, and runs every fuzz target briefly (about a minute).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -11,7 +12,7 @@ bash scripts/setup.sh
 # the source folder.
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD} CCACHE_NOHASHDIR=1
 
-presets=(linux linux-asan linux-tsan windows fuzz)
+presets=(linux linux-asan linux-tsan windows package fuzz)
 [ $# -gt 0 ] && presets=("$@")
 
 status=0
@@ -19,6 +20,10 @@ for preset in "${presets[@]}"; do
   echo "=== $preset"
   if [ "$preset" = fuzz ]; then
     bash scripts/fuzz.sh 20 || status=1
+    continue
+  fi
+  if [ "$preset" = package ]; then
+    bash scripts/package.sh || status=1
     continue
   fi
   cmake --preset "$preset" >/dev/null
