@@ -6,8 +6,8 @@
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 out=$(realpath -m "${1:-$here/docs/images}")
-linux=${2:-$here/build/linux}
-windows=${3:-$here/build/windows}
+linux=$(realpath "${2:-$here/build/linux}")
+windows=$(realpath "${3:-$here/build/windows}")
 export WINEPREFIX=${ZOLT_WINEPREFIX:-$here/build/wineprefix}
 bash "$here/scripts/wine-run.sh"
 devices=$WINEPREFIX/dosdevices

@@ -11,8 +11,8 @@
 # ZOLT.exe and the wine server took during the job is printed.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-linux=${1:-$here/build/linux}
-windows=${2:-$here/build/windows}
+linux=$(realpath "${1:-$here/build/linux}")
+windows=$(realpath "${2:-$here/build/windows}")
 for f in "$linux/zolt" "$linux/zolt-phone" "$windows/ZOLT.exe" "$windows/tests/zolt_window_driver.exe"; do
   [ -f "$f" ] || { echo "window-e2e: no $f (build the linux and windows presets first)" >&2; exit 1; }
 done
