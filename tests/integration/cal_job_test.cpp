@@ -126,24 +126,6 @@ TEST(CalJob, RefusedFirstRecordEndsTheRestoreWithBackupFailButUnansweredIsSentAg
     }
 }
 
-TEST(CalJob, RefusedAndUnansweredLaterRecordsAreSentAgain) {
-    sim::CalFaults faults;
-    faults.rules.push_back({2, sim::CalFaults::Answer::Refuse, 2});
-    faults.rules.push_back({3, sim::CalFaults::Answer::Ignore, 1});
-    CalJob run(2, faults);
-    ASSERT_EQ(run.job->BuildTaskList(CHOICE_ALL, true), 1);
-    ASSERT_EQ(run.RunImage(), 2);
-    for (int i = 0; i < 2; ++i) {
-        SCOPED_TRACE("line " + std::to_string(i + 1));
-        EXPECT_EQ(run.Outcomes(i), std::vector<int>(5, TASK_DONE));
-        for (const test::SimPage& p : PAGES) EXPECT_EQ(run.PageNow(i, p), CalJob::FactoryPage(i, p)) << p.name;
-        run.Phone(i).Inspect([&](const sim::PhoneCore& p) {
-            EXPECT_EQ(p.State().Count(sim::ID_DB_WRITE), PAGES.size() + 3);
-            return 0;
-        });
-    }
-}
-
 TEST(CalJob, UnwritableWorkingFolderFailsTheBackupBeforeAnyFlash) {
     CalJob run(2);
     ASSERT_EQ(run.job->BuildTaskList(CHOICE_ALL, true), 1);

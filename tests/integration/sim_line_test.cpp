@@ -1,5 +1,5 @@
-// The simulated phone's line as a port: links, reopening, several phones at once, and the
-// zolt-phone program itself.
+// The simulated phone over a real pseudo-terminal: links, reopening, a section flashed through
+// the tool, a phone that vanishes, and the zolt-phone program itself.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -14,14 +14,14 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "link/ets_frame.h"
-#include "sim/message_ids.h"
-#include "sim/sim_bank.h"
+#include "link/flash.h"
 #include "sim/sim_error.h"
+#include "support/sim_core_posix.h"
 #include "support/sim_line_posix.h"
+#include "support/temp_dir.h"
 
 namespace zolt {
 namespace {
@@ -31,15 +31,9 @@ using sim::PhoneState;
 using test::SimLine;
 namespace fs = std::filesystem;
 
-fs::path TempDir(const std::string& name) {
-    fs::path dir = fs::temp_directory_path() / ("zolt-sim-" + name + "-" + std::to_string(getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir;
-}
-
 TEST(SimLine, ToolOpensThePhoneThroughItsLinkAndTheLinkGoesWithThePhone) {
-    const fs::path dir = TempDir("link");
+    const test::TempDir temp;
+    const fs::path& dir = temp.path();
     const std::string link = (dir / "ttyPHONE").string();
     {
         SimLine line(test::TestPhoneOptions(), {.device = "", .link = link}, false);
@@ -57,7 +51,6 @@ TEST(SimLine, ToolOpensThePhoneThroughItsLinkAndTheLinkGoesWithThePhone) {
     EXPECT_THROW(sim::SimPhone::Create(test::TestPhoneOptions(), {.device = "", .link = (dir / "plain").string()}),
                  sim::SimError);
     EXPECT_TRUE(fs::is_regular_file(dir / "plain"));
-    fs::remove_all(dir);
 }
 
 TEST(SimLine, PortCanBeClosedAndReopenedAndStaleRepliesAreGone) {
@@ -88,41 +81,43 @@ TEST(SimLine, PortCanBeClosedAndReopenedAndStaleRepliesAreGone) {
     EXPECT_EQ(again.WaitForFs(FS_RESTORE), RESULT_OK);
 }
 
-TEST(SimLine, PhonesOfOneBankServeTheirLinesInParallelAndShareNothing) {
-    constexpr int COUNT = 4;
-    sim::BankSpec spec;
-    spec.count = COUNT;
-    sim::SimBank bank(test::TestPhoneOptions(), spec);
-    bank.Start();
+TEST(SimLine, SectionWrittenThroughTheToolEqualsTheAreaAndItsFile) {
+    const test::TempDir dir;
+    sim::PhoneOptions options = test::TestPhoneOptions();
+    options.stateDir = dir.path();
+    SimLine line(options);
 
-    std::vector<std::unique_ptr<LinkSession>> sessions;
-    std::vector<int> results(COUNT, -1);
-    std::vector<std::thread> workers;
-    for (int k = 0; k < COUNT; ++k) {
-        sessions.push_back(std::make_unique<LinkSession>());
-        sessions[k]->timing = test::ShortTiming();
-        ASSERT_EQ(sessions[k]->OpenLink(bank[k].Path(), 115200), LINK_OPENED);
-    }
-    for (int k = 0; k < COUNT; ++k) {
-        workers.emplace_back([&, k] {
-            // Each line releases its phone a different number of times.
-            results[k] = sessions[k]->WaitForFs(FS_BACKUP);
-            for (int i = 0; i <= k; ++i) sessions[k]->FinishFsAccess();
-        });
-    }
-    for (auto& w : workers) w.join();
-    for (int k = 0; k < COUNT; ++k) {
-        EXPECT_EQ(results[k], RESULT_OK);
-        const std::uint64_t releases = static_cast<std::uint64_t>(k + 1);
-        EXPECT_TRUE(bank[k].WaitUntil(
-            [&](const sim::PhoneCore& p) { return p.State().Count(sim::ID_RELEASE_SECOND) == releases; }, 2000ms))
-            << "phone " << k + 1;
-        bank[k].Inspect([&](const sim::PhoneCore& p) {
-            EXPECT_EQ(p.Number(), k + 1);
-            EXPECT_GE(p.State().Count(sim::ID_SIDB_WRITE), 1u);
-        });
-    }
-    bank.Stop();
+    const test::SimBytes section = test::SectionBytes(10 * 350 + 1, 9);  // 11 blocks, the last of 1 byte
+    ASSERT_EQ(line.session.BootLoad(), RESULT_OK);
+    ASSERT_EQ(line.session.FlashErase(IMAGE_CP), RESULT_OK);
+    EXPECT_EQ(line.session.flashBlock.load(), 2u);
+    ASSERT_EQ(line.session.FlashWrite(IMAGE_CP, section), RESULT_OK);
+    EXPECT_EQ(line.session.statusText.Get(), "Flash writing success.(CP)");
+    EXPECT_EQ(line.session.flashBlockCount.load(), 11);
+
+    EXPECT_EQ(line.phone->Inspect([](const sim::PhoneCore& p) { return p.Flash().Area(IMAGE_CP); }), section);
+    EXPECT_EQ(test::ReadFile((dir.path() / "flash-1.bin").string()), std::string(section.begin(), section.end()));
+}
+
+TEST(SimLine, VanishingPhoneClosesItsLineAfterAnsweringTheNthFrame) {
+    const test::TempDir dir;
+    const std::string link = (dir.path() / "ttyPHONE").string();
+    sim::PhoneOptions options = test::TestPhoneOptions();
+    options.faults.vanishAfter = 1;
+    SimLine line(options, {.device = "", .link = link}, false);
+    line.phone->Start();
+    ASSERT_EQ(line.session.OpenLink(link, 115200), LINK_OPENED);
+
+    line.session.BuildRequest({0x00, 0x00, 0x01});
+    ASSERT_GT(line.session.SendFrame(), 0);
+    EXPECT_EQ(line.session.ReceiveFrame(RECEIVE_POLL), 7);  // the one answer
+    ASSERT_TRUE(line.PhoneReaches([](const PhoneState& s) { return s.vanished; }));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+
+    // The tool's port is dead now: a receive gives up in its time instead of hanging.
+    line.session.timing.receiveFrameLimit = 50ms;
+    (void)line.session.SendFrame();
+    EXPECT_EQ(line.session.ReceiveFrame(RECEIVE_POLL), 0);
 }
 
 TEST(SimLine, PhoneOnASerialDeviceAnswersAndNotesWhenTheDeviceGoesAway) {
@@ -194,7 +189,8 @@ Child Spawn(const std::vector<std::string>& args) {
 TEST(SimProgram, PrintsOnePortPerPhoneServesThemAndEndsCleanlyOnTerm) {
     const std::string program = PhoneProgram();
     if (program.empty()) GTEST_SKIP() << "zolt-phone is not built";
-    const fs::path dir = TempDir("program");
+    const test::TempDir temp;
+    const fs::path& dir = temp.path();
     Child child = Spawn({program, "--count", "2", "--boot-gap-ms", "30", "--trace", (dir / "trace").string()});
     std::vector<std::string> ports;
     char buffer[256];
@@ -218,7 +214,6 @@ TEST(SimProgram, PrintsOnePortPerPhoneServesThemAndEndsCleanlyOnTerm) {
     std::string text((std::istreambuf_iterator<char>(trace)), std::istreambuf_iterator<char>());
     EXPECT_NE(text.find("#1 RX FE 03 00 00 00 01 FC"), std::string::npos);
     EXPECT_NE(text.find("#2 TX FE 04 00 A2 07 00 00 53"), std::string::npos);
-    fs::remove_all(dir);
 }
 
 TEST(SimProgram, BadOptionsEndWithStatusTwo) {

@@ -1,6 +1,8 @@
 // Driving a simulated phone's core without a line: frames in at chosen times, replies out.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <cstdint>
 #include <vector>
@@ -60,6 +62,18 @@ struct CoreDriver {
     sim::PhoneCore core;
     sim::TimePoint start = sim::Clock::now();
 };
+
+// A request to a phone, when it comes after the start, and the bodies of the replies it brings.
+struct SimStep {
+    SimBytes body;
+    std::chrono::milliseconds at{};
+    std::vector<SimBytes> replies;
+};
+inline void ExpectReplies(CoreDriver& phone, const std::vector<SimStep>& steps) {
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        EXPECT_EQ(CoreDriver::Bodies(phone.Send(steps[i].body, steps[i].at)), steps[i].replies) << "step " << i;
+    }
+}
 
 inline SimBytes Le32Bytes(std::uint32_t v) {
     return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),

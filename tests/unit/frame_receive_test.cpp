@@ -32,12 +32,6 @@ struct ReceiveFixture : ::testing::Test {
 
 const Bytes kEcho = {0xFE, 0x03, 0x00, 0x00, 0x00, 0x01, 0xFC};
 
-TEST_F(ReceiveFixture, WholeFrameInOneRead) {
-    device.Queue(kEcho);
-    EXPECT_EQ(session.ReceiveFrame(RECEIVE_POLL), 7);
-    EXPECT_EQ(Received(), kEcho);
-}
-
 TEST_F(ReceiveFixture, FrameSplitOverReadsIsAssembledAsIfReadAtOnce) {
     // Body FE FD 00 escaped; split right between an FD and the byte it escapes.
     const Bytes wire = EncodeFrame(Bytes{0xFE, 0xFD, 0x00});
@@ -54,49 +48,35 @@ TEST_F(ReceiveFixture, FrameSplitOverReadsIsAssembledAsIfReadAtOnce) {
     EXPECT_EQ(Received(), plain);
 }
 
-TEST_F(ReceiveFixture, NoiseBeforeTheStartByteIsDropped) {
-    Bytes noisy = {0x11, 0x22, 0xFD, 0x33};
-    noisy.insert(noisy.end(), kEcho.begin(), kEcho.end());
-    device.Queue(noisy);
-    EXPECT_EQ(session.ReceiveFrame(RECEIVE_POLL), 7);
-    EXPECT_EQ(Received(), kEcho);
-    // A chunk of noise alone is dropped too.
-    device.Queue({0x01, 0x02, 0x03});
-    device.Queue(kEcho);
-    EXPECT_EQ(session.ReceiveFrame(RECEIVE_POLL), 7);
-    EXPECT_EQ(Received(), kEcho);
-}
-
-TEST_F(ReceiveFixture, StartByteInsideAFrameIsData) {
-    // FE 04 00 then a raw FE inside the body (a phone that does not escape): kept as data.
-    device.Queue({0xFE, 0x02, 0x00, 0xFE});
-    device.Queue({0x01, 0xFF});
-    EXPECT_EQ(session.ReceiveFrame(RECEIVE_POLL), 6);
-    EXPECT_EQ(Received(), (Bytes{0xFE, 0x02, 0x00, 0xFE, 0x01, 0xFF}));
-}
-
-TEST_F(ReceiveFixture, LengthZeroFrameIsCompleteAfterFourBytes) {
-    device.Queue({0xFE, 0x00, 0x00, 0x00});
-    EXPECT_EQ(session.ReceiveFrame(RECEIVE_POLL), 4);
-}
-
-TEST_F(ReceiveFixture, BytesAfterTheFrameInTheSameReadStayBehindIt) {
-    Bytes two = kEcho;
-    two.insert(two.end(), kEcho.begin(), kEcho.end());
-    device.Queue(two);
-    EXPECT_EQ(session.ReceiveFrame(RECEIVE_POLL), 14);
-    // The next receive starts empty: the second frame is gone with the first.
-    EXPECT_EQ(session.ReceiveFrame(RECEIVE_POLL), 0);
-}
-
-TEST_F(ReceiveFixture, FrameThatCannotFitIsGivenUpForTheNextStart) {
-    // Declares 1000 bytes: no such frame fits the buffer, so the receiver looks for the next
-    // start byte at once and finds the echo behind the bytes it declared.
-    device.Queue({0xFE, 0xE8, 0x03});
-    for (int i = 0; i < 4; ++i) device.Queue(Bytes(250, 0x55));
-    device.Queue(kEcho);
-    EXPECT_EQ(session.ReceiveFrame(RECEIVE_POLL), 7);
-    EXPECT_EQ(Received(), kEcho);
+// What one poll makes of the reads a port gives: noise before a start byte is dropped, a
+// start byte inside a frame is data (a phone that does not escape), a frame that cannot fit
+// is given up for the next start byte, and bytes behind the frame go with it.
+TEST_F(ReceiveFixture, ReadsBecomeTheFrameTheyHold) {
+    Bytes twoEchoes = kEcho;
+    twoEchoes.insert(twoEchoes.end(), kEcho.begin(), kEcho.end());
+    Bytes noisyEcho = {0x11, 0x22, 0xFD, 0x33};
+    noisyEcho.insert(noisyEcho.end(), kEcho.begin(), kEcho.end());
+    struct Case {
+        const char* what;
+        std::vector<Bytes> reads;
+        Bytes frame;
+    };
+    const std::vector<Case> cases = {
+        {"whole frame", {kEcho}, kEcho},
+        {"noise in front", {noisyEcho}, kEcho},
+        {"a read of noise alone", {{0x01, 0x02, 0x03}, kEcho}, kEcho},
+        {"raw FE in the body", {{0xFE, 0x02, 0x00, 0xFE}, {0x01, 0xFF}}, {0xFE, 0x02, 0x00, 0xFE, 0x01, 0xFF}},
+        {"length 0", {{0xFE, 0x00, 0x00, 0x00}}, {0xFE, 0x00, 0x00, 0x00}},
+        {"declares 1000 bytes", {{0xFE, 0xE8, 0x03}, Bytes(500, 0x55), Bytes(500, 0x55), kEcho}, kEcho},
+        {"two frames in one read", {twoEchoes}, twoEchoes},
+    };
+    for (const Case& c : cases) {
+        for (const Bytes& read : c.reads) device.Queue(read);
+        EXPECT_EQ(session.ReceiveFrame(RECEIVE_POLL), static_cast<int>(c.frame.size())) << c.what;
+        EXPECT_EQ(Received(), c.frame) << c.what;
+        // The next receive starts empty: nothing of this case is left over.
+        EXPECT_EQ(session.ReceiveFrame(RECEIVE_POLL), 0) << c.what;
+    }
 }
 
 // A stray start byte on the line just before a reply reads the reply's own start and length
@@ -147,20 +127,19 @@ TEST_F(ReceiveFixture, EndlessStreamOfOversizedFramesNeverOverrunsAndGivesUpInTi
     EXPECT_EQ(session.ReceiveFrame(RECEIVE_POLL), 0);
 }
 
+// On silence a poll gives nothing and the time-out modes give the time-out frame, which
+// keeps what came before behind its five bytes.
 TEST_F(ReceiveFixture, EachModeGivesUpAsItShouldOnASilentPhone) {
     EXPECT_EQ(session.ReceiveFrame(RECEIVE_POLL), 0);
 
     session.rxFrame.fill(0x77);
     EXPECT_EQ(session.ReceiveFrame(RECEIVE_TIMEOUT_FRAME), 5);
     EXPECT_EQ(Received(), (Bytes{0xFE, 0x01, 0x00, 0x32, 0xCD}));
-
     EXPECT_EQ(session.WaitReply(RECEIVE_TIMEOUT_FRAME), 5);
-    EXPECT_EQ(Received(), (Bytes{0xFE, 0x01, 0x00, 0x32, 0xCD}));
-}
 
-TEST_F(ReceiveFixture, TimeoutFrameKeepsWhatCameBeforeBehindIt) {
     device.Queue({0xFE, 0x10, 0x00, 0xA1, 0xA2, 0xA3});  // incomplete
     EXPECT_EQ(session.WaitReply(RECEIVE_TIMEOUT_FRAME), 5);
+    EXPECT_EQ(Received(), (Bytes{0xFE, 0x01, 0x00, 0x32, 0xCD}));
     EXPECT_EQ(session.rxFrame[5], 0xA3);
 }
 

@@ -16,11 +16,6 @@ struct SendFixture : ::testing::Test {
     ScriptedDevice device{session.stop};
     void SetUp() override { session.device = &device; }
 
-    Bytes Send(std::initializer_list<std::uint8_t> body) {
-        session.BuildRequest(body);
-        EXPECT_GT(session.SendFrame(), 0);
-        return device.writes().back();
-    }
 };
 
 TEST(FrameChecksum, MakesLengthBodyAndChecksumSumToZero) {
@@ -34,21 +29,25 @@ TEST(FrameChecksum, MakesLengthBodyAndChecksumSumToZero) {
     EXPECT_EQ(FrameChecksum(probe, 0), 0);
 }
 
-TEST_F(SendFixture, LoopbackProbeGoesOutAsTheKnownSevenBytes) {
-    EXPECT_EQ(Send({0x00, 0x00, 0x01}), (Bytes{0xFE, 0x03, 0x00, 0x00, 0x00, 0x01, 0xFC}));
-}
-
-TEST_F(SendFixture, EscapesFeAndFdInBodyButNeverTheStartByte) {
-    // Body FE FD 00: sum of 03 00 FE FD 00 = 0x1FE -> checksum 0x02.
-    EXPECT_EQ(Send({0xFE, 0xFD, 0x00}),
-              (Bytes{0xFE, 0x03, 0x00, 0xFD, 0x01, 0xFD, 0x02, 0x00, 0x02}));
-}
-
-TEST_F(SendFixture, EscapesChecksumAndLengthBytes) {
-    // Body 01 01: 02 00 01 01 sums to 4, checksum FC... choose bodies whose checksum is FE/FD.
-    // Body 03: 01 00 03 -> sum 4 -> checksum FC. Body 01: sum 2 -> FE. Body 02: sum 3 -> FD.
-    EXPECT_EQ(Send({0x01}), (Bytes{0xFE, 0x01, 0x00, 0x01, 0xFD, 0x01}));
-    EXPECT_EQ(Send({0x02}), (Bytes{0xFE, 0x01, 0x00, 0x02, 0xFD, 0x02}));
+// Each body as a line sends it, and as EncodeFrame makes it.
+TEST_F(SendFixture, BodiesGoOutExactlyWithFeAndFdEscapedAfterTheStartByte) {
+    struct Case {
+        Bytes body;
+        Bytes wire;
+    };
+    const Case cases[] = {
+        {{0x00, 0x00, 0x01}, {0xFE, 0x03, 0x00, 0x00, 0x00, 0x01, 0xFC}},  // the loopback probe
+        // 03 00 FE FD 00 sums to 0x1FE: checksum 02.
+        {{0xFE, 0xFD, 0x00}, {0xFE, 0x03, 0x00, 0xFD, 0x01, 0xFD, 0x02, 0x00, 0x02}},
+        {{0x01}, {0xFE, 0x01, 0x00, 0x01, 0xFD, 0x01}},  // checksum FE, escaped
+        {{0x02}, {0xFE, 0x01, 0x00, 0x02, 0xFD, 0x02}},  // checksum FD, escaped
+    };
+    for (const Case& c : cases) {
+        session.BuildRequest(c.body);
+        EXPECT_EQ(session.SendFrame(), static_cast<int>(c.wire.size()));
+        EXPECT_EQ(device.writes().back(), c.wire);
+        EXPECT_EQ(EncodeFrame(c.body), c.wire);
+    }
 
     // A body of 253 bytes has the length byte FD.
     session.txFrame.fill(0);
@@ -59,7 +58,9 @@ TEST_F(SendFixture, EscapesChecksumAndLengthBytes) {
 }
 
 TEST_F(SendFixture, SendingTwiceWithoutRebuildingSendsTheSameFrame) {
-    Bytes first = Send({0xB2, 0x04, 0xFE, 0x00});
+    session.BuildRequest({0xB2, 0x04, 0xFE, 0x00});
+    ASSERT_GT(session.SendFrame(), 0);
+    const Bytes first = device.writes().back();
     ASSERT_GT(session.SendFrame(), 0);
     EXPECT_EQ(device.writes().back(), first);
     EXPECT_EQ(session.txLength, 7);
@@ -90,16 +91,6 @@ TEST_F(SendFixture, ClosedPortGivesMinusOne) {
     device.closed = true;
     session.BuildRequest({0x00, 0x00, 0x01});
     EXPECT_EQ(session.SendFrame(), -1);
-}
-
-TEST(EncodeFrame, MatchesWhatALineSends) {
-    const Bytes body = {0xA2, 0x07, 0xFE, 0xFD, 0x00};
-    LinkSession session;
-    ScriptedDevice device(session.stop);
-    session.device = &device;
-    session.BuildRequest({0xA2, 0x07, 0xFE, 0xFD, 0x00});
-    ASSERT_GT(session.SendFrame(), 0);
-    EXPECT_EQ(EncodeFrame(body), device.writes().back());
 }
 
 }  // namespace

@@ -68,19 +68,28 @@ bool IsCleared(const ImageInfo& info) {
            info.cpVersion == VersionBlock{} && info.imageIdent.empty() && info.imageModel.empty();
 }
 
-TEST_F(JobFileTest, CombineVerOnePutsTheVersionBlockSixteenBytesAfterTheWord) {
-    config.combineVer = 1;
-    Bytes image = Image();
-    ASSERT_EQ(image[0x122], 'B');
-    ASSERT_EQ(job.LoadRomImage(dir.Write("a.bin", image)), LOAD_OK);
-    EXPECT_EQ(job.info().bootChksum, 0x1234);
-    EXPECT_EQ(job.info().cpChksum, 0xABCD);
-    EXPECT_EQ(job.info().BootVersionText(), "BOOT 1.2");
-    EXPECT_EQ(job.info().CpVersionText(), "CP 3.4");
-    EXPECT_EQ(job.info().imageIdent, "ZOLTCDMA");
-    EXPECT_EQ(job.info().imageModel, "Z600");
-    EXPECT_EQ(Loaded(), image);
-    EXPECT_TRUE(prompt.messages().empty());
+// CombineVer 1 puts each version block 16 bytes after its word, 0 right behind it; read with
+// the other layout, an image does not carry the identification.
+TEST_F(JobFileTest, CombineVerPlacesTheVersionBlocksBehindTheChecksumWords) {
+    for (int combineVer : {1, 0}) {
+        SCOPED_TRACE(combineVer);
+        config.combineVer = combineVer;
+        const Bytes image = Image();
+        ASSERT_EQ(image[combineVer ? 0x122 : 0x114], 'B');
+        ASSERT_EQ(job.LoadRomImage(dir.Write("a.bin", image)), LOAD_OK);
+        EXPECT_EQ(job.info().bootChksum, 0x1234);
+        EXPECT_EQ(job.info().cpChksum, 0xABCD);
+        EXPECT_EQ(job.info().BootVersionText(), "BOOT 1.2");
+        EXPECT_EQ(job.info().CpVersionText(), "CP 3.4");
+        EXPECT_EQ(job.info().bootVersion[0], 0);
+        EXPECT_EQ(job.info().imageIdent, "ZOLTCDMA");
+        EXPECT_EQ(job.info().imageModel, "Z600");
+        EXPECT_EQ(Loaded(), image);
+        EXPECT_TRUE(prompt.messages().empty());
+
+        config.combineVer = 1 - combineVer;
+        EXPECT_EQ(job.LoadRomImage(dir.File("a.bin")), LOAD_FORMAT_ERROR);
+    }
 }
 
 TEST_F(JobFileTest, AnImageFromMemoryLoadsAsTheSameBytesFromAFile) {
@@ -94,18 +103,6 @@ TEST_F(JobFileTest, AnImageFromMemoryLoadsAsTheSameBytesFromAFile) {
     EXPECT_TRUE(job.Bytes().empty());
     EXPECT_TRUE(job.image().Section(0, 0).has_value());  // loaded, if empty
     EXPECT_TRUE(prompt.messages().empty());
-}
-
-TEST_F(JobFileTest, CombineVerZeroPutsTheVersionBlockRightBehindTheWord) {
-    Bytes image = Image();
-    ASSERT_EQ(image[0x114], 'B');
-    ASSERT_EQ(job.LoadRomImage(dir.Write("a.bin", image)), LOAD_OK);
-    EXPECT_EQ(job.info().BootVersionText(), "BOOT 1.2");
-    EXPECT_EQ(job.info().bootVersion[0], 0);  // the block starts at 0x102, behind the word
-
-    // The same image read with the other layout does not carry the identification.
-    config.combineVer = 1;
-    EXPECT_EQ(job.LoadRomImage(dir.File("a.bin")), LOAD_FORMAT_ERROR);
 }
 
 TEST(ImageText, FormatsChecksumsAndVersionStringsAsTheViewShowsThem) {
@@ -172,6 +169,7 @@ TEST_F(JobFileTest, DirectoryIsRefusedAsAccessDenied) {
     EXPECT_EQ(prompt.texts(), std::vector<std::string>{"Access to " + dir.path().string() + " was denied."});
 }
 
+// Skips where permissions do not bind (as root).
 TEST_F(JobFileTest, FileWithoutReadPermissionIsRefusedAsAccessDenied) {
     const std::string locked = dir.Write("locked.bin", Image());
     std::filesystem::permissions(locked, std::filesystem::perms::none);

@@ -156,14 +156,12 @@ TEST_F(SerialContract, ReadDataTakesOnlyWhatIsQueuedAndNeverWaits) {
     EXPECT_EQ(a.ReadData(buffer, 800), 0);
 }
 
-TEST_F(SerialContract, EveryByteValueCrossesBothWaysIntact) {
+TEST_F(SerialContract, EveryByteValueAndABurstOfFourKibibytesArriveIntactAndInOrder) {
     Bytes all(256);
     for (int i = 0; i < 256; ++i) all[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
     ExpectCrossing(a, b, all);
     ExpectCrossing(b, a, all);
-}
 
-TEST_F(SerialContract, BurstOfFourKibibytesArrivesWholeAndInOrder) {
     Bytes burst(4096);
     std::uint32_t x = 12345;
     for (auto& byte : burst) {
@@ -177,8 +175,7 @@ TEST_F(SerialContract, BurstOfFourKibibytesArrivesWholeAndInOrder) {
     const Bytes got = ReadFor(b, burst.size(), 10s);
     writer.join();
     EXPECT_EQ(written, 1);
-    EXPECT_EQ(got.size(), burst.size());
-    EXPECT_TRUE(got == burst) << "the burst arrived changed";
+    EXPECT_TRUE(got == burst) << "the burst arrived changed (" << got.size() << " bytes)";
 }
 
 TEST_F(SerialContract, WaitReadableWakesOnDataAndTimesOutOnSilence) {
@@ -299,18 +296,9 @@ TEST(SerialOpen, FilesAndOtherDevicesAreNotTakenForPorts) {
         EXPECT_FALSE(port.IsOpen()) << name;
     }
     std::filesystem::remove(file);
-    const std::uint8_t byte = 1;
-    std::uint8_t buffer[1];
-    EXPECT_EQ(port.SendData(&byte, 1), -1);
-    EXPECT_EQ(port.ReadData(buffer, 1), 0);
-    EXPECT_EQ(port.Close(), 0);
-}
-
-TEST(SerialOpen, ClosedPortRefusesEverything) {
-    SerialPort port;
+    // A port that never opened refuses everything and touches no buffer.
     const std::uint8_t byte = 1;
     std::uint8_t buffer[8] = {7, 7, 7, 7, 7, 7, 7, 7};
-    EXPECT_FALSE(port.IsOpen());
     EXPECT_EQ(port.SendData(&byte, 1), -1);
     EXPECT_EQ(port.WriteData(&byte, 1), 0);
     EXPECT_EQ(port.ReadData(buffer, 8), 0);

@@ -22,58 +22,53 @@ sim::PhoneOptions BootLoaderOptions() {
     return o;
 }
 
-TEST(SimBootEntry, LoneProbeThenAnotherAfterTheGapIsAnsweredByTheBootLoader) {
-    CoreDriver phone;
-    EXPECT_EQ(CoreDriver::Bodies(phone.Send(test::PROBE, 0ms)), Bodies{test::PROBE});
-    const auto ready = phone.Send(test::PROBE, 1000ms);
-    ASSERT_EQ(ready.size(), 1u);
-    EXPECT_EQ(ready[0].wire, (SimBytes{0xFE, 0x02, 0x00, 0xE0, 0x00, 0x1E}));
-    EXPECT_EQ(phone.core.State().mode, PhoneMode::BootLoader);
-    EXPECT_EQ(phone.core.State().bootLoaderEntries, 1u);
-    // Every further probe, re-sent while the tool waits, gets the same answer.
-    EXPECT_EQ(CoreDriver::Bodies(phone.Send(test::PROBE, 1001ms)), Bodies{test::BOOT_READY});
-}
-
-TEST(SimBootEntry, TheFileSystemHandshakeNeverLooksLikeTheBootLoaderOne) {
-    CoreDriver phone;
-    // A burst of three probes broken off, and a second burst a while later: all echoed.
-    for (auto at : {0ms, 100ms, 200ms, 2000ms, 2100ms, 2200ms}) {
-        EXPECT_EQ(CoreDriver::Bodies(phone.Send(test::PROBE, at)), Bodies{test::PROBE}) << at.count();
-    }
-    // The access request in between resets the pattern: a probe long after it is lone.
-    phone.Send(test::FS_ACCESS, 2300ms);
-    EXPECT_EQ(CoreDriver::Bodies(phone.Send(test::PROBE, 5000ms)), Bodies{test::PROBE});
-    // Too short a pause after a lone probe: still the firmware.
-    EXPECT_EQ(CoreDriver::Bodies(phone.Send(test::PROBE, 5400ms)), Bodies{test::PROBE});
-    EXPECT_EQ(phone.core.State().mode, PhoneMode::Firmware);
-}
-
-TEST(SimBootEntry, ReleaseThenTheBootLoaderHandshakeEntersButASettingWriteDoesNot) {
-    // The backup ends with the release and later the boot-loader handshake; the restore ends
-    // with the release and later a setting write that must still be answered.
-    CoreDriver restore;
-    restore.Send({0xCE, 0x00, 0x00}, 0ms);
-    EXPECT_EQ(CoreDriver::Bodies(restore.Send({0xA2, 0x07, 0x12, 0x00, 0x03, 0x00, 0x01, 0x00, 0x00, 0x00, 0x05}, 5000ms)),
-              (Bodies{{0xA2, 0x07, 0x00, 0x00}}));
-
-    CoreDriver backup;
-    backup.Send({0xCE, 0x00, 0x00}, 0ms);
-    EXPECT_EQ(CoreDriver::Bodies(backup.Send(test::PROBE, 11000ms)), Bodies{test::PROBE});
-    EXPECT_EQ(CoreDriver::Bodies(backup.Send(test::PROBE, 12000ms)), Bodies{test::BOOT_READY});
-}
-
-TEST(SimBootEntry, CanBeSwitchedOffOrSkippedByStartingInTheBootLoader) {
+// A lone probe and another after the gap is the boot-loader handshake; the file-system
+// handshake's bursts, an access request between, a short pause or a switched-off entry are not.
+// The backup ends with the release and later the boot-loader handshake; the restore ends with
+// the release and later a setting write that must still be answered.
+TEST(SimBootEntry, OnlyTheBootLoaderHandshakeEntersTheBootLoader) {
+    using test::PROBE;
+    const SimBytes release = {0xCE, 0x00, 0x00};
+    const SimBytes fsGranted = {0xA2, 0x07, 0x00, 0x00};
     sim::PhoneOptions never = CoreDriver::NoWire();
     never.enterBootOnGap = false;
-    CoreDriver firmware(never);
-    firmware.Send(test::PROBE, 0ms);
-    EXPECT_EQ(CoreDriver::Bodies(firmware.Send(test::PROBE, 5000ms)), Bodies{test::PROBE});
-
-    CoreDriver loader(BootLoaderOptions());
-    EXPECT_EQ(CoreDriver::Bodies(loader.Send(test::PROBE)), Bodies{test::BOOT_READY});
-    // The boot loader knows nothing of the file system.
-    EXPECT_TRUE(loader.Send(test::FS_ACCESS).empty());
-    EXPECT_TRUE(loader.Send(test::BOOT_READY).empty());  // the confirm: no reply
+    struct Case {
+        const char* what;
+        sim::PhoneOptions options;
+        std::vector<test::SimStep> steps;
+        PhoneMode mode;
+    };
+    const std::vector<Case> cases = {
+        {"lone probe, then the gap", CoreDriver::NoWire(),
+         {{PROBE, 0ms, {PROBE}}, {PROBE, 1000ms, {test::BOOT_READY}}, {PROBE, 1001ms, {test::BOOT_READY}}},
+         PhoneMode::BootLoader},
+        {"bursts, an access request, a short pause", CoreDriver::NoWire(),
+         {{PROBE, 0ms, {PROBE}}, {PROBE, 100ms, {PROBE}}, {PROBE, 200ms, {PROBE}},
+          {PROBE, 2000ms, {PROBE}}, {PROBE, 2100ms, {PROBE}}, {PROBE, 2200ms, {PROBE}},
+          {test::FS_ACCESS, 2300ms, {fsGranted}}, {PROBE, 5000ms, {PROBE}}, {PROBE, 5400ms, {PROBE}}},
+         PhoneMode::Firmware},
+        {"release, then the setting write", CoreDriver::NoWire(),
+         {{release, 0ms, {}}, {{0xA2, 0x07, 0x12, 0x00, 0x03, 0x00, 0x01, 0x00, 0x00, 0x00, 0x05}, 5000ms, {fsGranted}}},
+         PhoneMode::Firmware},
+        {"release, then the boot-loader handshake", CoreDriver::NoWire(),
+         {{release, 0ms, {}}, {PROBE, 11000ms, {PROBE}}, {PROBE, 12000ms, {test::BOOT_READY}}},
+         PhoneMode::BootLoader},
+        {"entry switched off", never, {{PROBE, 0ms, {PROBE}}, {PROBE, 5000ms, {PROBE}}}, PhoneMode::Firmware},
+        // The boot loader knows nothing of the file system, and takes the confirm silently.
+        {"started in the boot loader", BootLoaderOptions(),
+         {{PROBE, 0ms, {test::BOOT_READY}}, {test::FS_ACCESS, 0ms, {}}, {test::BOOT_READY, 0ms, {}}},
+         PhoneMode::BootLoader},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CoreDriver phone(c.options);
+        test::ExpectReplies(phone, c.steps);
+        EXPECT_EQ(phone.core.State().mode, c.mode);
+        EXPECT_EQ(phone.core.State().bootLoaderEntries, c.mode == PhoneMode::BootLoader ? 1u : 0u);
+    }
+    CoreDriver phone;
+    (void)phone.Send(PROBE, 0ms);
+    EXPECT_EQ(CoreDriver::Wires(phone.Send(PROBE, 1000ms)), (std::vector<SimBytes>{{0xFE, 0x02, 0x00, 0xE0, 0x00, 0x1E}}));
 }
 
 TEST(SimBootLoader, ErasesThenWritesBlocksInOrderIntoTheArea) {
@@ -99,18 +94,18 @@ TEST(SimBootLoader, AsksAgainForABlockThatCameDamaged) {
     CoreDriver phone(BootLoaderOptions());
     phone.Send(test::EraseRequest(6));
     const SimBytes data = test::SectionBytes(350);
-    // Wrong sum; length field larger than the data; no data; more than 350 bytes.
-    EXPECT_EQ(CoreDriver::Bodies(phone.Send(test::WriteRequest(2, 6, data, 1))), Bodies{test::FlashReply(2, 1)});
     SimBytes longer = test::WriteRequest(2, 6, data);
-    longer[10] = 0x5F;
-    EXPECT_EQ(CoreDriver::Bodies(phone.Send(longer)), Bodies{test::FlashReply(2, 1)});
-    EXPECT_EQ(CoreDriver::Bodies(phone.Send(test::WriteRequest(2, 6, {}))), Bodies{test::FlashReply(2, 1)});
-    EXPECT_EQ(CoreDriver::Bodies(phone.Send(test::WriteRequest(2, 6, test::SectionBytes(351)))),
-              Bodies{test::FlashReply(2, 1)});
-    // A header cut off after the type, and one cut off in the block number.
-    EXPECT_EQ(CoreDriver::Bodies(phone.Send(SimBytes{0xB2, 0x04, 0x02, 0x00, 0x00, 0x00, 0x01, 0x06})),
-              Bodies{test::FlashReply(2, 1)});
-    EXPECT_TRUE(phone.Send(SimBytes{0xB2, 0x04, 0x02, 0x00}).empty());
+    longer[10] = 0x5F;  // a length field larger than the data
+    const Bodies again = {test::FlashReply(2, 1)};
+    test::ExpectReplies(phone, {
+        {test::WriteRequest(2, 6, data, 1), 0ms, again},  // wrong sum
+        {longer, 0ms, again},
+        {test::WriteRequest(2, 6, {}), 0ms, again},
+        {test::WriteRequest(2, 6, test::SectionBytes(351)), 0ms, again},
+        // A header cut off after the type, and one cut off in the block number.
+        {{0xB2, 0x04, 0x02, 0x00, 0x00, 0x00, 0x01, 0x06}, 0ms, again},
+        {{0xB2, 0x04, 0x02, 0x00}, 0ms, {}},
+    });
     EXPECT_TRUE(phone.core.Flash().Area(6).empty());
 
     EXPECT_EQ(CoreDriver::Bodies(phone.Send(test::WriteRequest(2, 6, data))), Bodies{test::FlashReply(2, 0)});
@@ -121,48 +116,52 @@ TEST(SimBootLoader, KeepsTheBlockOrderWhateverTheToolSends) {
     CoreDriver phone(BootLoaderOptions());
     phone.Send(test::EraseRequest(0));
     const SimBytes a = test::SectionBytes(350, 1), b = test::SectionBytes(350, 2), c = test::SectionBytes(350, 3);
-    phone.Send(test::WriteRequest(2, 0, a));
-    // Block 4 before 3 (block 3 was lost): the phone names 3. Block 1 is the erase, not data.
-    EXPECT_EQ(CoreDriver::Bodies(phone.Send(test::WriteRequest(4, 0, c))), Bodies{test::FlashReply(3, 1)});
-    EXPECT_EQ(CoreDriver::Bodies(phone.Send(test::WriteRequest(1, 0, c))), Bodies{test::FlashReply(3, 1)});
-    // Block 2 again (its reply was lost): written again and accepted.
-    EXPECT_EQ(CoreDriver::Bodies(phone.Send(test::WriteRequest(2, 0, b))), Bodies{test::FlashReply(2, 0)});
-    EXPECT_EQ(CoreDriver::Bodies(phone.Send(test::WriteRequest(3, 0, c))), Bodies{test::FlashReply(3, 0)});
+    test::ExpectReplies(phone, {
+        {test::WriteRequest(2, 0, a), 0ms, {test::FlashReply(2, 0)}},
+        // Block 4 before 3 (block 3 was lost): the phone names 3. Block 1 is the erase, not data.
+        {test::WriteRequest(4, 0, c), 0ms, {test::FlashReply(3, 1)}},
+        {test::WriteRequest(1, 0, c), 0ms, {test::FlashReply(3, 1)}},
+        // Block 2 again (its reply was lost): written again and accepted.
+        {test::WriteRequest(2, 0, b), 0ms, {test::FlashReply(2, 0)}},
+        {test::WriteRequest(3, 0, c), 0ms, {test::FlashReply(3, 0)}},
+    });
     SimBytes expected = b;
     expected.insert(expected.end(), c.begin(), c.end());
     EXPECT_EQ(phone.core.Flash().Area(0), expected);
 }
 
+// Naming block 1 with status 1 is what makes the tool report a failed erase; an unknown
+// operation is asked for again.
 TEST(SimBootLoader, RefusesAreasThatDoNotExistOrWereNotErased) {
     CoreDriver phone(BootLoaderOptions());
-    // Naming block 1 with status 1 is what makes the tool report a failed erase.
-    EXPECT_EQ(CoreDriver::Bodies(phone.Send(test::EraseRequest(7))), Bodies{test::FlashReply(1, 1)});
-    EXPECT_EQ(CoreDriver::Bodies(phone.Send(test::EraseRequest(255))), Bodies{test::FlashReply(1, 1)});
-    EXPECT_EQ(CoreDriver::Bodies(phone.Send(test::WriteRequest(2, 1, test::SectionBytes(10)))),
-              Bodies{test::FlashReply(1, 1)});
-    phone.Send(test::EraseRequest(1));
-    EXPECT_EQ(CoreDriver::Bodies(phone.Send(test::WriteRequest(2, 6, test::SectionBytes(10)))),
-              Bodies{test::FlashReply(1, 1)});
-    // An unknown operation is asked for again.
     SimBytes odd = test::EraseRequest(1, 2);
     odd[6] = 0x07;
-    EXPECT_EQ(CoreDriver::Bodies(phone.Send(odd)), Bodies{test::FlashReply(2, 1)});
+    const Bodies refused = {test::FlashReply(1, 1)};
+    test::ExpectReplies(phone, {
+        {test::EraseRequest(7), 0ms, refused},
+        {test::EraseRequest(255), 0ms, refused},
+        {test::WriteRequest(2, 1, test::SectionBytes(10)), 0ms, refused},
+        {test::EraseRequest(1), 0ms, {test::FlashReply(1, 0)}},
+        {test::WriteRequest(2, 6, test::SectionBytes(10)), 0ms, refused},
+        {odd, 0ms, {test::FlashReply(2, 1)}},
+    });
 }
 
+// No confirm yet after a reset and a new entry: the erase is refused, as is a write to the
+// area erased in the stay before.
 TEST(SimBootLoader, EachStayNeedsTheConfirmBeforeAnEraseAndAnEraseBeforeAWrite) {
     CoreDriver phone(BootLoaderOptions());
-    phone.Send(test::EraseRequest(1));
-    EXPECT_TRUE(phone.Send({0xDC, 0x00}).empty());
-    EXPECT_EQ(phone.core.State().mode, PhoneMode::Firmware);
-    phone.Send(test::PROBE, 1000ms);
-    EXPECT_EQ(CoreDriver::Bodies(phone.Send(test::PROBE, 2000ms)), Bodies{test::BOOT_READY});
-    // No confirm yet: the erase is refused, as is a write to the area erased last stay.
-    EXPECT_EQ(CoreDriver::Bodies(phone.Send(test::EraseRequest(6), 2001ms)), Bodies{test::FlashReply(1, 1)});
-    EXPECT_EQ(CoreDriver::Bodies(phone.Send(test::WriteRequest(2, 1, test::SectionBytes(10)), 2001ms)),
-              Bodies{test::FlashReply(1, 1)});
-    EXPECT_EQ(phone.core.State().erases, 1u);
-    EXPECT_TRUE(phone.Send(test::BOOT_READY, 2002ms).empty());
-    EXPECT_EQ(CoreDriver::Bodies(phone.Send(test::EraseRequest(6), 2003ms)), Bodies{test::FlashReply(1, 0)});
+    test::ExpectReplies(phone, {
+        {test::EraseRequest(1), 0ms, {test::FlashReply(1, 0)}},
+        {{0xDC, 0x00}, 0ms, {}},
+        {test::PROBE, 1000ms, {test::PROBE}},
+        {test::PROBE, 2000ms, {test::BOOT_READY}},
+        {test::EraseRequest(6), 2001ms, {test::FlashReply(1, 1)}},
+        {test::WriteRequest(2, 1, test::SectionBytes(10)), 2001ms, {test::FlashReply(1, 1)}},
+        {test::BOOT_READY, 2002ms, {}},
+        {test::EraseRequest(6), 2003ms, {test::FlashReply(1, 0)}},
+    });
+    EXPECT_EQ(phone.core.State().erases, 2u);
 }
 
 TEST(SimFlashStore, FlashSurvivesARestartAndAGapReadsAsErased) {

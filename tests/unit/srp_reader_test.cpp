@@ -79,32 +79,42 @@ struct ReaderFixture : ::testing::Test {
     }
 };
 
-TEST_F(ReaderFixture, OnePageBackupFileBecomesItsDatabaseWriteRequest) {
-    ASSERT_EQ(Split(ONE_PAGE_BACKUP), 1);
-    const SrpReader::Parsed parsed = reader.ReadRecord(0, catalog);
-    EXPECT_EQ(parsed.kind, SRP_DB_WRITE);
-    EXPECT_EQ(parsed.refusal, SrpRefusal::None);
-    ASSERT_EQ(parsed.dataCount, 3);
-    EXPECT_EQ(Data(3), (Bytes{0x01, 0x02, 0xAB}));
+// id 0x0130, database, segment (from the catalogue), offset, bytes, write through, data; or
+// id 0x07A2, type, id, len, offset, data.
+TEST_F(ReaderFixture, RecordsBecomeTheirExactRequests) {
+    struct Case {
+        std::string text;
+        SrpRecordKind kind;
+        Bytes body;
+    };
+    const std::vector<Case> cases = {
+        {std::string(ONE_PAGE_BACKUP), SRP_DB_WRITE,
+         {0x30, 0x01, 0x00, 0x02, 0x00, 0x00, 0x03, 0x00, 0x01, 0x01, 0x02, 0xAB}},
+        {"xx\n" + std::string(RF_WRITE_RECORD), SRP_DB_WRITE,
+         {0x30, 0x01, 0x01, 0x02, 0x10, 0x00, 0x02, 0x00, 0x01, 0x0A, 0xFF}},
+        {"xx\n" + std::string(SIDB_RECORD), SRP_SIDB_WRITE,
+         {0xA2, 0x07, 0x12, 0x00, 0x03, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x02, 0x03}},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(Split(c.text), 1);
+        const SrpReader::Parsed parsed = reader.ReadRecord(0, catalog);
+        EXPECT_EQ(parsed.kind, c.kind);
+        EXPECT_EQ(parsed.refusal, SrpRefusal::None);
+        ASSERT_EQ(reader.BuildRecordRequest(parsed.kind, parsed.dataCount, frame, txLength), SrpRefusal::None);
+        EXPECT_EQ(txLength, static_cast<int>(c.body.size()) + 3);
+        EXPECT_EQ(Body(), c.body);
+    }
+    EXPECT_EQ(SidbStatusLine(reader.message), "Script CP FFS SIDB WRITEType=18 id=3 len=1 offset=0");
 
-    ASSERT_EQ(reader.BuildRecordRequest(parsed.kind, parsed.dataCount, frame, txLength),
-              SrpRefusal::None);
-    EXPECT_EQ(txLength, 15);
-    // id 0x0130, CP database, PageA's segment 2, offset 0, 3 bytes, write through, data.
-    EXPECT_EQ(Body(), (Bytes{0x30, 0x01, 0x00, 0x02, 0x00, 0x00, 0x03, 0x00, 0x01, 0x01, 0x02, 0xAB}));
-}
-
-TEST_F(ReaderFixture, BuiltRequestGoesOnTheWireAsItsEncodedFrame) {
+    // The request built into a line's frame goes on the wire as its encoded frame.
     LinkSession session;
     test::ScriptedDevice device{session.stop};
     session.device = &device;
-    const SrpReader::Parsed parsed = ReadFirst(std::string("xx\n") + std::string(RF_WRITE_RECORD));
-    ASSERT_EQ(reader.BuildRecordRequest(parsed.kind, parsed.dataCount, session.txFrame,
-                                        session.txLength),
+    const SrpReader::Parsed parsed = ReadFirst(cases[1].text);
+    ASSERT_EQ(reader.BuildRecordRequest(parsed.kind, parsed.dataCount, session.txFrame, session.txLength),
               SrpRefusal::None);
     ASSERT_GT(session.SendFrame(), 0);
-    const Bytes body{0x30, 0x01, 0x01, 0x02, 0x10, 0x00, 0x02, 0x00, 0x01, 0x0A, 0xFF};
-    EXPECT_EQ(device.writes().back(), EncodeFrame(body));
+    EXPECT_EQ(device.writes().back(), EncodeFrame(cases[1].body));
 }
 
 TEST_F(ReaderFixture, FindsRecordsBetweenMarksAndSkipsFirstLineEndLineAndComments) {
@@ -126,20 +136,6 @@ TEST_F(ReaderFixture, FindsRecordsBetweenMarksAndSkipsFirstLineEndLineAndComment
     }
     EXPECT_EQ(Split("xxxETS"), 1);  // a mark at the very end opens a record of its own
     EXPECT_EQ(Records(), (std::vector<std::string>{"ETS"}));
-}
-
-TEST_F(ReaderFixture, ParsesTheRfWriteExample) {
-    const SrpReader::Parsed parsed = ReadFirst(std::string("xx\n") + std::string(RF_WRITE_RECORD));
-    EXPECT_EQ(parsed.kind, SRP_DB_WRITE);
-    const SrpMessage& m = reader.message;
-    EXPECT_EQ(m.messageId, 0x0130);
-    EXPECT_EQ(m.dbId, 1);
-    EXPECT_EQ(m.segment, 2);
-    EXPECT_EQ(m.offset, 16);
-    EXPECT_EQ(m.bytes, 2);
-    EXPECT_EQ(m.writeThru, 1);
-    ASSERT_EQ(parsed.dataCount, 2);
-    EXPECT_EQ(Data(2), (Bytes{0x0A, 0xFF}));
 }
 
 TEST_F(ReaderFixture, RecordsWithoutAKnownKindOrAClosingCommaAreNotWrites) {
@@ -174,17 +170,6 @@ TEST_F(ReaderFixture, KeysAreNotLookedAtAndUnknownNamesParseToTheirMarkers) {
     EXPECT_EQ(reader.message.bytes, 0xFFFF);
     EXPECT_EQ(reader.message.writeThru, 300 & 0xFF);
     EXPECT_EQ(parsed.dataCount, 0);
-}
-
-TEST_F(ReaderFixture, SidbWriteBecomesItsRequestAndStatusLine) {
-    const SrpReader::Parsed parsed = ReadFirst(std::string("xx\n") + std::string(SIDB_RECORD));
-    ASSERT_EQ(parsed.kind, SRP_SIDB_WRITE);
-    ASSERT_EQ(reader.BuildRecordRequest(parsed.kind, parsed.dataCount, frame, txLength),
-              SrpRefusal::None);
-    EXPECT_EQ(txLength, 16);
-    EXPECT_EQ(Body(), (Bytes{0xA2, 0x07, 0x12, 0x00, 0x03, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01,
-                             0x02, 0x03}));
-    EXPECT_EQ(SidbStatusLine(reader.message), "Script CP FFS SIDB WRITEType=18 id=3 len=1 offset=0");
 }
 
 TEST_F(ReaderFixture, LastRecordKeepsItsLastCharactersWithoutATrailingLine) {
