@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -137,7 +138,7 @@ struct Totals {
     int jobs = 0, lines = 0, done = 0, failed = 0, waiting = 0, mismatches = 0, silentFailures = 0, hangs = 0;
     Millis worst{0}, worstStop{0};
     int worstJob = -1;
-    std::map<std::string, std::uint64_t> faults, aimed;
+    std::map<std::string, std::uint64_t> faults, aimed, failedWith;
     std::map<std::string, KindTotals> kinds;
     std::vector<std::string> wrongJobs;
 };
@@ -188,6 +189,14 @@ void Add(const JobPlan& plan, const JobResult& result, Totals& t) {
         t.failed += line.outcome == LineOutcome::Failed;
         kind.failed += line.outcome == LineOutcome::Failed;
         t.waiting += line.outcome == LineOutcome::WaitingForSilentPhone;
+        if (line.outcome == LineOutcome::Failed) {
+            // Port names differ from run to run; the texts around them do not.
+            std::string status = line.status;
+            if (const auto dev = status.find("/dev/"); dev != std::string::npos) {
+                status.replace(dev, status.find(' ', dev) - dev, "PORT");
+            }
+            ++t.failedWith[status];
+        }
         t.mismatches += !line.wrong.empty();
         t.silentFailures += line.outcome == LineOutcome::Failed && line.status.empty();
     }
@@ -199,6 +208,25 @@ void Add(const JobPlan& plan, const JobResult& result, Totals& t) {
     }
     for (const auto& [k, n] : result.faults) t.faults[k] += n;
     for (const auto& [k, n] : result.aimed) t.aimed[k] += n;
+}
+
+// The aimed faults as a table of phase (the request kind hit) by action.
+void PrintAimed(const std::map<std::string, std::uint64_t>& aimed) {
+    static constexpr const char* PHASES[] = {"boot-probe", "erase", "block", "probe", "access", "page",
+                                             "setting-read", "setting-write", "db-write", "sidb", "reset"};
+    static constexpr const char* ACTIONS[] = {"lose", "short", "cut", "late", "duplicate", "corrupt", "silent", "vanish"};
+    std::printf("\n| %-22s |", "aimed faults played");
+    for (const char* a : ACTIONS) std::printf(" %9s |", a);
+    std::printf("\n|%s|", std::string(24, '-').c_str());
+    for (std::size_t i = 0; i < std::size(ACTIONS); ++i) std::printf("%s|", std::string(11, '-').c_str());
+    for (const char* phase : PHASES) {
+        std::printf("\n| %-22s |", phase);
+        for (const char* a : ACTIONS) {
+            const auto n = aimed.find(std::string(phase) + " " + a);
+            std::printf(" %9" PRIu64 " |", n == aimed.end() ? 0 : n->second);
+        }
+    }
+    std::printf("\n");
 }
 
 void PrintTable(const Totals& t, const Options& o, Millis bound, std::chrono::seconds took) {
@@ -228,9 +256,10 @@ void PrintTable(const Totals& t, const Options& o, Millis bound, std::chrono::se
     std::printf("\n| %-40s | %8s |\n|%s|%s|\n", "faults played by the phones", "count", std::string(42, '-').c_str(),
                 std::string(10, '-').c_str());
     for (const auto& [kind, n] : t.faults) std::printf("| %-40s | %8" PRIu64 " |\n", kind.c_str(), n);
-    std::printf("\n| %-40s | %8s |\n|%s|%s|\n", "aimed faults played: phase and action", "count",
-                std::string(42, '-').c_str(), std::string(10, '-').c_str());
-    for (const auto& [kind, n] : t.aimed) std::printf("| %-40s | %8" PRIu64 " |\n", kind.c_str(), n);
+    PrintAimed(t.aimed);
+    std::printf("\n| %-40s | %8s |\n|%s|%s|\n", "status texts of failed lines", "lines", std::string(42, '-').c_str(),
+                std::string(10, '-').c_str());
+    for (const auto& [status, n] : t.failedWith) std::printf("| %-40s | %8" PRIu64 " |\n", ("\"" + status + "\"").c_str(), n);
     if (!t.wrongJobs.empty()) {
         std::printf("\nJobs that broke the rule, each replayed by:\n");
         for (const std::string& c : t.wrongJobs) std::printf("  %s\n", c.c_str());
