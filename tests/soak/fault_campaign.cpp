@@ -5,8 +5,13 @@
 // job must have ended within its bound. Prints a table of the campaign and, for every job
 // that broke the rule, its seed and the command that replays exactly that job.
 //
-//   fault_campaign [--jobs N] [--seed S] [--lines L] [--first-job K] [--traces DIR] [--verbose]
+//   fault_campaign [--jobs N] [--seed S] [--lines L] [--first-job K] [--traces DIR [--all-traces]]
+//                  [--verbose]
 //
+// --traces keeps the phones' trace of every job that broke the rule in DIR (of every job
+// with --all-traces); --verbose shows every line's faults and status as the jobs go.
+//
+// An interrupt (Ctrl-C, SIGTERM) ends the campaign after the running job, with its table.
 // Exit status: 0 when no job broke the rule, 1 when one did, 2 for bad arguments, 3 when a
 // job could not even be stopped (the process ends there, naming the job).
 #include <algorithm>
@@ -42,6 +47,7 @@ struct Options {
     int lines = 8;
     int firstJob = 0;
     std::string traces;
+    bool allTraces = false;
     bool verbose = false;
 };
 
@@ -56,6 +62,7 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
             else if (a == "--lines" && hasValue) o.lines = std::stoi(argv[++i]);
             else if (a == "--first-job" && hasValue) o.firstJob = std::stoi(argv[++i]);
             else if (a == "--traces" && hasValue) o.traces = argv[++i];
+            else if (a == "--all-traces") o.allTraces = true;
             else if (a == "--verbose") o.verbose = true;
             else return std::nullopt;
         } catch (const std::exception&) {
@@ -74,6 +81,11 @@ std::string ReplayCommand(const char* program, const Options& o, int job) {
 // What a fatal signal or the watchdog prints: the job that was running. Kept ready in a
 // fixed buffer, since a signal handler may only write(2).
 char g_running[512];
+
+// Set by an interrupt: the campaign ends after the running job and prints its table.
+volatile std::sig_atomic_t g_interrupted = 0;
+
+extern "C" void OnInterrupt(int) { g_interrupted = 1; }
 
 extern "C" void OnFatalSignal(int signal) {
     (void)!write(STDERR_FILENO, g_running, std::strlen(g_running));
@@ -153,6 +165,13 @@ const char* OutcomeName(LineOutcome outcome) {
     return "?";
 }
 
+void KeepTrace(const JobPlan& plan, const JobResult& result, const Options& o) {
+    std::filesystem::create_directories(o.traces);
+    const auto file = std::filesystem::path(o.traces) / ("job-" + std::to_string(plan.index) + ".trace");
+    std::ofstream(file) << result.trace;
+    std::cout << "  phones' trace: " << file.string() << "\n";
+}
+
 void Report(const JobPlan& plan, const JobResult& result, const char* program, const Options& o, Totals& t) {
     std::cout << "\njob " << plan.index << " (" << JobKindName(plan.kind) << ", job seed " << plan.seed
               << ") broke the rule; replay it with:\n  " << ReplayCommand(program, o, plan.index) << "\n";
@@ -168,12 +187,7 @@ void Report(const JobPlan& plan, const JobResult& result, const char* program, c
         if (line.outcome == LineOutcome::Failed && line.status.empty()) std::cout << ", without a word";
         std::cout << "\n    faults: " << plan.lines[i].what << "\n";
     }
-    if (!o.traces.empty()) {
-        std::filesystem::create_directories(o.traces);
-        const auto file = std::filesystem::path(o.traces) / ("job-" + std::to_string(plan.index) + ".trace");
-        std::ofstream(file) << result.trace;
-        std::cout << "  phones' trace: " << file.string() << "\n";
-    }
+    if (!o.traces.empty()) KeepTrace(plan, result, o);
     t.wrongJobs.push_back(ReplayCommand(program, o, plan.index));
 }
 
@@ -230,8 +244,8 @@ void PrintAimed(const std::map<std::string, std::uint64_t>& aimed) {
 }
 
 void PrintTable(const Totals& t, const Options& o, Millis bound, std::chrono::seconds took) {
-    std::printf("\nFault campaign: seed %" PRIu64 ", jobs %d to %d on %d lines, %lld min %02lld s\n", o.seed,
-                o.firstJob, o.firstJob + o.jobs - 1, o.lines, static_cast<long long>(took.count() / 60),
+    std::printf("\nFault campaign: seed %" PRIu64 ", jobs %d to %d on %d lines%s, %lld min %02lld s\n", o.seed,
+                o.firstJob, o.firstJob + t.jobs - 1, o.lines, t.jobs < o.jobs ? " (interrupted)" : "", static_cast<long long>(took.count() / 60),
                 static_cast<long long>(took.count() % 60));
     std::printf("| %-42s | %10s |\n|%s|%s|\n", "", "count", std::string(44, '-').c_str(), std::string(12, '-').c_str());
     const auto row = [](const std::string& what, long long n) { std::printf("| %-42s | %10lld |\n", what.c_str(), n); };
@@ -270,18 +284,20 @@ int Main(int argc, char** argv) {
     const std::optional<Options> parsed = ParseOptions(argc, argv);
     if (!parsed) {
         std::cerr << "usage: " << argv[0]
-                  << " [--jobs N] [--seed S] [--lines 1-8] [--first-job K] [--traces DIR] [--verbose]\n";
+                  << " [--jobs N] [--seed S] [--lines 1-8] [--first-job K] [--traces DIR [--all-traces]] [--verbose]\n";
         return 2;
     }
     const Options& o = *parsed;
     for (int s : {SIGSEGV, SIGABRT, SIGBUS, SIGFPE, SIGILL}) std::signal(s, OnFatalSignal);
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
     std::signal(SIGPIPE, SIG_IGN);  // a line closed under a write must fail the write, not the campaign
 
     const Timing timing = CampaignTiming();
     Totals totals;
     Watchdog watchdog;
     const auto started = std::chrono::steady_clock::now();
-    for (int k = o.firstJob; k < o.firstJob + o.jobs; ++k) {
+    for (int k = o.firstJob; k < o.firstJob + o.jobs && !g_interrupted; ++k) {
         const JobPlan plan = PlanJob(o.seed, k, o.lines);
         const Millis bound = JobBound(timing, static_cast<int>(JobTasks(plan.kind).size()));
         std::snprintf(g_running, sizeof g_running, "fault campaign: ended in job %d; replay it with:\n  %s\n", k,
@@ -299,7 +315,11 @@ int Main(int argc, char** argv) {
                 std::cerr << "  line " << i + 1 << " [" << plan.lines[i].what << "]: \"" << result.lines[i].status << "\"\n";
             }
         }
-        if (result.Defects()) Report(plan, result, argv[0], o, totals);
+        if (result.Defects()) {
+            Report(plan, result, argv[0], o, totals);
+        } else if (o.allTraces && !o.traces.empty()) {
+            KeepTrace(plan, result, o);
+        }
     }
     const auto took = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started);
     PrintTable(totals, o, JobBound(timing, static_cast<int>(JobTasks(JobKind::FullWithCal).size())), took);
