@@ -62,7 +62,9 @@ std::string Wrong(const test::SimJob& run, const JobPlan& plan, int line, const 
         int task, type, start, size;
     };
     static constexpr Section SECTIONS[] = {
-        {TASK_UPDATE_BOOT, IMAGE_BOOT, 0, 1000}, {TASK_UPDATE_CP, IMAGE_CP, 1000, 3000}, {TASK_UPDATE_DATA, IMAGE_DATA, 4000, 2000}};
+        {TASK_UPDATE_BOOT, IMAGE_BOOT, 0, 1000},
+        {TASK_UPDATE_CP, IMAGE_CP, 1000, 3000},
+        {TASK_UPDATE_DATA, IMAGE_DATA, 4000, 2000}};
     const std::vector<int> tasks = JobTasks(plan.kind);
     for (const Section& s : SECTIONS) {
         if (std::find(tasks.begin(), tasks.end(), s.task) == tasks.end()) continue;
@@ -113,8 +115,12 @@ void CountFaults(const std::string& trace, JobResult& result) {
         if (fault == std::string::npos) continue;
         const bool sent = line.find(" TX ") != std::string::npos;
         if (line.find(" TX-LOST ") != std::string::npos) Count(result.faults, "lost reply");
-        if (line.find("fault: noise") != std::string::npos) Count(result.faults, "noise burst (any byte, 0xFE/0xFD too)");
-        if (sent && line.find("damaged") != std::string::npos) Count(result.faults, "damaged reply (byte changed or cut off)");
+        if (line.find("fault: noise") != std::string::npos) {
+            Count(result.faults, "noise burst (any byte, 0xFE/0xFD too)");
+        }
+        if (sent && line.find("damaged") != std::string::npos) {
+            Count(result.faults, "damaged reply (byte changed or cut off)");
+        }
         if (sent && (line.find("fault: late") != std::string::npos || line.find(", late") != std::string::npos)) {
             Count(result.faults, "late reply (past both reply limits)");
         }
@@ -140,6 +146,10 @@ void CountFaults(const std::string& trace, JobResult& result) {
 bool WaitsForPhone(const std::string& status) {
     return status == "Wait for boot load..." || status == "Wait for read FS..." ||
            status == "Restore wait for success.";
+}
+
+bool Silent(const test::SimJob& run, int line) {
+    return run.phones[static_cast<std::size_t>(line)]->Inspect([](const sim::PhoneCore& p) { return p.State().silent; });
 }
 
 bool Ended(const std::vector<int>& outcomes) {
@@ -180,7 +190,7 @@ void RunLines(test::SimJob& run, const std::string& file, Millis bound, const Ti
         for (int i = 0; i < lines && waiting; ++i) {
             if (Ended(Outcomes(*run.job, i))) continue;
             waiting = WaitsForPhone(run.job->lines[static_cast<std::size_t>(i)].statusText.Get()) &&
-                      run.phones[static_cast<std::size_t>(i)]->Inspect([](const sim::PhoneCore& p) { return p.State().silent; });
+                      Silent(run, i);
         }
         if (waiting && !allWaiting) allWaitingSince = Clock::now();
         allWaiting = waiting;
@@ -195,8 +205,7 @@ void RunLines(test::SimJob& run, const std::string& file, Millis bound, const Ti
             line.outcome = LineOutcome::Failed;
         } else if (Ended(outcomes)) {
             line.outcome = LineOutcome::Done;
-        } else if (WaitsForPhone(line.status) &&
-                   run.phones[static_cast<std::size_t>(i)]->Inspect([](const sim::PhoneCore& p) { return p.State().silent; })) {
+        } else if (WaitsForPhone(line.status) && Silent(run, i)) {
             line.outcome = LineOutcome::WaitingForSilentPhone;
         }
         result.hung = result.hung || line.outcome == LineOutcome::Hung;

@@ -228,7 +228,8 @@ void Add(const JobPlan& plan, const JobResult& result, Totals& t) {
 void PrintAimed(const std::map<std::string, std::uint64_t>& aimed) {
     static constexpr const char* PHASES[] = {"boot-probe", "erase", "block", "probe", "access", "page",
                                              "setting-read", "setting-write", "db-write", "sidb", "reset"};
-    static constexpr const char* ACTIONS[] = {"lose", "short", "cut", "late", "duplicate", "corrupt", "silent", "vanish"};
+    static constexpr const char* ACTIONS[] = {"lose",      "short",   "cut",    "late",
+                                              "duplicate", "corrupt", "silent", "vanish"};
     std::printf("\n| %-22s |", "aimed faults played");
     for (const char* a : ACTIONS) std::printf(" %9s |", a);
     std::printf("\n|%s|", std::string(24, '-').c_str());
@@ -245,7 +246,8 @@ void PrintAimed(const std::map<std::string, std::uint64_t>& aimed) {
 
 void PrintTable(const Totals& t, const Options& o, Millis bound, std::chrono::seconds took) {
     std::printf("\nFault campaign: seed %" PRIu64 ", jobs %d to %d on %d lines%s, %lld min %02lld s\n", o.seed,
-                o.firstJob, o.firstJob + t.jobs - 1, o.lines, t.jobs < o.jobs ? " (interrupted)" : "", static_cast<long long>(took.count() / 60),
+                o.firstJob, o.firstJob + t.jobs - 1, o.lines, t.jobs < o.jobs ? " (interrupted)" : "",
+                static_cast<long long>(took.count() / 60),
                 static_cast<long long>(took.count() % 60));
     std::printf("| %-42s | %10s |\n|%s|%s|\n", "", "count", std::string(44, '-').c_str(), std::string(12, '-').c_str());
     const auto row = [](const std::string& what, long long n) { std::printf("| %-42s | %10lld |\n", what.c_str(), n); };
@@ -273,7 +275,9 @@ void PrintTable(const Totals& t, const Options& o, Millis bound, std::chrono::se
     PrintAimed(t.aimed);
     std::printf("\n| %-40s | %8s |\n|%s|%s|\n", "status texts of failed lines", "lines", std::string(42, '-').c_str(),
                 std::string(10, '-').c_str());
-    for (const auto& [status, n] : t.failedWith) std::printf("| %-40s | %8" PRIu64 " |\n", ("\"" + status + "\"").c_str(), n);
+    for (const auto& [status, n] : t.failedWith) {
+        std::printf("| %-40s | %8" PRIu64 " |\n", ("\"" + status + "\"").c_str(), n);
+    }
     if (!t.wrongJobs.empty()) {
         std::printf("\nJobs that broke the rule, each replayed by:\n");
         for (const std::string& c : t.wrongJobs) std::printf("  %s\n", c.c_str());
@@ -312,7 +316,8 @@ int Main(int argc, char** argv) {
                   << "/" << result.lines.size() << " Done" << (result.Defects() ? "  BROKE THE RULE" : "") << "\n";
         if (o.verbose) {
             for (std::size_t i = 0; i < result.lines.size(); ++i) {
-                std::cerr << "  line " << i + 1 << " [" << plan.lines[i].what << "]: \"" << result.lines[i].status << "\"\n";
+                std::cerr << "  line " << i + 1 << " [" << plan.lines[i].what << "]: \"" << result.lines[i].status
+                          << "\"\n";
             }
         }
         if (result.Defects()) {
