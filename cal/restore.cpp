@@ -132,6 +132,7 @@ private:
 
     int PlayRecord(int r) {
         SrpReader& reader = cal_.reader;
+        int unanswered = 0;  // sends of this record that no answer has come for yet
         for (int attempt = 1;; ++attempt) {
             const SrpReader::Parsed parsed = reader.ReadRecord(r, cal_.catalog);
             if (!RunSends(run_, parsed.kind)) return RESULT_OK;
@@ -149,6 +150,7 @@ private:
 
             switch (AwaitAnswer(parsed.kind)) {
             case Answer::Accepted:
+                DiscardLateAnswers(unanswered);
                 Accept(r, parsed.kind);
                 return RESULT_OK;
             case Answer::Refused:
@@ -159,12 +161,24 @@ private:
                 // Even the first record: after a reflash the phone may need a moment, and a
                 // restore that gave up here would leave it without its calibration.
             case Answer::Resend:
+                ++unanswered;
                 break;
             }
             if (attempt >= line_.timing.calRecordResendLimit) {
                 return Fail(line_, "Record " + std::to_string(r + 1) + " was not accepted; sent " +
                                        std::to_string(attempt) + " times!");
             }
+        }
+    }
+
+    // The answers that earlier sends of an accepted record may still get: one that came after
+    // its receive limit, and the answer to the record sent again, look alike (an FFS SIDB
+    // acceptance names no record), so left unread, the one not taken would be taken as the
+    // next record's acceptance, and a record the phone never took would pass. Each is awaited
+    // for a receive limit at most: an answer lost on the line is not waited for long.
+    void DiscardLateAnswers(int unanswered) {
+        for (int i = 0; i < unanswered; ++i) {
+            if (line_.ReceiveFrame(RECEIVE_POLL) == 0) return;
         }
     }
 

@@ -296,6 +296,35 @@ TEST_F(RestoreFixture, RefusedOrUnansweredRecordsAreSentAgainUpToTheAttemptLimit
     }
 }
 
+TEST_F(RestoreFixture, LateAnswerToARecordSentAgainIsNotTakenForTheNextRecordsAcceptance) {
+    // A record goes unanswered for a receive limit and is sent again; the late answer and the
+    // answer to the second send then come together. The next record's first send is lost on
+    // the line: only its own acceptance may let the run go on, or the phone would be left
+    // without it and the run would pass.
+    struct Case {
+        const char* what;
+        bool script;
+        Bytes first, next, acceptance;
+    };
+    const Bytes setting = {0xA2, 0x07, 18, 0, 3, 0, 1, 0, 0, 0, 0x07};
+    const Bytes sidb = {0xA2, 0x07, 40, 0, 9, 0, 2, 0, 6, 0, 0x0A, 0x0B};
+    for (const Case& c : {Case{"restore", false, WRITE_A, WRITE_B, {0x30, 0x01, 0x00}},
+                          Case{"script", true, setting, sidb, {0xA2, 0x07, 0x00, 0x00}}}) {
+        SCOPED_TRACE(c.what);
+        phone.requests.clear();
+        std::map<Bytes, int> sends;
+        phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
+            const int n = ++sends[body];
+            if ((body == c.first || body == c.next) && n == 1) return std::vector<Bytes>{};
+            if (body == c.first && n == 2) return std::vector<Bytes>(2, EncodeFrame(c.acceptance));
+            return std::nullopt;
+        };
+        Hold(THREE_PAGES);
+        ASSERT_EQ(c.script ? Script(SCRIPT) : RestoreCalibration(line, cal), RESULT_OK) << Status();
+        EXPECT_EQ(phone.Requests([&](const Bytes& b) { return b == c.next; }).size(), 2u);
+    }
+}
+
 TEST_F(RestoreFixture, FiftiethUnrecognisedReplyOverTheWholeRestoreResendsTheRecordThenSent) {
     Hold(THREE_PAGES);
     int sendsOfB = 0;
