@@ -1,6 +1,7 @@
 #include "soak/campaign_job.h"
 
 #include <algorithm>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 
@@ -141,15 +142,26 @@ void CountFaults(const std::string& trace, JobResult& result) {
 }
 
 // The waits in which a line waits for its phone for as long as it takes, until the operator
-// stops the job: the boot-loader handshake, the file-system handshake, and the echo that opens
-// a restore or script. A line there whose phone has gone silent is waiting as it should.
-bool WaitsForPhone(const std::string& status) {
-    return status == "Wait for boot load..." || status == "Wait for read FS..." ||
-           status == "Restore wait for success.";
-}
-
-bool Silent(const test::SimJob& run, int line) {
-    return run.phones[static_cast<std::size_t>(line)]->Inspect([](const sim::PhoneCore& p) { return p.State().silent; });
+// stops the job (a phone may be attached late, and a phone left half restored must not be
+// given up on): the boot-loader and file-system handshakes and the echo that opens a restore
+// or script, all probes; the backup's setting read; the restore's setting write. A line whose
+// phone has gone silent after hearing one of their requests last is waiting as it should.
+bool WaitsForSilentPhone(const test::SimJob& run, int line) {
+    using Body = std::vector<std::uint8_t>;
+    static const Body WAIT_REQUESTS[] = {
+        {0x00, 0x00, 0x01},              // loopback probe
+        {0xA2, 0x07, 0x12, 0x00, 0x08},  // file-system access
+        {0xA1, 0x07, 0x12, 0x00, 0x03},  // read of the calibration setting
+        {0xA2, 0x07, 0x12, 0x00, 0x03},  // write of the calibration setting
+    };
+    return run.phones[static_cast<std::size_t>(line)]->Inspect([](const sim::PhoneCore& p) {
+        const sim::PhoneState& state = p.State();
+        if (!state.silent || state.recent.empty()) return false;
+        const Body& last = state.recent.back();
+        return std::any_of(std::begin(WAIT_REQUESTS), std::end(WAIT_REQUESTS), [&](const Body& wait) {
+            return last.size() >= wait.size() && std::equal(wait.begin(), wait.end(), last.begin());
+        });
+    });
 }
 
 bool Ended(const std::vector<int>& outcomes) {
@@ -169,8 +181,7 @@ std::vector<int> Outcomes(const JobControl& job, int line) {
 void RunLines(test::SimJob& run, const std::string& file, Millis bound, const Timing& timing, JobResult& result) {
     using Clock = std::chrono::steady_clock;
     const int lines = static_cast<int>(run.phones.size());
-    // Longer than a line may keep one of those statuses while it sends records to a silent
-    // phone before it fails.
+    // Longer than a script may send the setting write to a silent phone before it fails.
     const Millis settle = timing.receiveFrameLimit * (timing.calRecordResendLimit + 1);
     const auto started = Clock::now();
     const int running = run.job->StartJob(file, run.work.path().string());
@@ -189,8 +200,7 @@ void RunLines(test::SimJob& run, const std::string& file, Millis bound, const Ti
         bool waiting = true;
         for (int i = 0; i < lines && waiting; ++i) {
             if (Ended(Outcomes(*run.job, i))) continue;
-            waiting = WaitsForPhone(run.job->lines[static_cast<std::size_t>(i)].statusText.Get()) &&
-                      Silent(run, i);
+            waiting = WaitsForSilentPhone(run, i);
         }
         if (waiting && !allWaiting) allWaitingSince = Clock::now();
         allWaiting = waiting;
@@ -205,7 +215,7 @@ void RunLines(test::SimJob& run, const std::string& file, Millis bound, const Ti
             line.outcome = LineOutcome::Failed;
         } else if (Ended(outcomes)) {
             line.outcome = LineOutcome::Done;
-        } else if (WaitsForPhone(line.status) && Silent(run, i)) {
+        } else if (WaitsForSilentPhone(run, i)) {
             line.outcome = LineOutcome::WaitingForSilentPhone;
         }
         result.hung = result.hung || line.outcome == LineOutcome::Hung;

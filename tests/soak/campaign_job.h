@@ -24,8 +24,9 @@ sim::PhoneOptions CampaignPhone();
 Millis JobBound(const Timing& timing, int tasks);
 
 // WaitingForSilentPhone: the line still waited, when the job was stopped, in one of the waits
-// that last until the phone answers or the operator stops the job (the boot-loader and
-// file-system handshakes), and its phone had gone silent. Hung: any other line not ended.
+// that last until the phone answers or the operator stops the job (the handshakes, the
+// backup's setting read, the restore's setting write), and its phone had gone silent. Hung:
+// any other line not ended.
 enum class LineOutcome { Done, Failed, WaitingForSilentPhone, Hung };
 
 // How long stopping a job may take before the campaign counts it as a hang.
