@@ -182,6 +182,19 @@ private:
         }
     }
 
+    // The pause after an acceptance, in which the phone commits the record, spent reading:
+    // whatever comes before the next record goes out answers an earlier request (an answer
+    // the line delivered twice), and read later it would pass for the next record's
+    // acceptance. Bounded, so that a phone that never stops talking cannot hold the line here.
+    void PauseDiscarding() {
+        constexpr int MOST_FRAMES = 64;
+        const Deadline gap(line_.timing.calRecordGap);
+        for (int i = 0; i < MOST_FRAMES && !gap.Passed(); ++i) {
+            if (line_.ReceiveFrameWithin(gap.Left()) == 0) break;
+        }
+        line_.Pause(gap.Left());
+    }
+
     Answer AwaitAnswer(SrpRecordKind kind) {
         for (;;) {
             (void)line_.ReceiveFrame(RECEIVE_TIMEOUT_FRAME);
@@ -211,7 +224,7 @@ private:
         } else {
             line_.SetStatusText(SidbStatusLine(m));
         }
-        line_.Pause(line_.timing.calRecordGap);
+        PauseDiscarding();
         line_.flashBlock.fetch_add(1);
         m.messageId = 0;
         m.dbId = 0;
