@@ -112,9 +112,11 @@ void CountFaults(const std::string& trace, JobResult& result) {
     std::istringstream lines(trace);
     std::string line;
     while (std::getline(lines, line)) {
+        const bool sent = line.find(" TX ") != std::string::npos;
+        // The second copy of a reply sent twice carries no fault note of its own.
+        if (sent && line.find("(again)") != std::string::npos) Count(result.faults, "duplicated reply");
         const auto fault = line.find("fault: ");
         if (fault == std::string::npos) continue;
-        const bool sent = line.find(" TX ") != std::string::npos;
         if (line.find(" TX-LOST ") != std::string::npos) Count(result.faults, "lost reply");
         if (line.find("fault: noise") != std::string::npos) {
             Count(result.faults, "noise burst (any byte, 0xFE/0xFD too)");
@@ -125,7 +127,6 @@ void CountFaults(const std::string& trace, JobResult& result) {
         if (sent && (line.find("fault: late") != std::string::npos || line.find(", late") != std::string::npos)) {
             Count(result.faults, "late reply (past both reply limits)");
         }
-        if (sent && line.find("(again)") != std::string::npos) Count(result.faults, "duplicated reply");
         if (line.find("fault: short on") != std::string::npos) Count(result.faults, "short reply");
         if (line.find("fault: silent") != std::string::npos) Count(result.faults, "phone gone silent");
         if (line.find("fault: line closed") != std::string::npos) Count(result.faults, "disconnect (line closed)");
