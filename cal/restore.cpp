@@ -132,6 +132,7 @@ private:
 
     int PlayRecord(int r) {
         SrpReader& reader = cal_.reader;
+        int unanswered = 0;  // sends of this record that no answer has come for yet
         for (int attempt = 1;; ++attempt) {
             const SrpReader::Parsed parsed = reader.ReadRecord(r, cal_.catalog);
             if (!RunSends(run_, parsed.kind)) return RESULT_OK;
@@ -149,6 +150,7 @@ private:
 
             switch (AwaitAnswer(parsed.kind)) {
             case Answer::Accepted:
+                DiscardLateAnswers(unanswered);
                 Accept(r, parsed.kind);
                 return RESULT_OK;
             case Answer::Refused:
@@ -159,6 +161,7 @@ private:
                 // Even the first record: after a reflash the phone may need a moment, and a
                 // restore that gave up here would leave it without its calibration.
             case Answer::Resend:
+                ++unanswered;
                 break;
             }
             if (attempt >= line_.timing.calRecordResendLimit) {
@@ -166,6 +169,30 @@ private:
                                        std::to_string(attempt) + " times!");
             }
         }
+    }
+
+    // The answers that earlier sends of an accepted record may still get: one that came after
+    // its receive limit, and the answer to the record sent again, look alike (an FFS SIDB
+    // acceptance names no record), so left unread, the one not taken would be taken as the
+    // next record's acceptance, and a record the phone never took would pass. Each is awaited
+    // for a receive limit at most: an answer lost on the line is not waited for long.
+    void DiscardLateAnswers(int unanswered) {
+        for (int i = 0; i < unanswered; ++i) {
+            if (line_.ReceiveFrame(RECEIVE_POLL) == 0) return;
+        }
+    }
+
+    // The pause after an acceptance, in which the phone commits the record, spent reading:
+    // whatever comes before the next record goes out answers an earlier request (an answer
+    // the line delivered twice), and read later it would pass for the next record's
+    // acceptance. Bounded, so that a phone that never stops talking cannot hold the line here.
+    void PauseDiscarding() {
+        constexpr int MOST_FRAMES = 64;
+        const Deadline gap(line_.timing.calRecordGap);
+        for (int i = 0; i < MOST_FRAMES && !gap.Passed(); ++i) {
+            if (line_.ReceiveFrameWithin(gap.Left()) == 0) break;
+        }
+        line_.Pause(gap.Left());
     }
 
     Answer AwaitAnswer(SrpRecordKind kind) {
@@ -197,7 +224,7 @@ private:
         } else {
             line_.SetStatusText(SidbStatusLine(m));
         }
-        line_.Pause(line_.timing.calRecordGap);
+        PauseDiscarding();
         line_.flashBlock.fetch_add(1);
         m.messageId = 0;
         m.dbId = 0;

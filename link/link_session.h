@@ -105,6 +105,8 @@ public:
     //   ReceiveFrame: modes 6 and 11 give up after timing.receiveFrameLimit.
     //   WaitReply: mode 11 gives up after timing.waitReplyLimit; the others wait for ever.
     int ReceiveFrame(ReceiveMode mode);
+    // ReceiveFrame(RECEIVE_POLL) with a limit of its own: a complete frame, or 0 after `limit`.
+    int ReceiveFrameWithin(Millis limit) { return Receive(true, limit, true); }
     int WaitReply(ReceiveMode mode);
     // WaitReply(RECEIVE_POLL): a wait for the next complete frame that has no limit.
     int WaitForAnyFrame() { return WaitReply(RECEIVE_POLL); }

@@ -99,7 +99,9 @@ struct Timing {
     // --- Calibration backup, restore and scripts ---
 
     // After each page a backup has read and each record a restore or script has written:
-    // the phone commits the page before it is asked for the next one.
+    // the phone commits the page before it is asked for the next one. A restore or script
+    // reads and drops what comes meanwhile (an acceptance the line delivered twice), which
+    // would otherwise pass for the next record's acceptance.
     Millis calRecordGap{100};
 
     // Between the last page read and the setting read of a backup: the phone finishes the

@@ -55,15 +55,16 @@ inline SimBytes ReadWholeFile(const std::filesystem::path& file) {
 class SimJob {
 public:
     // Phone i is numbered i + 1 and keeps its state in PhoneFolder(i); `setup`, when given,
-    // may change each phone's handlers before it starts.
+    // may change each phone's handlers before it starts. The phones trace to `trace`.
     SimJob(std::vector<sim::PhoneOptions> options, const Timing& timing,
-           const std::function<void(sim::SimPhone&)>& setup = {}) {
+           const std::function<void(sim::SimPhone&)>& setup = {},
+           const std::shared_ptr<sim::TraceSink>& trace = TestTrace()) {
         work.Write("calibration.ini", CatalogText());
         auto prober = std::make_unique<FakeProber>();
         for (std::size_t i = 0; i < options.size(); ++i) {
             options[i].stateDir = PhoneFolder(static_cast<int>(i));
             options[i].pageReadIds = {SIM_PAGE_READ_ID};
-            phones.push_back(sim::SimPhone::Create(options[i], {}, static_cast<int>(i) + 1, TestTrace()));
+            phones.push_back(sim::SimPhone::Create(options[i], {}, static_cast<int>(i) + 1, trace));
             if (setup) setup(*phones.back());
             prober->candidates.push_back(phones.back()->Path());
             prober->states[phones.back()->Path()] = PORT_FREE;

@@ -283,6 +283,41 @@ TEST_F(RestoreFixture, RefusedOrUnansweredRecordsAreSentAgainUpToTheAttemptLimit
     }
 }
 
+TEST_F(RestoreFixture, AnswerToAnEarlierSendIsNotTakenForTheNextRecordsAcceptance) {
+    // A record's acceptance comes twice: late, after the record was sent again, with the
+    // answer to the second send; or delivered twice by the line. The next record's first send
+    // is lost on the line: only its own acceptance may let the run go on, or the phone would
+    // be left without it and the run would pass.
+    struct Case {
+        const char* what;
+        bool script;
+        bool late;  // else the first send's acceptance comes twice
+        Bytes first, next, acceptance;
+    };
+    const Bytes setting = {0xA2, 0x07, 18, 0, 3, 0, 1, 0, 0, 0, 0x07};
+    const Bytes sidb = {0xA2, 0x07, 40, 0, 9, 0, 2, 0, 6, 0, 0x0A, 0x0B};
+    line.timing.calRecordGap = 20ms;  // what is read and dropped after an acceptance comes in this pause
+    const Bytes dbAcceptance = {0x30, 0x01, 0x00};
+    const Bytes sidbAcceptance = {0xA2, 0x07, 0x00, 0x00};
+    for (const Case& c : {Case{"restore, late", false, true, WRITE_A, WRITE_B, dbAcceptance},
+                          Case{"script, late", true, true, setting, sidb, sidbAcceptance},
+                          Case{"restore, twice", false, false, WRITE_A, WRITE_B, dbAcceptance},
+                          Case{"script, twice", true, false, setting, sidb, sidbAcceptance}}) {
+        SCOPED_TRACE(c.what);
+        phone.requests.clear();
+        std::map<Bytes, int> sends;
+        phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
+            const int n = ++sends[body];
+            if (body == c.first && n == (c.late ? 2 : 1)) return std::vector<Bytes>(2, EncodeFrame(c.acceptance));
+            if ((body == c.first || body == c.next) && n == 1) return std::vector<Bytes>{};
+            return std::nullopt;
+        };
+        Hold(THREE_PAGES);
+        ASSERT_EQ(c.script ? Script(SCRIPT) : RestoreCalibration(line, cal), RESULT_OK) << Status();
+        EXPECT_EQ(phone.Requests([&](const Bytes& b) { return b == c.next; }).size(), 2u);
+    }
+}
+
 TEST_F(RestoreFixture, FiftiethUnrecognisedReplyOverTheWholeRestoreResendsTheRecordThenSent) {
     Hold(THREE_PAGES);
     int sendsOfB = 0;
