@@ -133,9 +133,9 @@ bool RunLines(int count, const BenchOptions& o, const std::vector<std::uint8_t>&
     // The phone's turnaround is part of its programming time here, which the bound counts.
     phone.replyDelay = Millis(0);
     phone.startInBootLoader = true;
-    sim::BankSpec spec;
-    spec.count = count;
-    sim::SimBank bank(phone, spec);
+    sim::BankSetup setup;
+    setup.count = count;
+    sim::SimBank bank(phone, setup);
     bank.Start();
 
     std::vector<std::unique_ptr<LinkSession>> lines;

@@ -201,11 +201,11 @@ int DemoCommand(const std::vector<std::string>& args) {
 
     sim::PhoneOptions phoneOptions;
     phoneOptions.stateDir = dir / "phones";
-    sim::BankSpec spec;
-    spec.count = options->phones;
+    sim::BankSetup setup;
+    setup.count = options->phones;
     std::unique_ptr<sim::SimBank> bank;
     try {
-        bank = std::make_unique<sim::SimBank>(phoneOptions, spec);
+        bank = std::make_unique<sim::SimBank>(phoneOptions, setup);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "zolt demo: cannot start the simulated phones: %s\n", e.what());
         return EXIT_USAGE;

@@ -10,7 +10,7 @@
 namespace zolt::sim {
 
 struct ProgramOptions {
-    BankSpec bank;
+    BankSetup bank;
     PhoneOptions phone;
     std::string trace;  // file name; "-" for standard error; empty for none
     bool help = false;

@@ -2,18 +2,18 @@
 
 namespace zolt::sim {
 
-SimBank::SimBank(const PhoneOptions& options, const BankSpec& spec, std::shared_ptr<TraceSink> trace) {
-    const bool devices = !spec.devices.empty();
-    const int count = devices ? static_cast<int>(spec.devices.size()) : spec.count;
+SimBank::SimBank(const PhoneOptions& options, const BankSetup& setup, std::shared_ptr<TraceSink> trace) {
+    const bool devices = !setup.devices.empty();
+    const int count = devices ? static_cast<int>(setup.devices.size()) : setup.count;
     for (int k = 0; k < count; ++k) {
         PhoneOptions own = options;
         if (!options.stateDir.empty() && count > 1) {
             own.stateDir = options.stateDir / ("phone-" + std::to_string(k + 1));
         }
-        LineSpec line;
-        if (devices) line.device = spec.devices[static_cast<std::size_t>(k)];
-        if (!devices && static_cast<std::size_t>(k) < spec.links.size()) {
-            line.link = spec.links[static_cast<std::size_t>(k)];
+        LineSetup line;
+        if (devices) line.device = setup.devices[static_cast<std::size_t>(k)];
+        if (!devices && static_cast<std::size_t>(k) < setup.links.size()) {
+            line.link = setup.links[static_cast<std::size_t>(k)];
         }
         phones_.push_back(SimPhone::Create(own, line, k + 1, trace));
     }

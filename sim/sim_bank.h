@@ -10,7 +10,7 @@
 
 namespace zolt::sim {
 
-struct BankSpec {
+struct BankSetup {
     int count = 1;                     // phones on new pseudo-terminals
     std::vector<std::string> links;    // links[k]: a symbolic link to phone k+1's port
     std::vector<std::string> devices;  // instead of pseudo-terminals: one phone per device
@@ -21,7 +21,7 @@ public:
     // Opens every line. With a state folder in `options`, one phone keeps its flash in that
     // folder, several in its subfolders phone-1, phone-2, ... Throws SimError (and closes
     // what it had opened) when a line cannot be opened.
-    SimBank(const PhoneOptions& options, const BankSpec& spec,
+    SimBank(const PhoneOptions& options, const BankSetup& setup,
             std::shared_ptr<TraceSink> trace = nullptr);
 
     void Start();

@@ -26,7 +26,7 @@ timespec TimeoutUntil(TimePoint at, TimePoint now) {
 
 }  // namespace
 
-std::unique_ptr<SimPhone> SimPhone::Create(const PhoneOptions& options, const LineSpec& line,
+std::unique_ptr<SimPhone> SimPhone::Create(const PhoneOptions& options, const LineSetup& line,
                                            int number, std::shared_ptr<TraceSink> trace) {
     PhoneLine opened = line.device.empty() ? PhoneLine::OpenPty(line.link)
                                            : PhoneLine::OpenDevice(line.device, options.baud);

@@ -5,7 +5,7 @@
 // when a reply is due, or when the phone is stopped. Phones share nothing but, when given
 // one, a trace sink.
 //
-//   auto phone = SimPhone::Create(options, LineSpec{});   // a new pseudo-terminal
+//   auto phone = SimPhone::Create(options, LineSetup{});   // a new pseudo-terminal
 //   phone->Start();
 //   session.OpenLink(phone->Path(), 115200);
 //   ...
@@ -28,7 +28,7 @@
 
 namespace zolt::sim {
 
-struct LineSpec {
+struct LineSetup {
     std::string device;  // a serial device to use; empty: a new pseudo-terminal
     std::string link;    // pseudo-terminal only: a symbolic link to make to its port
 };
@@ -37,7 +37,7 @@ class SimPhone {
 public:
     // Opens the line and sets the phone up without starting it. `number` names the phone in
     // the trace and varies its random faults. Throws SimError when the line cannot be opened.
-    static std::unique_ptr<SimPhone> Create(const PhoneOptions& options, const LineSpec& line,
+    static std::unique_ptr<SimPhone> Create(const PhoneOptions& options, const LineSetup& line,
                                             int number = 1,
                                             std::shared_ptr<TraceSink> trace = nullptr);
     ~SimPhone();  // stops the phone and closes its line

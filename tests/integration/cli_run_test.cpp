@@ -107,9 +107,9 @@ struct CliRunFixture : ::testing::Test {
         options.restartTime = Millis(0);
         options.stateDir = dir.path() / "phones";
         options.pageReadIds = {test::SIM_PAGE_READ_ID};
-        sim::BankSpec spec;
-        spec.count = count;
-        bank = std::make_unique<sim::SimBank>(options, spec);
+        sim::BankSetup setup;
+        setup.count = count;
+        bank = std::make_unique<sim::SimBank>(options, setup);
         if (adjust) {
             for (int k = 0; k < count; ++k) adjust((*bank)[k], k + 1);
         }

@@ -86,7 +86,7 @@ private:
 constexpr int LINES = 8;
 
 struct FlashJob {
-    explicit FlashJob(const sim::PhoneOptions& phoneOptions) : bank(phoneOptions, Spec(), test::TestTrace()) {
+    explicit FlashJob(const sim::PhoneOptions& phoneOptions) : bank(phoneOptions, EightLines(), test::TestTrace()) {
         file = test::SectionBytes(40000, 5);
         // The sections end on a block's first byte, in mid-block and on a block's end.
         config.bootStart = 0;
@@ -109,10 +109,10 @@ struct FlashJob {
         for (auto& line : lines) line.StopWorker();
         bank.Stop();
     }
-    static sim::BankSpec Spec() {
-        sim::BankSpec spec;
-        spec.count = LINES;
-        return spec;
+    static sim::BankSetup EightLines() {
+        sim::BankSetup setup;
+        setup.count = LINES;
+        return setup;
     }
     sim::SimPhone& Phone(int i) { return bank[static_cast<std::size_t>(i)]; }
 

@@ -38,7 +38,7 @@ inline std::shared_ptr<sim::TraceSink> TestTrace() {
 
 struct SimLine {
     explicit SimLine(const sim::PhoneOptions& options = TestPhoneOptions(),
-                     const sim::LineSpec& line = {}, bool start = true)
+                     const sim::LineSetup& line = {}, bool start = true)
         : phone(sim::SimPhone::Create(options, line, 1, TestTrace())) {
         session.timing = ShortTiming();
         if (start) Start();
