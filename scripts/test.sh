@@ -16,18 +16,12 @@ presets=(linux linux-asan linux-tsan windows package fuzz)
 [ $# -gt 0 ] && presets=("$@")
 
 status=0
-for preset in "${presets[@]}"; do
-  echo "=== $preset"
-  if [ "$preset" = fuzz ]; then
-    bash scripts/fuzz.sh 20 || status=1
-    continue
-  fi
-  if [ "$preset" = package ]; then
-    bash scripts/package.sh || status=1
-    continue
-  fi
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" -j 2
+# Builds one CMake preset and runs its tests.
+run_preset() {
+  local preset=$1 status=0
+  # Called in a condition, where set -e does not hold: a failed build must end the preset.
+  cmake --preset "$preset" >/dev/null || return 1
+  cmake --build --preset "$preset" -j 2 || return 1
   if [ "$preset" = linux-tsan ]; then
     # Debian 12's kernel randomises mmap more than TSan of clang/gcc 12 accepts.
     export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
@@ -36,11 +30,27 @@ for preset in "${presets[@]}"; do
     ctest --preset "$preset" || status=1
     bash scripts/wine-serial-tests.sh build/windows || status=1
     # ZOLT.exe end to end against simulated phones, which are Linux programs.
-    cmake --preset linux >/dev/null
-    cmake --build --preset linux -j 2 --target zolt zolt-phone
+    cmake --preset linux >/dev/null || return 1
+    cmake --build --preset linux -j 2 --target zolt zolt-phone || return 1
     bash scripts/window-e2e.sh build/linux build/windows || status=1
   else
     ctest --preset "$preset" || status=1
   fi
+  return $status
+}
+
+timings=()
+for preset in "${presets[@]}"; do
+  echo "=== $preset"
+  started=$SECONDS
+  if [ "$preset" = fuzz ]; then
+    bash scripts/fuzz.sh 20 || status=1
+  elif [ "$preset" = package ]; then
+    bash scripts/package.sh || status=1
+  else
+    run_preset "$preset" || status=1
+  fi
+  timings+=("$preset $((SECONDS - started)) s")
 done
+echo "=== took: $(IFS=,; echo "${timings[*]}" | sed 's/,/, /g')"
 exit $status
