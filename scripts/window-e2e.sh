@@ -5,7 +5,8 @@
 # cancelled (ZOLT.ini of the working folder is read), the image opened by typing its path into
 # the file dialog, Settings confirmed, Done; every task cell must say "Done" and every phone's
 # flash must then hold the image. A second job is stopped with Reset in the middle: every line
-# must show "Waiting ..." within a second and stay attached.
+# must show "Waiting ..." within a second and stay attached. A third is ended by closing the
+# window: the program must go away.
 # Usage: window-e2e.sh [LINUX_BUILD] [WINDOWS_BUILD]   (defaults build/linux, build/windows)
 # ZOLT_E2E_PHONES=N (1 to 8, default 2) runs N phones on COM5 onwards. The CPU time that
 # ZOLT.exe and the wine server took during the job is printed.

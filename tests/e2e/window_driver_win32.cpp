@@ -8,7 +8,8 @@
 // working folder is read), opens the image, confirms Settings as offered, presses Done and
 // waits until every cell of the task grid says "Done".
 // reset: starts the job again, presses Reset in the middle, checks that every line shows
-// "Waiting ..." within a second and stays attached, and closes the program.
+// "Waiting ..." within a second and stays attached; then starts it once more and closes the
+// window in the middle: the program must end.
 // show DIALOG: presses Port or Settings (DIALOG "port" or "settings") and leaves the dialog
 // open; close: cancels the open dialog; rect: prints the main window's place on the screen
 // as WxH+X+Y. For screenshots.
@@ -311,6 +312,21 @@ public:
         std::printf("Reset: every line waiting after %lld ms, still attached\n", static_cast<long long>(took));
     }
 
+    // Closing the window while the lines run ends them first: the program goes away at once.
+    void CloseWhileRunning() {
+        Press(Control(frame_, IDC_DONE));
+        std::this_thread::sleep_for(2s);
+        const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid_);
+        if (!process) Fail("cannot watch the program's process");
+        const auto closing = Clock::now();
+        PostMessageW(frame_, WM_CLOSE, 0, 0);
+        const DWORD ended = WaitForSingleObject(process, 10000);
+        CloseHandle(process);
+        if (ended != WAIT_OBJECT_0) Fail("the program did not end when its window was closed during a job");
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - closing).count();
+        std::printf("closed during a job: the program ended after %lld ms\n", static_cast<long long>(took));
+    }
+
 private:
     HWND frame_;
     DWORD pid_;
@@ -363,7 +379,7 @@ int wmain(int argc, wchar_t** argv) {
         op.RunToDone();
     } else {
         op.ResetInTheMiddle();
-        PostMessageW(frame, WM_CLOSE, 0, 0);
+        op.CloseWhileRunning();
     }
     return 0;
 }
