@@ -327,6 +327,18 @@ TEST_F(FlashFixture, LateReplyDoesNotPutTheWriteOneReplyBehind) {
     };
     ASSERT_EQ(Write(IMAGE_CP, section), RESULT_OK);
     EXPECT_EQ(phone.WrittenBlocks(), (std::vector<std::uint32_t>{2, 3, 4, 5, 6}));
+
+    // A "send block 3 again" that the line delivered twice: the copy is dropped before block 3
+    // goes out again, not taken for the answer to it.
+    phone.requests.clear();
+    bool asked = false;
+    phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
+        if (!IsFlashRequest(body, 0x01) || BlockOf(body) != 3 || asked) return std::nullopt;
+        asked = true;
+        return std::vector<Bytes>{FlashReply(3, 1), FlashReply(3, 1)};
+    };
+    ASSERT_EQ(Write(IMAGE_CP, section), RESULT_OK);
+    EXPECT_EQ(phone.WrittenBlocks(), (std::vector<std::uint32_t>{2, 3, 3, 4, 5, 6}));
 }
 
 TEST_F(FlashFixture, DownloadPercentFollowsTheWrite) {
