@@ -136,6 +136,55 @@ HANDLE NewEvent() {
     return event;
 }
 
+
+// How a wait for input slept: until something happened (input, the limit: the caller looks),
+// until the stop, or not at all because the driver refuses to wait that way.
+enum class Slept { Woke, Stopped, Refused };
+
+Slept SleepOnCommEvent(HANDLE device, OVERLAPPED& io, Millis limit, HANDLE stop) {
+    DWORD events = 0;
+    DWORD ignored = 0;
+    const auto wait = [&] { return WaitCommEvent(device, &events, &io); };
+    switch (RunOverlapped(device, io, IoKind::CommEvent, wait, ignored, limit, stop)) {
+        case IoEnd::Stopped: return Slept::Stopped;
+        case IoEnd::TimedOut: return Slept::Woke;
+        case IoEnd::Done:
+            // EV_RXCHAR may be one that the driver kept from bytes read since: the queue is
+            // what counts. No event at all means the mask was taken away and no more will come.
+            if (events != 0) return Slept::Woke;
+            [[fallthrough]];
+        case IoEnd::Failed:
+            // Wine on a pseudo-terminal aborts every such wait that would have to wait (it
+            // watches modem lines, which a pty lacks), after starting a thread for it.
+            return Slept::Refused;
+    }
+    return Slept::Refused;
+}
+
+// A read of one byte that ends when input comes (the byte is then held for ReadData), at the
+// driver's read limit (serialReadLimit) with none, at `limit` or at the stop.
+Slept SleepInRead(HANDLE device, OVERLAPPED& io, std::uint8_t& byte, bool& held, Millis limit, HANDLE stop) {
+    DWORD got = 0;
+    const auto read = [&] { return ReadFile(device, &byte, 1, nullptr, &io); };
+    const auto began = std::chrono::steady_clock::now();
+    const IoEnd end = RunOverlapped(device, io, IoKind::Transfer, read, got, limit, stop);
+    if (got == 1) held = true;
+    if (end == IoEnd::Stopped) return Slept::Stopped;
+    // A driver that ends such a read at once without a byte cannot wait in it.
+    if (end == IoEnd::Failed || (got == 0 && std::chrono::steady_clock::now() - began < Millis(1))) {
+        return Slept::Refused;
+    }
+    return Slept::Woke;
+}
+
+Slept Nap(Millis nap, HANDLE stop) {
+    if (!stop) {
+        Sleep(WaitMillis(nap));
+        return Slept::Woke;
+    }
+    return WaitForSingleObject(stop, WaitMillis(nap)) == WAIT_OBJECT_0 ? Slept::Stopped : Slept::Woke;
+}
+
 }  // namespace
 
 SerialPort::SerialPort() : impl_(std::make_unique<Impl>()) {
@@ -286,12 +335,11 @@ WaitResult SerialPort::WaitReadable(Millis limit) {
     if (!IsOpen()) return WaitResult::Failed;
     const HANDLE stop = StopEvent(stopSignal_);
     const Deadline deadline(limit);
-    // How this wait sleeps: on comm events; where the driver refuses those, in a read of one
-    // byte that ends when input comes (the byte is held for ReadData); where that fails too,
+    // How this wait sleeps: on comm events; where the driver refuses those (for as long as the
+    // port is open), in a read of one byte that ends when input comes; where that fails too,
     // by looking at the queue every serialPollGap. A driver that cannot wait in a read is
     // asked again at the next wait, so that a passing refusal does not make the port poll for
     // the rest of its life.
-    bool commEvents = !impl_->noCommEvents;
     bool readWaits = true;
     for (;;) {
         if (stopSignal_ && stopSignal_->IsRaised()) return WaitResult::Stopped;
@@ -303,52 +351,17 @@ WaitResult SerialPort::WaitReadable(Millis limit) {
         if (queued > 0) return WaitResult::Ready;
         const Millis left = deadline.Left();
         if (left.count() == 0) return WaitResult::TimedOut;
-        if (!commEvents && readWaits) {
-            // The read ends with a byte, at the driver's read limit (serialReadLimit) with
-            // none, at the deadline or at a stop.
-            DWORD got = 0;
-            const auto read = [&] { return ReadFile(impl_->device, &impl_->heldByte, 1, nullptr, &impl_->readIo); };
-            const auto began = std::chrono::steady_clock::now();
-            const IoEnd end = RunOverlapped(impl_->device, impl_->readIo, IoKind::Transfer, read, got, left, stop);
-            if (got == 1) impl_->held = true;
-            if (end == IoEnd::Stopped) return WaitResult::Stopped;
-            // A driver that ends such a read at once without a byte cannot wait in it.
-            if (end == IoEnd::Failed || (got == 0 && std::chrono::steady_clock::now() - began < Millis(1))) {
-                readWaits = false;
-            }
-            continue;
+        Slept slept;
+        if (!impl_->noCommEvents) {
+            slept = SleepOnCommEvent(impl_->device, impl_->waitIo, left, stop);
+            if (slept == Slept::Refused) impl_->noCommEvents = true;
+        } else if (readWaits) {
+            slept = SleepInRead(impl_->device, impl_->readIo, impl_->heldByte, impl_->held, left, stop);
+            if (slept == Slept::Refused) readWaits = false;
+        } else {
+            slept = Nap(deadline.LeftAtMost(timing_.serialPollGap), stop);
         }
-        if (!commEvents) {
-            const Millis nap = deadline.LeftAtMost(timing_.serialPollGap);
-            if (!stop) {
-                Sleep(WaitMillis(nap));
-            } else if (WaitForSingleObject(stop, WaitMillis(nap)) == WAIT_OBJECT_0) {
-                return WaitResult::Stopped;
-            }
-            continue;
-        }
-        DWORD events = 0;
-        DWORD ignored = 0;
-        const auto wait = [&] { return WaitCommEvent(impl_->device, &events, &impl_->waitIo); };
-        const IoEnd end =
-            RunOverlapped(impl_->device, impl_->waitIo, IoKind::CommEvent, wait, ignored, left, stop);
-        switch (end) {
-            case IoEnd::Stopped: return WaitResult::Stopped;
-            case IoEnd::TimedOut: break;  // the deadline check above ends the wait
-            case IoEnd::Done:
-                // EV_RXCHAR may be one that the driver kept from bytes read since: the queue,
-                // checked at the top, is what counts. No event at all means the mask was
-                // taken away and no more will come.
-                if (events != 0) break;
-                [[fallthrough]];
-            case IoEnd::Failed:
-                // The driver cannot wait for input: wine on a pseudo-terminal aborts every such
-                // wait that would have to wait (it watches modem lines, which a pty lacks).
-                // Whether the device itself still answers is seen at the top.
-                commEvents = false;
-                impl_->noCommEvents = true;
-                break;
-        }
+        if (slept == Slept::Stopped) return WaitResult::Stopped;
     }
 }
 
