@@ -240,9 +240,7 @@ public:
     void SetConfigFromTheWorkingFolder() {
         Press(Control(frame_, IDC_SET_CONFIG));
         const HWND dialog = WaitDialog(pid_, L"");
-        Answer(dialog, IDCANCEL);
-        WaitGone(dialog);
-        NoMessageBox(pid_);
+        Close(dialog, IDCANCEL);
     }
 
     void OpenImage() {
@@ -254,18 +252,14 @@ public:
         if (!name) name = GetDlgItem(dialog, 0x480);
         if (!name) Fail("the file dialog has no file name box");
         SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(options_.image.c_str()));
-        Answer(dialog, IDOK);
-        WaitGone(dialog);
-        NoMessageBox(pid_);
+        Close(dialog, IDOK);
         if (Text(Control(frame_, IDC_FILE_NAME)) == L"No file opened!") Fail("the image was not opened");
     }
 
     void ConfirmSettings() {
         Press(Control(frame_, IDC_SETTINGS));
         const HWND dialog = WaitDialog(pid_, L"Settings");
-        Answer(dialog, IDOK);
-        WaitGone(dialog);
-        NoMessageBox(pid_);
+        Close(dialog, IDOK);
         if (SendMessageW(Control(frame_, IDC_TASK_LIST), LVM_GETITEMCOUNT, 0, 0) == 0) Fail("Settings built no task list");
     }
 
@@ -328,6 +322,13 @@ public:
     }
 
 private:
+    // Answers a dialog and waits until it has gone; the program must then show no message.
+    void Close(HWND dialog, int answer) {
+        Answer(dialog, answer);
+        WaitGone(dialog);
+        NoMessageBox(pid_);
+    }
+
     HWND frame_;
     DWORD pid_;
     const Options& options_;

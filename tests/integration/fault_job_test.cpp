@@ -20,27 +20,13 @@ using namespace std::chrono_literals;
 using sim::FaultAction;
 using sim::RequestKind;
 
-// The standard reply limits, with the pauses that only make a job long cut short. The phones'
-// boot gap (300 ms) lies between the file-system probes (100 ms apart) and the boot-loader
-// handshake's pause.
+// Phones with the simulator's own erase and restart times.
 Timing RealLimits() {
-    Timing t = Timing::Standard();
-    t.bootProbeGap = 400ms;
+    Timing t = test::FaultJobTiming();
     // Still several times the phone's erase, but a lost erase reply costs seconds, not a minute.
     t.eraseReplyLimit = 5s;
-    t.flashDonePause = 10ms;
     t.dataResetPause = 1500ms;  // well over the phone's restart
-    t.threadStartGap = 1ms;
     t.calRecordGap = 1ms;
-    t.backupSettingPause = 5ms;
-    t.backupFileShowPause = 5ms;
-    t.backupBootWaitPause = 350ms;
-    t.restoreSettingPause = 5ms;
-    t.restoreDonePause = 5ms;
-    // Few attempts, so that a phone gone silent fails its line in seconds, not minutes.
-    t.calPageAttemptLimit = 3;
-    t.calRecordResendLimit = 3;
-    t.flashAttemptLimit = 20;
     return t;
 }
 

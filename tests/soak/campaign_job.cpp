@@ -234,30 +234,12 @@ void RunLines(test::SimJob& run, const std::string& file, Millis bound, const Ti
 }  // namespace
 
 Timing CampaignTiming() {
-    Timing t = Timing::Standard();
-    // Between the phone's boot gap (300 ms) and what a real phone needs; the file-system
-    // probes (100 ms apart) stay below the phone's gap.
-    t.bootProbeGap = 400ms;
+    Timing t = test::FaultJobTiming();
     // Ten times the phone's erase, as a minute is to a real phone's erase of a few seconds.
     t.eraseReplyLimit = 2s;
-    // Twice the phone's restart.
+    // Twice the phone's restart. The pause after a record stays as it is: a restore clears
+    // away answers delivered twice in it.
     t.dataResetPause = 600ms;
-    // Longer than the phone's boot gap: the flash after a backup must find a quiet line.
-    t.backupBootWaitPause = 350ms;
-    // Pauses that give a real phone time to commit; the simulated one commits at once, and a
-    // phone that missed a pause would show as wrong data, not as a pass. (The pause after a
-    // record stays: a restore clears away answers delivered twice in it.)
-    t.flashDonePause = 10ms;
-    t.threadStartGap = 1ms;
-    t.backupSettingPause = 5ms;
-    t.backupFileShowPause = 5ms;
-    t.restoreSettingPause = 5ms;
-    t.restoreDonePause = 5ms;
-    // Fewer attempts, so that a phone gone silent fails its line in seconds. Fewer retries
-    // only turn more lines into failures, which the campaign judges as strictly as passes.
-    t.calPageAttemptLimit = 3;
-    t.calRecordResendLimit = 3;
-    t.flashAttemptLimit = 20;
     return t;
 }
 

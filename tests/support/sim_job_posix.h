@@ -29,6 +29,31 @@
 
 namespace zolt::test {
 
+// The tool's reply limits as they are, with what only makes a job long against a simulated
+// phone cut short. The phones' boot gap (300 ms) lies between the file-system probes (100 ms
+// apart) and the boot-loader handshake's pause (400 ms); the pause after a backup outlasts it,
+// so the flash after a backup finds a quiet line. The simulated phone commits at once, and one
+// that missed a pause would show as wrong data, not as a pass. Fewer attempts, so that a phone
+// gone silent fails its line in seconds: that only turns more lines into failures, which are
+// judged as strictly as passes. The erase and restart limits depend on the phones' own times:
+// the caller sets them.
+inline Timing FaultJobTiming() {
+    using namespace std::chrono_literals;
+    Timing t = Timing::Standard();
+    t.bootProbeGap = 400ms;
+    t.backupBootWaitPause = 350ms;
+    t.flashDonePause = 10ms;
+    t.threadStartGap = 1ms;
+    t.backupSettingPause = 5ms;
+    t.backupFileShowPause = 5ms;
+    t.restoreSettingPause = 5ms;
+    t.restoreDonePause = 5ms;
+    t.calPageAttemptLimit = 3;
+    t.calRecordResendLimit = 3;
+    t.flashAttemptLimit = 20;
+    return t;
+}
+
 struct SimPage {
     const char* name;
     int db;
