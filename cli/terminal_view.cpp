@@ -49,8 +49,19 @@ void TerminalView::Finish(int line, bool failed) {
 std::string TerminalView::Format(int line, int width) const {
     const Row& r = rows_[line];
     const char* lamp = !r.attached ? "( )" : r.failed ? "(x)" : r.finished ? "(+)" : "(*)";
-    const std::string head = std::string(lamp) + " Line " + std::to_string(line + 1) + "  ";
-    std::string text = head + r.port + "  " + Bar(r.percent) + " " + ProgressText(r.percent);
+    // Line numbers and ports padded to the widest shown, so that the bars stand one under
+    // another also past line 9.
+    std::size_t numberWidth = 1, portWidth = 0;
+    for (int i : shown_) {
+        numberWidth = std::max(numberWidth, std::to_string(i + 1).size());
+        portWidth = std::max(portWidth, rows_[i].port.size());
+    }
+    std::string number = std::to_string(line + 1);
+    number.resize(std::max(number.size(), numberWidth), ' ');
+    std::string port = r.port;
+    port.resize(std::max(port.size(), portWidth), ' ');
+    const std::string head = std::string(lamp) + " Line " + number + "  ";
+    std::string text = head + port + "  " + Bar(r.percent) + " " + ProgressText(r.percent);
     text.resize(std::max<std::size_t>(text.size(), 72), ' ');
     text += "  " + ElapsedText(static_cast<std::uint32_t>(Seconds(line))) + "  " + r.status;
     const auto fits = static_cast<std::size_t>(width);
