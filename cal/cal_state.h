@@ -24,6 +24,8 @@ struct CalState {
     // Whether the restore writes savedSettingByte back: not when a backup saved earlier is
     // played without the setting that was saved with it.
     bool writeSettingBack = true;
+    // Pages that the last restore found different when it read them back, and wrote again.
+    int pagesRewritten = 0;
     SrpReader reader;
 };
 

@@ -93,6 +93,12 @@ struct Timing {
     // How often a front end refreshes the lines' progress and status while a job runs.
     Millis displayTick{1000};
 
+    // How long a line waits for a phone where it would otherwise wait until it answers (the
+    // boot-loader and file-system handshakes, the opening echo of a restore, the setting read
+    // and write): a negative value waits without end, as a station attended by an operator
+    // does; automation bounds it so that a line with no phone fails instead of hanging.
+    Millis phoneWait{-1};
+
     // Attempts of one flash block (time-outs and unusable replies) before the write fails.
     int flashAttemptLimit{100};
 
