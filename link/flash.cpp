@@ -67,10 +67,11 @@ std::optional<FlashReply> ReadFlashReply(const LinkSession& s) {
     return FlashReply{block, f[9]};
 }
 
-// A B2 04 reply that names another block than `block`: the answer to another request.
-bool IsOtherBlockReply(const LinkSession& s, std::uint32_t block) {
+// A B2 04 acceptance of another block than `block`: the answer to another request (a block
+// accepted late). A request to send some block is an answer the phone may give to any.
+bool IsOtherBlockAcceptance(const LinkSession& s, std::uint32_t block) {
     const auto reply = ReadFlashReply(s);
-    return reply && reply->block != block;
+    return reply && reply->status == FLASH_ACCEPTED && reply->block != block;
 }
 
 // Moves flashBlock as a reply says. Returns true when the reply accepted a block.
@@ -111,8 +112,11 @@ int LinkSession::BootLoad() {
     // it waits for, and silence is what a phone attached late, or an answer cut off on the
     // line, leaves.
     Deadline nextProbe(timing.bootProbeGap);
+    const Deadline wait = PhoneWait();
     for (;;) {
-        if (Receive(true, nextProbe.Left(), true) > 0 && IsBootLoaderReply(*this)) break;
+        if (wait.Passed()) return PhoneWaitFailed("boot loader");
+        const Millis left = wait.Endless() ? nextProbe.Left() : std::min(nextProbe.Left(), wait.Left());
+        if (Receive(true, left, true) > 0 && IsBootLoaderReply(*this)) break;
         if (nextProbe.Passed()) {
             SendProbe(*this);
             nextProbe = Deadline(timing.bootProbeGap);
@@ -139,12 +143,15 @@ int LinkSession::FlashErase(int type) {
     // BootLoad; the others may still be on their way and are not the erase reply. Nor is a
     // block reply that comes late from the section written before: taken for the erase's, it
     // would start this write past its end, and end it as done with nothing written.
+    //
+    // Every other flash reply answers the erase, as the phone may: status 0 takes the erase
+    // (block 1) and moves on to the block after it, status 1 names the block to send.
     const Deadline deadline(timing.eraseReplyLimit);
     do {
         if (deadline.Passed() || Receive(true, deadline.Left(), true) <= 0) {
             return Fail(*this, texts::FLASH_ERASE_ERROR);
         }
-    } while (IsBootLoaderReply(*this) || IsOtherBlockReply(*this, ERASE_BLOCK));
+    } while (IsBootLoaderReply(*this) || IsOtherBlockAcceptance(*this, ERASE_BLOCK));
     // Whether the phone accepted the erase shows only in flashBlock, which FlashWrite checks.
     if (const auto reply = ReadFlashReply(*this)) (void)FollowReply(*this, *reply);
 

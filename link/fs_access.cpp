@@ -37,8 +37,11 @@ int LinkSession::WaitForFs(FsAccessMode mode) {
     // (or answered something older): probe again. A bad frame of the right length is noise.
     // Silence for a receive limit means the probes went unheard (a phone still restarting):
     // probe again too, or the line would wait for an echo that never comes.
+    const Deadline wait = PhoneWait();
+    const auto receive = [&] { return ReceiveFrameWithin(wait.LeftAtMost(timing.receiveFrameLimit)); };
     for (;;) {
-        if (ReceiveFrame(RECEIVE_POLL) <= 0) {
+        if (wait.Passed()) return PhoneWaitFailed("file-system access");
+        if (receive() <= 0) {
             BuildProbe(*this);
             if (SendFrame() < 0) return Fail(*this, texts::LOOPBACK_TIMEOUT);
             continue;
@@ -55,7 +58,8 @@ int LinkSession::WaitForFs(FsAccessMode mode) {
     BuildRequest(msg::FS_ACCESS);
     if (SendFrame() < 0) return Fail(*this, texts::WAIT_FOR_FS_ERROR);
     for (;;) {
-        if (ReceiveFrame(RECEIVE_POLL) <= 0) {
+        if (wait.Passed()) return PhoneWaitFailed("file-system access");
+        if (receive() <= 0) {
             if (SendFrame() < 0) return Fail(*this, texts::WAIT_FOR_FS_ERROR);
             continue;
         }

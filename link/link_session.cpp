@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <string>
 
 #include "link/messages.h"
@@ -102,6 +103,24 @@ void LinkSession::DiscardInput() {
     for (int i = 0; i < MOST_READS; ++i) {
         if (device->ReadData(rxChunk_->data(), EtsFrame::BUFFER_SIZE) <= 0) return;
     }
+}
+
+void LinkSession::PauseDiscarding(Millis duration) {
+    // Bounded, so that a phone that never stops talking cannot hold the line here.
+    constexpr int MOST_FRAMES = 64;
+    const Deadline gap(duration);
+    for (int i = 0; i < MOST_FRAMES && !gap.Passed(); ++i) {
+        if (ReceiveFrameBy(gap) == 0) break;
+    }
+    Pause(gap.Left());
+}
+
+int LinkSession::PhoneWaitFailed(std::string_view waitingFor) {
+    const auto seconds = std::chrono::duration_cast<std::chrono::duration<double>>(timing.phoneWait).count();
+    char number[32];
+    std::snprintf(number, sizeof number, "%g", seconds);
+    SetStatusText(std::string("No answer from the phone in ") + number + " s (" + std::string(waitingFor) + ")!");
+    return RESULT_FAIL;
 }
 
 int LinkSession::Receive(bool limited, Millis limit, bool giveUpEmpty) {

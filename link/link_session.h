@@ -20,6 +20,7 @@
 #include <string_view>
 
 #include "link/ets_frame.h"
+#include "link/replies.h"
 #include "link/frame_receiver.h"
 #include "link/frame_trace.h"
 #include "link/serial_port.h"
@@ -108,6 +109,23 @@ public:
     // ReceiveFrame(RECEIVE_POLL) with a limit of its own: a complete frame, or 0 after `limit`.
     int ReceiveFrameWithin(Millis limit) { return Receive(true, limit, true); }
     int WaitReply(ReceiveMode mode);
+    // A complete frame, or 0 once `deadline` has passed: a wait bounded from when it began,
+    // which frames that answer nothing do not lengthen.
+    int ReceiveFrameBy(const Deadline& deadline) { return Receive(true, deadline.Left(), true); }
+    // The frame received last, for judging (link/replies.h).
+    ReceivedFrame Received() const { return ReceivedFrame{std::span<const std::uint8_t>(rxFrame), rxCount}; }
+    // Reads and drops the input queued on the line, without waiting: what is queued before a
+    // request goes out answers an earlier one.
+    void DiscardInput();
+    // Pauses for `duration`, reading and dropping whatever arrives meanwhile: an answer the
+    // line delivered twice, read after the pause, would pass for the next request's.
+    void PauseDiscarding(Millis duration);
+
+    // The bound of a wait for the phone that would otherwise wait until it answers
+    // (timing.phoneWait; endless when negative).
+    Deadline PhoneWait() const { return Deadline(timing.phoneWait); }
+    // Fails such a wait: "No answer from the phone in 30 s (" + what it waited for + ")!".
+    int PhoneWaitFailed(std::string_view waitingFor);
     // WaitReply(RECEIVE_POLL): a wait for the next complete frame that has no limit.
     int WaitForAnyFrame() { return WaitReply(RECEIVE_POLL); }
 
@@ -201,8 +219,6 @@ public:
 
 private:
     int Receive(bool limited, Millis limit, bool giveUpEmpty);
-    // Reads and drops the input queued on the line, without waiting.
-    void DiscardInput();
     // Fails the line when its port has reported itself gone for long enough; otherwise sleeps
     // a little, so that a dead port never makes a receive spin.
     void PortFailed(const Deadline& deadline);

@@ -137,6 +137,10 @@ struct Timing {
     // unrecognised replies), before the restore or script gives up on it.
     int calRecordResendLimit{100};
 
+    // Times a page (or the setting) that a restore or script reads back different is written
+    // again before the run fails: a phone that keeps storing something else is faulty.
+    int calRewriteLimit{3};
+
     // Unrecognised replies to database writes, counted over a whole restore, after which the
     // record being written is sent again: the phone may have missed it among its chatter.
     int calUnrecognisedReplyLimit{50};

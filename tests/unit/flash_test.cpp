@@ -148,6 +148,8 @@ TEST_F(FlashFixture, EraseReplyDecidesTheFirstBlock) {
     const Case cases[] = {
         {"accepted", FlashReply(1, 0), 2, RESULT_OK},
         {"send block 1 again", FlashReply(1, 1), 1, RESULT_FAIL},
+        {"send block 2", FlashReply(2, 1), 2, RESULT_OK},
+        {"send block 3", FlashReply(3, 1), 3, RESULT_OK},
         {"not B2 04", EncodeFrame(Bytes{0xA2, 0x07, 0x00, 0x00}), 1, RESULT_FAIL},
         {"unknown status", FlashReply(1, 2), 1, RESULT_FAIL},
         {"B2 04 too short for a status", EncodeFrame(Bytes{0xB2, 0x04, 0x01, 0x00}), 1, RESULT_FAIL},
@@ -588,7 +590,7 @@ TEST_F(FlashFixture, LateBlockReplyOrBootAnswerIsNotTheErasesAnswer) {
     EXPECT_EQ(line.flashBlock, 2u);
     // Only late replies: the erase goes unanswered and fails at its limit.
     phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
-        if (IsFlashRequest(body, 0x00)) return std::vector<Bytes>{FlashReply(57, 0), FlashReply(0xFFFFFFFF, 1)};
+        if (IsFlashRequest(body, 0x00)) return std::vector<Bytes>{FlashReply(57, 0), FlashReply(0xFFFFFFFF, 0)};
         return std::nullopt;
     };
     EXPECT_EQ(line.FlashErase(IMAGE_DATA), RESULT_FAIL);
