@@ -13,6 +13,7 @@
 #include "io/output_file.h"
 #include "io/paths.h"
 #include "io/texts.h"
+#include "cal/phone_reads.h"
 #include "link/messages.h"
 
 namespace zolt {
@@ -22,7 +23,6 @@ const char* const FIRST_LINE = "ETS, Id=CP Power, Power=Down\n";
 const char* const LAST_LINE = "END\n";
 
 // A page reply: FE, length, the 8-byte echo of the request, the data, the checksum.
-constexpr int PAGE_DATA_AT = 3 + msg::PAGE_READ_LENGTH;
 constexpr int PAGE_REPLY_OVERHEAD = 4 + msg::PAGE_READ_LENGTH;
 
 int Fail(LinkSession& line, const std::string& text) {
@@ -53,69 +53,24 @@ std::string PageRecord(const CalMessageEntry& entry, const std::uint8_t* data) {
     return record;
 }
 
-void BuildPageRequest(LinkSession& line, const CalMessageEntry& entry) {
-    line.txLength = 3 + msg::PageRead(line.ClearRequest(), entry.etsId, entry.dbId, entry.segment,
-                                      entry.offset, entry.bytes);
-}
-
-// Whether the `received` bytes in rxFrame are the whole reply to the page's request: a frame
-// long enough for the echo and all the page's data (so not the time-out frame, L = 1, which
-// keeps whatever a cut-off reply left behind it), intact by its checksum, and echoing the
-// request's database, segment and length. The id and the offset are not compared: phones
-// echo them in more than one way.
-bool ReplyMatches(const LinkSession& line, int received, const CalMessageEntry& entry) {
-    const auto& f = line.rxFrame;
-    const int length = msg::BodyLength(f.data());
-    if (length < msg::PAGE_READ_LENGTH + entry.bytes || length + 4 > received) return false;
-    if (FrameChecksum(f.data(), 3 + length) != f[static_cast<std::size_t>(3 + length)]) {
-        return false;
+// Reads one page: page 0 gets one chance, as a phone that does not answer it is not in a state
+// to be backed up; a later page is requested at most timing.calPageAttemptLimit times. A
+// request that cannot be sent fails without a status text of its own.
+std::optional<std::vector<std::uint8_t>> ReadPage(LinkSession& line, const CalMessageEntry& entry, int page) {
+    const int attempts = page == 0 ? 1 : line.timing.calPageAttemptLimit;
+    PageReading reading = ReadCalPage(line, entry, attempts);
+    switch (reading.outcome) {
+    case PageReading::Outcome::Read: return std::move(reading.data);
+    case PageReading::Outcome::NotSent: return std::nullopt;
+    case PageReading::Outcome::NoReply: break;
     }
-    return f[5] == entry.dbId && f[6] == entry.segment && f[9] == (entry.bytes & 0xFF) &&
-           f[10] == (entry.bytes >> 8);
-}
-
-// Requests one page until its reply matches, at most timing.calPageAttemptLimit times. Page 0
-// gets one chance: a phone that does not answer it is not in a state to be backed up.
-int ReadPage(LinkSession& line, const CalMessageEntry& entry, int page) {
-    for (int attempt = 1;; ++attempt) {
-        BuildPageRequest(line, entry);
-        if (line.SendFrame() < 0) return RESULT_FAIL;
-        const int received = line.ReceiveFrame(RECEIVE_TIMEOUT_FRAME);
-        if (ReplyMatches(line, received, entry)) return RESULT_OK;
-        if (page == 0) return Fail(line, texts::BACKUP_FAIL);
-        if (attempt >= line.timing.calPageAttemptLimit) {
-            return Fail(line, " Backup fail... page " + entry.msgString + " not read in " +
-                                  std::to_string(attempt) + " requests!");
-        }
+    if (page == 0) {
+        line.SetStatusText(texts::BACKUP_FAIL);
+    } else {
+        line.SetStatusText(" Backup fail... page " + entry.msgString + " not read in " + std::to_string(attempts) +
+                           " requests!");
     }
-}
-
-void SendSettingRead(LinkSession& line) {
-    line.BuildRequest(msg::SETTING_READ);
-    if (line.SendFrame() < 0) line.SetStatusText(texts::LOOPBACK_TIMEOUT);
-}
-
-bool IsSettingReply(const LinkSession& line) {
-    const auto& f = line.rxFrame;
-    constexpr int at = 3 + msg::SETTING_READ_REPLY_LENGTH;
-    return msg::BodyLength(f.data()) == msg::SETTING_READ_REPLY_LENGTH &&
-           FrameChecksum(f.data(), at) == f[at] && msg::IdOf(f.data() + 3) == msg::ID_SIDB_READ;
-}
-
-// Waits, re-asking whenever the phone has been silent for a receive limit, until the
-// setting read is answered. The phone always answers in the end; Stop ends the wait too.
-std::uint8_t ReadSetting(LinkSession& line) {
-    SendSettingRead(line);
-    // The first frame after the request is passed over unseen, as the tool always has; if it
-    // was the answer, the silence that follows brings a second request.
-    (void)line.ReceiveFrame(RECEIVE_TIMEOUT_FRAME);
-    for (;;) {
-        if (line.ReceiveFrame(RECEIVE_POLL) == 0) {
-            SendSettingRead(line);
-            continue;
-        }
-        if (IsSettingReply(line)) return line.rxFrame[3 + msg::SETTING_READ_VALUE_AT];
-    }
+    return std::nullopt;
 }
 
 // Reads a whole file that a person keeps beside a job: a calibration text is some hundred
@@ -315,12 +270,13 @@ int BackupCalibration(LinkSession& line, CalState& cal, int lineIndex, const std
     line.flashBlockCount.store(catalog.pageCount);
     for (int i = 0; i < catalog.pageCount; ++i) {
         const CalMessageEntry& entry = catalog.entries[static_cast<std::size_t>(i)];
-        if (ReadPage(line, entry, i) != RESULT_OK) return RESULT_FAIL;
+        const auto data = ReadPage(line, entry, i);
+        if (!data) return RESULT_FAIL;
         line.SetStatusText(texts::BACKUP_PAGE + entry.msgString);
         line.flashBlock.fetch_add(1);
-        line.Pause(line.timing.calRecordGap);
+        line.PauseDiscarding(line.timing.calRecordGap);
 
-        const std::string record = PageRecord(entry, line.rxFrame.data() + PAGE_DATA_AT);
+        const std::string record = PageRecord(entry, data->data());
         // Escapes make a request longer on the wire by its data: only now is it known.
         const SrpRefusal refusal = PlaybackRefusal(cal, record, i, catalog.pageCount);
         if (refusal != SrpRefusal::None) return PageRefused(line, entry, refusal);
@@ -332,7 +288,9 @@ int BackupCalibration(LinkSession& line, CalState& cal, int lineIndex, const std
     }
 
     line.Pause(line.timing.backupSettingPause);
-    cal.savedSettingByte = ReadSetting(line);
+    const auto settingRead = ReadCalSetting(line, true);
+    if (!settingRead) return RESULT_FAIL;
+    cal.savedSettingByte = *settingRead;
     cal.writeSettingBack = true;
     (void)line.FinishFsAccess();
     if (file.Close() != FileError::None) return writeFailed();

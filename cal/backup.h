@@ -45,9 +45,9 @@ namespace zolt {
 // releases the phone's file system, and reads the file back into cal.backupText. Succeeds only
 // when all of that worked; the restore then has a text to play.
 //
-// A page reply matches when it is a whole frame with a valid checksum, at least as long as
-// the page's echo and data, that echoes the request's database, segment and length. The time-
-// out frame, a cut-off or short reply and a reply with a wrong checksum do not match.
+// Pages are read as cal/phone_reads.h says: a reply counts only when it is intact, echoes the
+// whole request and holds all the page's data; the pause after each page is spent reading
+// and dropping what comes.
 //
 // Fails (RESULT_FAIL) when
 // - before anything is sent: a page could not fit one reply ("Calibration page X of N bytes

@@ -1,15 +1,17 @@
 #include "cal/restore.h"
 
+#include <algorithm>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "cal/phone_reads.h"
+#include "cal/record_player.h"
 #include "io/texts.h"
 #include "link/messages.h"
 
 namespace zolt {
 namespace {
-
-// The progress total while a restore sends an FFS SIDB write, whatever the text holds.
-constexpr int SIDB_PROGRESS_TOTAL = 209;
 
 // The frame a receive delivers for an L = 1 frame, the time-out frame among them.
 constexpr int FIVE_BYTE_FRAME = 5;
@@ -25,8 +27,6 @@ bool ChecksumValidAt(const LinkSession& line, int at) {
     return FrameChecksum(line.rxFrame.data(), at) == line.rxFrame[static_cast<std::size_t>(at)];
 }
 
-bool ReplyIdIs(const LinkSession& line, std::uint16_t id) { return msg::IdOf(line.rxFrame.data() + 3) == id; }
-
 void ReleaseBackup(CalState& cal) {
     cal.backupText = {};
     cal.backupHeld = false;
@@ -36,16 +36,21 @@ void ReleaseBackup(CalState& cal) {
 
 void BuildProbe(LinkSession& line) { line.BuildRequest(msg::PROBE); }
 
-// File-system access, two loopback probes and their echo, then 31 01 00 00.
+// File-system access, two loopback probes and their echo, then 31 01 00 00. The access
+// handshake's result is not looked at, as the phone may grant it with another reply, unless a
+// bounded phone wait ended it: then no phone is there.
 int OpeningHandshake(LinkSession& line) {
-    (void)line.WaitForFs(FS_RESTORE);
+    const Deadline wait = line.PhoneWait();
+    if (line.WaitForFs(FS_RESTORE) != RESULT_OK && !wait.Endless()) return RESULT_FAIL;
     for (int probe = 0; probe < 2; ++probe) {
         BuildProbe(line);
         if (line.SendFrame() < 0) return Fail(line, texts::LOOPBACK_TIMEOUT);
     }
+    const Deadline echo = line.PhoneWait();
     for (;;) {
-        const int got = line.ReceiveFrame(RECEIVE_POLL);
+        const int got = line.ReceiveFrameWithin(echo.LeftAtMost(line.timing.receiveFrameLimit));
         if (got == 0) {
+            if (echo.Passed()) return line.PhoneWaitFailed("loopback echo");
             // Unheard probes are never echoed: after a silent receive limit, probe again.
             BuildProbe(line);
             if (line.SendFrame() < 0) return Fail(line, texts::LOOPBACK_TIMEOUT);
@@ -64,6 +69,7 @@ int OpeningHandshake(LinkSession& line) {
             BuildProbe(line);
             if (line.SendFrame() < 0) return Fail(line, texts::LOOPBACK_TIMEOUT);
         }
+        if (echo.Passed()) return line.PhoneWaitFailed("loopback echo");
     }
     line.BuildRequest(msg::MARKER_BEGIN);
     return line.SendFrame() < 0 ? RESULT_FAIL : RESULT_OK;
@@ -79,167 +85,106 @@ void SendSettingWrite(LinkSession& line, std::uint8_t setting) {
     if (line.SendFrame() < 0) line.SetStatusText(texts::LOOPBACK_TIMEOUT);
 }
 
-// Writes the setting back, asking again after every silent receive limit; the phone accepts
-// it in the end, or the job is stopped.
-void WriteSetting(LinkSession& line, std::uint8_t setting) {
+// Writes the setting back, asking again after every silent receive limit, until the phone
+// accepts it or the phone wait ends.
+int WriteSetting(LinkSession& line, std::uint8_t setting) {
+    const Deadline wait = line.PhoneWait();
     SendSettingWrite(line, setting);
     for (;;) {
-        if (line.ReceiveFrame(RECEIVE_POLL) == 0) {
+        if (line.ReceiveFrameWithin(wait.LeftAtMost(line.timing.receiveFrameLimit)) == 0) {
+            if (wait.Passed()) return line.PhoneWaitFailed("setting write");
             SendSettingWrite(line, setting);
             continue;
         }
-        if (BodyLength(line) == msg::SETTING_WRITE_REPLY_LENGTH &&
-            ChecksumValidAt(line, msg::SETTING_WRITE_REPLY_LENGTH + 3) && ReplyIdIs(line, msg::ID_SIDB_WRITE)) {
-            return;
-        }
+        if (IsSettingWriteReply(line.Received())) return RESULT_OK;
+        if (wait.Passed()) return line.PhoneWaitFailed("setting write");
     }
 }
 
-// Sends the records of one text in order, as far as the run sends their kind.
-class RecordPlayer {
-public:
-    RecordPlayer(LinkSession& line, CalState& cal, SrpRun run, int scriptTotal)
-        : line_(line), cal_(cal), run_(run), scriptTotal_(scriptTotal) {}
+// The setting as the phone holds it now, read in a file-system session of its own: the
+// restore writes it after it has released the phone's file system.
+std::optional<std::uint8_t> ReadSettingBack(LinkSession& line) {
+    const Deadline wait = line.PhoneWait();
+    if (line.WaitForFs(FS_RESTORE) != RESULT_OK && !wait.Endless()) return std::nullopt;
+    const auto setting = ReadCalSetting(line, false);
+    (void)line.FinishFsAccess();
+    return setting;
+}
 
-    // Splits the text (which must stay unchanged until Play is done) and checks every record
-    // the run sends, before anything is sent: a record that could not be sent must not leave
-    // the phone with the records before it written and no closing request.
-    int Check(std::span<const std::uint8_t> text) {
-        SrpReader& reader = cal_.reader;
-        (void)reader.SplitRecords(text.data(), text.size());
-        const SrpReader::Check check = reader.CheckRecords(run_, cal_.catalog);
-        if (check.refusal != SrpRefusal::None) {
-            return Fail(line_, reader.RefusalText(check.refusal, check.index));
-        }
-        return RESULT_OK;
+std::string SettingDiffers(std::uint8_t read, std::uint8_t written, int writes) {
+    return texts::RESTORE_FAIL + std::string(" the setting reads back ") + std::to_string(read) + ", not " +
+           std::to_string(written) + ", after " + std::to_string(writes) + " writes!";
+}
+
+// Writes the saved setting and reads it back, writing it again while it differs, within the
+// rewrite limit.
+int RestoreSetting(LinkSession& line, std::uint8_t setting) {
+    for (int writes = 1;; ++writes) {
+        if (WriteSetting(line, setting) != RESULT_OK) return RESULT_FAIL;
+        const auto read = ReadSettingBack(line);
+        if (!read) return RESULT_FAIL;
+        if (*read == setting) return RESULT_OK;
+        if (writes > line.timing.calRewriteLimit) return Fail(line, SettingDiffers(*read, setting, writes));
     }
+}
 
-    // Sends the records of the text checked last.
-    int Play() {
-        for (int r = 0; r < cal_.reader.recordsFound; ++r) {
-            if (PlayRecord(r) != RESULT_OK) return RESULT_FAIL;
-        }
-        return RESULT_OK;
+// Reads back every page that the restore wrote, the way the backup reads it, and writes a page
+// that differs again, within the rewrite limit. Progress: the pages read back of those written.
+int CheckPages(LinkSession& line, CalState& cal, RecordPlayer& player) {
+    std::vector<const RecordPlayer::Sent*> written;
+    for (const RecordPlayer::Sent& s : player.sent()) {
+        if (s.kind == SRP_DB_WRITE) written.push_back(&s);
     }
-
-private:
-    enum class Answer { Accepted, Refused, TimedOut, Resend };
-
-    int ProgressTotal(SrpRecordKind kind) const {
-        if (run_ == SrpRun::Script) return scriptTotal_;
-        return kind == SRP_DB_WRITE ? cal_.catalog.pageCount : SIDB_PROGRESS_TOTAL;
-    }
-
-    int PlayRecord(int r) {
-        SrpReader& reader = cal_.reader;
-        int unanswered = 0;  // sends of this record that no answer has come for yet
-        for (int attempt = 1;; ++attempt) {
-            const SrpReader::Parsed parsed = reader.ReadRecord(r, cal_.catalog);
-            if (!RunSends(run_, parsed.kind)) return RESULT_OK;
-
-            line_.flashBlockCount.store(ProgressTotal(parsed.kind));
-            // Check has built this request already; a refusal here would be a reader fault.
-            const SrpRefusal refusal =
-                reader.BuildRecordRequest(parsed.kind, parsed.dataCount, line_.txFrame, line_.txLength);
-            if (refusal != SrpRefusal::None) return Fail(line_, reader.RefusalText(refusal, r));
-            reader.recordLine.fill(0);
-            if (line_.SendFrame() < 0) {
-                ReleaseBackup(cal_);
-                return RESULT_FAIL;
+    line.flashBlock.store(1);
+    for (const RecordPlayer::Sent* s : written) {
+        line.flashBlockCount.store(static_cast<std::int32_t>(written.size()));
+        const CalMessageEntry& entry = cal.catalog.entries[static_cast<std::size_t>(s->page)];
+        const auto wrote = std::span<const std::uint8_t>(s->request).subspan(msg::DB_WRITE_HEADER);
+        for (int writes = 1;; ++writes) {
+            line.SetStatusText(texts::BACKUP_PAGE + entry.msgString);
+            const PageReading read = ReadCalPage(line, entry, line.timing.calPageAttemptLimit);
+            if (read.outcome == PageReading::Outcome::NotSent) return RESULT_FAIL;
+            if (read.outcome != PageReading::Outcome::Read) {
+                return Fail(line, texts::RESTORE_FAIL + std::string(" page ") + entry.msgString + " not read back!");
             }
-
-            switch (AwaitAnswer(parsed.kind)) {
-            case Answer::Accepted:
-                DiscardLateAnswers(unanswered);
-                Accept(r, parsed.kind);
-                return RESULT_OK;
-            case Answer::Refused:
-                // A phone that will not take the first record is not ready for any.
-                if (r == 0) return Fail(line_, texts::BACKUP_FAIL);
-                break;
-            case Answer::TimedOut:
-                // Even the first record: after a reflash the phone may need a moment, and a
-                // restore that gave up here would leave it without its calibration.
-            case Answer::Resend:
-                ++unanswered;
-                break;
+            line.PauseDiscarding(line.timing.calRecordGap);
+            const std::size_t n = std::min(read.data.size(), wrote.size());
+            if (std::equal(wrote.begin(), wrote.begin() + static_cast<std::ptrdiff_t>(n), read.data.begin())) break;
+            if (writes > line.timing.calRewriteLimit) {
+                return Fail(line, texts::RESTORE_FAIL + std::string(" page ") + entry.msgString +
+                                      " reads back different after " + std::to_string(writes) + " writes!");
             }
-            if (attempt >= line_.timing.calRecordResendLimit) {
-                return Fail(line_, "Record " + std::to_string(r + 1) + " was not accepted; sent " +
-                                       std::to_string(attempt) + " times!");
-            }
+            if (writes == 1) ++cal.pagesRewritten;
+            line.flashBlockCount.store(cal.catalog.pageCount);
+            if (player.SendAgain(*s) != RESULT_OK) return RESULT_FAIL;
+            line.flashBlockCount.store(static_cast<std::int32_t>(written.size()));
+        }
+        line.flashBlock.fetch_add(1);
+    }
+    return RESULT_OK;
+}
+
+// A script's setting record, read back through the setting read: the last such record is what
+// the phone must hold. The script's other FFS SIDB writes cannot be read back.
+int CheckScriptSetting(LinkSession& line, RecordPlayer& player) {
+    const RecordPlayer::Sent* last = nullptr;
+    std::uint8_t value = 0;
+    for (const RecordPlayer::Sent& s : player.sent()) {
+        std::uint8_t v = 0;
+        if (IsSettingWrite(s.request, v)) {
+            last = &s;
+            value = v;
         }
     }
-
-    // The answers that earlier sends of an accepted record may still get: one that came after
-    // its receive limit, and the answer to the record sent again, look alike (an FFS SIDB
-    // acceptance names no record), so left unread, the one not taken would be taken as the
-    // next record's acceptance, and a record the phone never took would pass. Each is awaited
-    // for a receive limit at most: an answer lost on the line is not waited for long.
-    void DiscardLateAnswers(int unanswered) {
-        for (int i = 0; i < unanswered; ++i) {
-            if (line_.ReceiveFrame(RECEIVE_POLL) == 0) return;
-        }
+    if (!last) return RESULT_OK;
+    for (int writes = 1;; ++writes) {
+        const auto read = ReadCalSetting(line, false);
+        if (!read) return RESULT_FAIL;
+        if (*read == value) return RESULT_OK;
+        if (writes > line.timing.calRewriteLimit) return Fail(line, SettingDiffers(*read, value, writes));
+        if (player.SendAgain(*last) != RESULT_OK) return RESULT_FAIL;
     }
-
-    // The pause after an acceptance, in which the phone commits the record, spent reading:
-    // whatever comes before the next record goes out answers an earlier request (an answer
-    // the line delivered twice), and read later it would pass for the next record's
-    // acceptance. Bounded, so that a phone that never stops talking cannot hold the line here.
-    void PauseDiscarding() {
-        constexpr int MOST_FRAMES = 64;
-        const Deadline gap(line_.timing.calRecordGap);
-        for (int i = 0; i < MOST_FRAMES && !gap.Passed(); ++i) {
-            if (line_.ReceiveFrameWithin(gap.Left()) == 0) break;
-        }
-        line_.Pause(gap.Left());
-    }
-
-    Answer AwaitAnswer(SrpRecordKind kind) {
-        for (;;) {
-            (void)line_.ReceiveFrame(RECEIVE_TIMEOUT_FRAME);
-            if (kind == SRP_DB_WRITE ? ReplyIdIs(line_, msg::ID_DB_WRITE) : ReplyIdIs(line_, msg::ID_SIDB_WRITE)) {
-                return Answer::Accepted;
-            }
-            if (ReplyIdIs(line_, msg::ID_TIMED_OUT)) return Answer::TimedOut;
-            if (ReplyIdIs(line_, msg::ID_REFUSED)) return Answer::Refused;
-            // Chatter that answers nothing: after enough of it the phone may have lost the
-            // database write, so it goes again. The count runs over the whole text.
-            if (kind == SRP_DB_WRITE && ++unrecognised_ >= line_.timing.calUnrecognisedReplyLimit) {
-                unrecognised_ = 0;
-                return Answer::Resend;
-            }
-        }
-    }
-
-    void Accept(int r, SrpRecordKind kind) {
-        SrpMessage& m = cal_.reader.message;
-        if (kind == SRP_DB_WRITE) {
-            // Records of a backup stand in catalogue order, so record r is page r.
-            const std::string page =
-                r < CalMessageCatalog::SLOT_COUNT
-                    ? cal_.catalog.entries[static_cast<std::size_t>(r)].msgString
-                    : "record " + std::to_string(r + 1);
-            line_.SetStatusText(texts::RESTORE_PAGE + page);
-        } else {
-            line_.SetStatusText(SidbStatusLine(m));
-        }
-        PauseDiscarding();
-        line_.flashBlock.fetch_add(1);
-        m.messageId = 0;
-        m.dbId = 0;
-        m.segment = 0;
-        m.offset = 0;
-        m.bytes = 0;
-    }
-
-    LinkSession& line_;
-    CalState& cal_;
-    SrpRun run_;
-    int scriptTotal_;
-    int unrecognised_ = 0;
-};
-
+}
 
 }  // namespace
 
@@ -254,6 +199,7 @@ int RunRestoreCal(LinkSession& line, CalState& cal) {
 }
 
 int RestoreCalibration(LinkSession& line, CalState& cal) {
+    cal.pagesRewritten = 0;
     if (!cal.backupHeld) {
         return Fail(line, "No calibration backup to restore: Backup Cal-Data must succeed first!");
     }
@@ -262,10 +208,11 @@ int RestoreCalibration(LinkSession& line, CalState& cal) {
     if (OpeningHandshake(line) != RESULT_OK) return RESULT_FAIL;
     line.flashBlock.store(1);
     if (player.Play() != RESULT_OK) return RESULT_FAIL;
+    if (CheckPages(line, cal, player) != RESULT_OK) return RESULT_FAIL;
     if (SendClosing(line) < 0) return RESULT_FAIL;
     (void)line.FinishFsAccess();
     line.Pause(line.timing.restoreSettingPause);
-    if (cal.writeSettingBack) WriteSetting(line, cal.savedSettingByte);
+    if (cal.writeSettingBack && RestoreSetting(line, cal.savedSettingByte) != RESULT_OK) return RESULT_FAIL;
     line.SetStatusText(texts::RESTORE_FINISHED);
     line.SetStatusText(texts::PASS);
     ReleaseBackup(cal);
@@ -283,6 +230,7 @@ int RunScriptFile(LinkSession& line, CalState& cal, std::span<const std::uint8_t
     if (player.Check(text) != RESULT_OK) return RESULT_FAIL;
     if (OpeningHandshake(line) != RESULT_OK) return RESULT_FAIL;
     if (player.Play() != RESULT_OK) return RESULT_FAIL;
+    if (CheckScriptSetting(line, player) != RESULT_OK) return RESULT_FAIL;
     line.SetStatusText(texts::RESTORE_FINISHED);
     line.SetStatusText(texts::PASS);
     // The records are all written, but the phone was never told that the writes are over:

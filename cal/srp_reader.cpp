@@ -57,6 +57,7 @@ std::string RefusalReason(SrpRefusal refusal) {
         return "more than " + std::to_string(SrpReader::DATA_SIZE) + " data bytes";
     case SrpRefusal::RequestTooLong: return "too long for one request";
     case SrpRefusal::NoRequest: return "not a write record";
+    case SrpRefusal::NoPageToCheck: return "no page of calibration.ini reads it back";
     }
     return {};
 }

@@ -45,6 +45,7 @@ enum class SrpRefusal {
     TooManyDataBytes,  // more than DATA_SIZE data items
     RequestTooLong,    // the request would not fit a frame
     NoRequest,         // the record is of no kind that becomes a request
+    NoPageToCheck,     // a database write that no catalogue page reads back
 };
 
 // Why a record cannot be sent, in the operator's words: "longer than 3000 bytes" and the like.

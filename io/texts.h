@@ -32,6 +32,8 @@ inline constexpr const char* BACKUP_PAGE = "Backup  Calbration...... ";   // + p
 inline constexpr const char* BACKUP_FINISHED = " Backup  finished...";
 inline constexpr const char* RESTORE_PAGE = "Restore Calbration..... ";   // + page name
 inline constexpr const char* RESTORE_FINISHED = " Restore finished...";
+// A restore that could not show its pages or setting written: + what differs.
+inline constexpr const char* RESTORE_FAIL = " Restore fail...";
 inline constexpr const char* PASS = " PASS...";
 // "Serial port " + port name + " lost!" / " could not be opened again!"
 inline constexpr const char* SERIAL_PORT = "Serial port ";

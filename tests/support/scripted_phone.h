@@ -14,6 +14,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -91,6 +92,12 @@ struct ScriptedPhone {
     // reads as a pattern of its key); the setting the backup reads and the restore writes.
     std::map<int, Bytes> flash;
     std::map<Key, Bytes> pages;
+    // Pages at an offset, which reads and writes of that offset take instead of `pages`: two
+    // pages of one segment and size apart.
+    std::map<std::tuple<int, int, int>, Bytes> pagesAt;
+    // How long the phone takes over a request before its answer goes out; answers go out in
+    // the order of the requests, each after the one before.
+    std::function<Millis(const Bytes& body)> answerTime;
     std::uint8_t setting = 0x5A;
     Script script;
 
@@ -142,13 +149,24 @@ private:
         const Bytes body = BodyOf(wire);
         requests.push_back(body);
         times.push_back(std::chrono::steady_clock::now());
+        const Millis after = Delay(body);
         if (script) {
             if (auto chunks = script(body)) {
-                for (Bytes& chunk : *chunks) device_.Queue(std::move(chunk));
+                for (Bytes& chunk : *chunks) device_.Queue(std::move(chunk), after);
                 return;
             }
         }
-        if (auto reply = bootLoader ? BootLoaderReply(body) : FirmwareReply(body)) device_.Queue(std::move(*reply));
+        if (auto reply = bootLoader ? BootLoaderReply(body) : FirmwareReply(body)) {
+            device_.Queue(std::move(*reply), after);
+        }
+    }
+
+    // When the answer to `body` is due, after the answers before it.
+    Millis Delay(const Bytes& body) {
+        if (!answerTime) return Millis(0);
+        const auto now = std::chrono::steady_clock::now();
+        busyUntil_ = std::max(busyUntil_, now) + answerTime(body);
+        return std::chrono::ceil<Millis>(busyUntil_ - now);
     }
 
     std::optional<Bytes> BootLoaderReply(const Bytes& body) {
@@ -174,13 +192,15 @@ private:
         if (body.size() == 8 && msg::IdOf(body.data()) == PAGE_READ_ID) {
             const Key key{body[2], body[3]};
             const std::size_t size = body[6] | (body[7] << 8);
+            const auto at = pagesAt.find({body[2], body[3], body[4] | (body[5] << 8)});
             const auto page = pages.find(key);
-            Bytes data = page != pages.end() ? page->second : PatternPage(key, size);
+            Bytes data = at != pagesAt.end() ? at->second : page != pages.end() ? page->second : PatternPage(key, size);
             data.resize(size);
             return PageReply(body, data);
         }
         if (IsDbWrite(body)) {
-            pages[{body[2], body[3]}] = Bytes(body.begin() + 9, body.end());
+            const auto at = pagesAt.find({body[2], body[3], body[4] | (body[5] << 8)});
+            (at != pagesAt.end() ? at->second : pages[{body[2], body[3]}]) = Bytes(body.begin() + 9, body.end());
             return EncodeFrame(Bytes{0x30, 0x01, 0x00});
         }
         if (IsSidbWrite(body)) {
@@ -193,6 +213,7 @@ private:
     }
 
     ScriptedDevice& device_;
+    std::chrono::steady_clock::time_point busyUntil_{};
 };
 
 }  // namespace zolt::test

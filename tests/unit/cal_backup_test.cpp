@@ -243,17 +243,21 @@ TEST_F(BackupFixture, SpoiledReplyFailsOnTheFirstPageAndIsAskedAgainOnALaterOne)
     }
 }
 
-TEST_F(BackupFixture, ReplyIdAndOffsetAreNotCompared) {
-    Catalog({{"PageA", 0, 2, 0, 3}, {"PageB", 1, 3, 8, 4}});
-    phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
-        if (!IsPageRead(body)) return std::nullopt;
-        Bytes other = body;
-        other[0] = 0x55;
-        other[4] = 0x66;
-        return std::vector<Bytes>{ScriptedPhone::PageReply(other, Bytes(body[6], 7))};
-    };
-    ASSERT_EQ(Backup(), RESULT_OK) << Status();
-    EXPECT_EQ(phone.Requests(IsPageRead).size(), 2u);
+// A reply counts only when it echoes the whole request: one with another ETS id or offset
+// answers some other page (two pages of one segment and size differ by offset alone).
+TEST_F(BackupFixture, ReplyThatEchoesAnotherIdOrOffsetIsNotThePages) {
+    Catalog({{"PageA", 0, 2, 0, 3}});
+    for (const std::size_t at : {0u, 1u, 4u, 5u}) {
+        SCOPED_TRACE(at);
+        phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
+            if (!IsPageRead(body)) return std::nullopt;
+            Bytes other = body;
+            other[at] ^= 0x10;
+            return std::vector<Bytes>{ScriptedPhone::PageReply(other, Bytes(3, 7))};
+        };
+        EXPECT_EQ(Backup(), RESULT_FAIL);
+        EXPECT_EQ(Status(), " Backup fail...");
+    }
 }
 
 TEST_F(BackupFixture, LaterPageThatNeverMatchesFailsAfterTheAttemptLimit) {

@@ -4,14 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <map>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "cal/backup.h"
+#include "cal/phone_reads.h"
 #include "cal/restore.h"
 #include "support/recording_prompt.h"
 #include "support/scripted_phone.h"
@@ -45,6 +48,10 @@ constexpr const char* THREE_PAGES =
     "0x01 0x02 0x03 0x04 0x05 0x06 0x07 0x08 0x09 0x0a 0x0b 0x0c 0x0d 0x0e 0x0f 0x10 \n"
     "\n"
     "END\n";
+
+Bytes PageRead(std::uint8_t db, std::uint8_t segment, std::uint8_t offset, std::uint8_t bytes) {
+    return {ScriptedPhone::PAGE_READ_ID, 0, db, segment, offset, 0, bytes, 0};
+}
 
 const Bytes WRITE_A = {0x30, 0x01, 0, 2, 0, 0, 3, 0, 1, 0x01, 0x02, 0xAB};
 const Bytes WRITE_B = {0x30, 0x01, 1, 5, 16, 0, 2, 0, 1, 0x0A, 0xFF};
@@ -122,6 +129,10 @@ struct RestoreFixture : ::testing::Test {
         return RunScriptFile(line, cal, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
     }
     std::vector<Bytes> Records() const { return phone.Requests(IsRecord); }
+    // Every request but the probes, in order.
+    std::vector<Bytes> Sequence() const {
+        return phone.Requests([](const Bytes& body) { return body != test::CAL_PROBE; });
+    }
     std::string Status() const { return line.statusText.Get(); }
     // Answers record requests by `answer` (given how often this request has been sent,
     // from 1); nothing means the phone's own answer.
@@ -149,18 +160,24 @@ TEST_F(RestoreFixture, ThreePagesAreWrittenInFileOrderThenClosedThenTheSettingWr
     };
     ASSERT_EQ(RestoreCalibration(line, cal), RESULT_OK) << Status();
 
-    const std::vector<Bytes> expected = {test::CAL_OPEN,   WRITE_A,         WRITE_B,
-                                         WriteC(),         test::CAL_CLOSE, test::CAL_FS_DONE_1,
-                                         test::CAL_FS_DONE_2, test::SettingWrite(0x5A)};
-    EXPECT_EQ(phone.AfterAccess(), expected);
+    // Each page is read back before the records are closed, and the setting in a file-system
+    // session of its own after it is written.
+    const std::vector<Bytes> expected = {
+        test::CAL_FS_ACCESS,      test::CAL_OPEN,          WRITE_A,
+        WRITE_B,                  WriteC(),                PageRead(0, 2, 0, 3),
+        PageRead(1, 5, 16, 2),    PageRead(0, 7, 4, 17),   test::CAL_CLOSE,
+        test::CAL_FS_DONE_1,      test::CAL_FS_DONE_2,     test::SettingWrite(0x5A),
+        test::CAL_FS_ACCESS,      test::CAL_SETTING_READ,  test::CAL_FS_DONE_1,
+        test::CAL_FS_DONE_2};
+    EXPECT_EQ(Sequence(), expected);
     EXPECT_EQ(Status(), " PASS...");
     EXPECT_EQ(totals, (std::vector<std::int32_t>{3, 3, 3}));
-    EXPECT_EQ(line.flashBlock, 4u);
+    EXPECT_EQ(line.flashBlock, 4u);  // the pages read back of the three written
     EXPECT_EQ(phone.setting, 0x5A);
     // The status of each accepted write names its catalogue page.
     const auto& s = recorder.statuses;
+    EXPECT_NE(std::find(s.begin(), s.end(), "Restore Calbration..... PageA"), s.end());
     EXPECT_NE(std::find(s.begin(), s.end(), "Restore Calbration..... PageB"), s.end());
-    EXPECT_NE(std::find(s.begin(), s.end(), "Restore Calbration..... PageC"), s.end());
     // A restore consumes the text.
     EXPECT_FALSE(cal.backupHeld);
     EXPECT_TRUE(cal.backupText.empty());
@@ -323,6 +340,7 @@ TEST_F(RestoreFixture, FiftiethUnrecognisedReplyOverTheWholeRestoreResendsTheRec
     int sendsOfB = 0;
     phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
         if (!IsDbWrite(body)) return std::nullopt;
+        phone.pages[{body[2], body[3]}] = Bytes(body.begin() + 9, body.end());
         std::vector<Bytes> replies;
         // The second echo of the opening probes is the first reply record A reads; with 48
         // more, 49 unrecognised replies come before A is accepted.
@@ -362,6 +380,7 @@ TEST_F(RestoreFixture, ScriptSendsOnlyItsSidbWrites) {
         test::CAL_OPEN,
         {0xA2, 0x07, 18, 0, 3, 0, 1, 0, 0, 0, 0x07},
         {0xA2, 0x07, 40, 0, 9, 0, 2, 0, 6, 0, 0x0A, 0x0B},
+        test::CAL_SETTING_READ,  // the setting record, read back
         test::CAL_CLOSE,
         test::CAL_FS_DONE_1,
         test::CAL_FS_DONE_2,
@@ -420,8 +439,10 @@ TEST_F(RestoreFixture, RestoreWithoutAHeldBackupFailsBeforeSendingAnything) {
     // A backup of no pages is held all the same, and its restore writes the setting back.
     Hold("", 0x66);
     ASSERT_EQ(RunRestoreCal(line, cal), RESULT_OK) << Status();
-    EXPECT_EQ(phone.AfterAccess(), (std::vector<Bytes>{test::CAL_OPEN, test::CAL_CLOSE, test::CAL_FS_DONE_1,
-                                                        test::CAL_FS_DONE_2, test::SettingWrite(0x66)}));
+    EXPECT_EQ(Sequence(), (std::vector<Bytes>{test::CAL_FS_ACCESS, test::CAL_OPEN, test::CAL_CLOSE,
+                                              test::CAL_FS_DONE_1, test::CAL_FS_DONE_2, test::SettingWrite(0x66),
+                                              test::CAL_FS_ACCESS, test::CAL_SETTING_READ, test::CAL_FS_DONE_1,
+                                              test::CAL_FS_DONE_2}));
 }
 
 TEST_F(RestoreFixture, TextWithARecordThatCannotBeSentIsRefusedBeforeAnythingIsSent) {
@@ -478,7 +499,7 @@ TEST_F(RestoreFixture, ShortFrameInsteadOfTheEchoBringsAnotherProbe) {
     int probesAfterAccess = 0;
     bool granted = false;
     phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
-        if (body == test::CAL_FS_ACCESS) granted = true;
+        if (body == test::CAL_FS_ACCESS || body == test::CAL_OPEN) granted = body == test::CAL_FS_ACCESS;
         if (!granted || body != test::CAL_PROBE) return std::nullopt;
         // The first opening probe meets a phone still busy, the second is lost.
         ++probesAfterAccess;
@@ -496,12 +517,189 @@ TEST_F(RestoreFixture, SettingWriteIsSentAgainUntilAWholeAcceptanceComes) {
     phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
         if (body != test::SettingWrite(0x42)) return std::nullopt;
         if (++writes == 1) return std::vector<Bytes>{};  // lost
+        phone.setting = 0x42;
         Bytes badSum = EncodeFrame(Bytes{0xA2, 0x07, 0x00, 0x00});
         badSum.back() ^= 0x10;
         return std::vector<Bytes>{badSum, EncodeFrame(Bytes{0xA2, 0x07, 0x00}), EncodeFrame(Bytes{0xA2, 0x07, 0x01, 0x00})};
     };
     ASSERT_EQ(RestoreCalibration(line, cal), RESULT_OK) << Status();
     EXPECT_EQ(writes, 2);
+}
+
+// Runs `run` and stops the line if it has not ended within `limit`: a wait without end shows
+// as a stopped run (-1) instead of a test that never ends.
+int Guarded(LinkSession& line, const std::function<int()>& run, Millis limit = 3s) {
+    std::atomic<bool> ended{false};
+    std::thread watchdog([&] {
+        const Deadline deadline(limit);
+        while (!ended && !deadline.Passed()) std::this_thread::sleep_for(5ms);
+        if (!ended) line.stop.Raise();
+    });
+    int result = -1;
+    try {
+        result = run();
+    } catch (const LineStopped&) {
+    }
+    ended = true;
+    watchdog.join();
+    line.stop.Clear();
+    return result;
+}
+
+// A slow phone answers every send of a record in order, those after a time-out included: the
+// answer owed to the first record's second send must not pass for the acceptance of the
+// second record, which the phone refuses every time.
+TEST_F(RestoreFixture, AnswerOwedToASlowPhonesEarlierSendIsNotTheNextRecordsAcceptance) {
+    line.timing.calRecordResendLimit = 4;
+    struct Case {
+        const char* what;
+        Bytes slow;
+        Bytes refused;
+        const char* status;
+    };
+    const Case cases[] = {
+        {"restore", WRITE_A, WRITE_B, "Record 2 was not accepted; sent 4 times!"},
+        {"script", {0xA2, 0x07, 18, 0, 3, 0, 1, 0, 0, 0, 0x07}, {0xA2, 0x07, 40, 0, 9, 0, 2, 0, 6, 0, 0x0A, 0x0B},
+         "Record 3 was not accepted; sent 4 times!"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        phone.requests.clear();
+        phone.answerTime = [&](const Bytes& body) { return body == c.slow ? 90ms : 0ms; };
+        phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
+            if (body == c.refused) return std::vector<Bytes>{EncodeFrame(REFUSED)};
+            return std::nullopt;
+        };
+        Hold(THREE_PAGES);
+        EXPECT_EQ(c.what == std::string("script") ? Script(SCRIPT) : RestoreCalibration(line, cal), RESULT_FAIL);
+        EXPECT_EQ(Status(), c.status);
+        EXPECT_EQ(phone.Requests([&](const Bytes& b) { return b == c.slow; }).size(), 2u);
+    }
+}
+
+// What the phone stored wrong is written again until it reads back right; a page or a setting
+// that never does fails the restore instead of passing it.
+TEST_F(RestoreFixture, RestorePassesOnlyWhatReadsBack) {
+    struct Case {
+        const char* what;
+        int spoilB;  // writes of page B that the phone stores wrong
+        bool keepsSetting;
+        int result;
+        int rewritten;
+        const char* status;
+    };
+    const Case cases[] = {
+        {"all stored", 0, false, RESULT_OK, 0, " PASS..."},
+        {"page B stored wrong once", 1, false, RESULT_OK, 1, " PASS..."},
+        {"page B never stored", 99, false, RESULT_FAIL, 1,
+         " Restore fail... page PageB reads back different after 4 writes!"},
+        {"setting never stored", 0, true, RESULT_FAIL, 0,
+         " Restore fail... the setting reads back 0, not 90, after 4 writes!"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        phone.requests.clear();
+        phone.pages.clear();
+        phone.setting = 0;
+        Hold(THREE_PAGES, 0x5A);
+        int spoiled = 0;
+        phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
+            if (body == WRITE_B && spoiled < c.spoilB) {
+                ++spoiled;
+                phone.pages[{1, 5}] = {0x0A, 0xFE};
+                return std::vector<Bytes>{EncodeFrame(Bytes{0x30, 0x01, 0x00})};
+            }
+            if (c.keepsSetting && body == test::SettingWrite(0x5A)) {
+                return std::vector<Bytes>{EncodeFrame(Bytes{0xA2, 0x07, 0x00, 0x00})};
+            }
+            return std::nullopt;
+        };
+        EXPECT_EQ(RestoreCalibration(line, cal), c.result);
+        EXPECT_EQ(Status(), c.status);
+        EXPECT_EQ(cal.pagesRewritten, c.rewritten);
+        EXPECT_EQ(phone.Requests([](const Bytes& b) { return b == WRITE_B; }).size(),
+                  static_cast<std::size_t>(std::min(c.spoilB, 3) + 1));
+    }
+}
+
+// Two pages of one segment and size differ only by offset: the first page's reply, delivered
+// twice by the line (at once, or late), is not the second page's data.
+TEST_F(RestoreFixture, DoubledPageReplyIsNotTheNextPagesData) {
+    cal.catalog.LoadFromText(
+        "[P1]\nETS, Id=17\nDB Id=0\nMsgstring=P1\nSegment=2\nOffset=0\nBytes=4\n"
+        "[P2]\nETS, Id=17\nDB Id=0\nMsgstring=P2\nSegment=2\nOffset=4\nBytes=4\n[MAXPAGECONUT]\nCount=2\n");
+    phone.pagesAt[{0, 2, 0}] = {1, 2, 3, 4};
+    phone.pagesAt[{0, 2, 4}] = {5, 6, 7, 8};
+    for (const Millis late : {0ms, 20ms}) {
+        SCOPED_TRACE(late.count());
+        phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
+            if (body.size() != 8 || body[4] != 0) return std::nullopt;
+            const Bytes reply = ScriptedPhone::PageReply(body, {1, 2, 3, 4});
+            device.Queue(reply);
+            device.Queue(reply, late);
+            return std::vector<Bytes>{};
+        };
+        test::TempDir dir;
+        test::RecordingPrompt prompt;
+        ASSERT_EQ(RunBackupCal(line, cal, 0, dir.path().string(), prompt), RESULT_OK) << Status();
+        const std::string text(cal.backupText.begin(), cal.backupText.end());
+        EXPECT_NE(text.find("Segment=P2, Offset=4, Bytes=4, Write Thru=1, Data=0x05 \n0x06 0x07 0x08 \n"),
+                  std::string::npos)
+            << text;
+    }
+}
+
+// Waits for the phone end from where they began: chatter that goes on and on does not make a
+// record's wait for its acceptance, lost on the line, last for ever.
+TEST_F(RestoreFixture, ChatterDoesNotLengthenTheWaitForARecordsAcceptance) {
+    const std::string text = "ETS, Id=CP Power, Power=Down\n" + SidbRecord(40, 9, 1, 0, "0x01 ") + "END\n";
+    std::atomic<bool> done{false};
+    std::thread chatter([&] {
+        while (!done) {
+            device.Queue(EncodeFrame(CHATTER));
+            std::this_thread::sleep_for(10ms);
+        }
+    });
+    int sends = 0;
+    phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
+        if (IsSidbWrite(body) && ++sends == 1) return std::vector<Bytes>{};  // its acceptance is lost
+        return std::nullopt;
+    };
+    EXPECT_EQ(Guarded(line, [&] { return Script(text); }), RESULT_OK) << Status();
+    done = true;
+    chatter.join();
+    EXPECT_EQ(sends, 2);
+}
+
+// With a phone wait, every wait for a phone that would otherwise wait until it answers ends,
+// saying what it waited for.
+TEST_F(RestoreFixture, PhoneWaitEndsEveryWaitForThePhone) {
+    line.timing.phoneWait = 100ms;
+    line.timing.bootProbeGap = 10ms;
+    struct Case {
+        const char* waitingFor;
+        std::function<bool(const Bytes&)> unanswered;
+        std::function<int()> run;
+    };
+    const auto all = [](const Bytes&) { return true; };
+    const Case cases[] = {
+        {"boot loader", all, [&] { return line.BootLoad(); }},
+        {"file-system access", all, [&] { return line.WaitForFs(FS_BACKUP); }},
+        {"file-system access", all, [&] { return RestoreCalibration(line, cal); }},
+        {"setting read", all, [&] { return ReadCalSetting(line, false) ? RESULT_OK : RESULT_FAIL; }},
+        {"setting write", [](const Bytes& b) { return b == test::SettingWrite(0x5A); },
+         [&] { return RestoreCalibration(line, cal); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.waitingFor);
+        Hold("");
+        phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
+            if (c.unanswered(body)) return std::vector<Bytes>{};
+            return std::nullopt;
+        };
+        EXPECT_EQ(Guarded(line, c.run), RESULT_FAIL);
+        EXPECT_EQ(Status(), "No answer from the phone in 0.1 s (" + std::string(c.waitingFor) + ")!");
+    }
 }
 
 }  // namespace
