@@ -55,7 +55,8 @@ struct PhoneState {
     int portUsers = 0;      // programs that have the phone's pseudo-terminal open
 
     std::map<std::uint16_t, std::uint64_t> requestsById;
-    // Heard requests by kind (see Classify), as fault rules count them.
+    // Heard requests by kind (see Classify), as fault rules count them; writes count under
+    // Write too.
     std::map<RequestKind, std::uint64_t> requestsByKind;
     // Every write (RequestKind::Write) with different bytes, in the order each first came:
     // a write's number, as fault rules aimed at Write count them, is its place here, from 1.
