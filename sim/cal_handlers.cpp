@@ -175,8 +175,7 @@ private:
                 const std::uint8_t refused[] = {0x9B, 0x08};
                 phone.Reply(refused);
             } else if (rule.answer == CalFaults::Answer::Chatter) {
-                const std::uint8_t chatter[] = {0x55, 0x01, 0x00};
-                phone.Reply(chatter);
+                phone.Reply(CHATTER_BODY);
             }
             return true;
         }

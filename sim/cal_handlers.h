@@ -44,7 +44,7 @@ struct CalFaults {
     enum class Answer {
         Refuse,   // 9B 08
         Ignore,   // no answer: the tool's receive times out
-        Chatter,  // a frame that answers nothing (55 01 00)
+        Chatter,  // a frame that answers nothing (CHATTER_BODY, 55 01 00)
     };
     struct Rule {
         std::uint64_t record = 0;

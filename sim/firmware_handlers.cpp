@@ -5,8 +5,8 @@
 //    A2 07 00 00, after PhoneOptions::writeTime but for the access request. The access
 //    request is such a write (type 18, id 8, data 30): it opens the file system, and is
 //    answered only after a probe has been echoed, as the tool's handshake always probes
-//    first. Other setting writes are calibration requests (see
-//    cal_handlers.h). A write too short to carry its header is not answered;
+//    first. Other setting writes are calibration requests (see cal_handlers.h). A write
+//    too short to carry its header is not answered;
 //  - the release F3 03 then CE 00 00 closes the file system; neither is answered;
 //  - a reset (DC 00) restarts the firmware: the file system closes, nothing is answered,
 //    and the phone hears nothing for restartTime;
