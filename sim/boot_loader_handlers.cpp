@@ -16,7 +16,8 @@
 //    the expected block; a write of an earlier block is written again and accepted, as a
 //    tool that lost the reply sends the block once more;
 //  - a request too short to name a block is not answered.
-// The fault options repeatBlock and skipBlock act here, once per block for the phone's life.
+// The fault options repeatBlock and skipBlock act here, once per block for the phone's life;
+// eraseReply makes a done erase name block 2 with status 1 instead of block 1 with status 0.
 #include <cstdint>
 #include <memory>
 #include <set>
@@ -121,8 +122,13 @@ private:
         session_.type = type;
         session_.next = FIRST_DATA_BLOCK;
         ++phone.State().erases;
-        phone.Note("area " + std::to_string(type) + " erased");
-        FlashReply(phone, block, FLASH_ACCEPTED, phone.Options().eraseTime);
+        if (phone.Options().faults.eraseReply == EraseReply::SendBlock2) {
+            phone.Note("area " + std::to_string(type) + " erased, answered send block 2");
+            FlashReply(phone, FIRST_DATA_BLOCK, FLASH_SEND_BLOCK, phone.Options().eraseTime);
+        } else {
+            phone.Note("area " + std::to_string(type) + " erased");
+            FlashReply(phone, block, FLASH_ACCEPTED, phone.Options().eraseTime);
+        }
         return true;
     }
 

@@ -93,10 +93,15 @@ public:
             phone.Reply(refused);
             return true;
         }
-        if (!Of(phone).Write(r.body[2], r.body[3], Le16(r.body, 4), r.body.subspan(DB_WRITE_HEADER))) {
+        std::vector<std::uint8_t> data(r.body.begin() + DB_WRITE_HEADER, r.body.end());
+        if (phone.Plays(FaultAction::Miswrite) && !data.empty()) {
+            data[data.size() / 2] ^= 0xFF;
+            phone.Note("fault: stored byte " + std::to_string(data.size() / 2) + " of the write wrong");
+        }
+        if (!Of(phone).Write(r.body[2], r.body[3], Le16(r.body, 4), data)) {
             phone.Note("calibration segment file could not be written");
         }
-        phone.Reply(r.body.first(PAGE_READ_LENGTH));
+        phone.Reply(r.body.first(PAGE_READ_LENGTH), phone.Options().writeTime);
         return true;
     }
 
@@ -170,8 +175,7 @@ private:
                 const std::uint8_t refused[] = {0x9B, 0x08};
                 phone.Reply(refused);
             } else if (rule.answer == CalFaults::Answer::Chatter) {
-                const std::uint8_t chatter[] = {0x55, 0x01, 0x00};
-                phone.Reply(chatter);
+                phone.Reply(CHATTER_BODY);
             }
             return true;
         }

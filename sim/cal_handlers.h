@@ -13,8 +13,9 @@
 //  - a setting write of Type 18, id 3 also stores the calibration setting (the firmware's
 //    setting write stores and answers it as any other);
 //  - a database write (30 01: database, segment, offset, byte count, write-through, data)
-//    stores the data and is answered 30 01 and its header; one whose byte count differs
-//    from the data it carries is refused (9B 08);
+//    stores the data at its own offset and is answered 30 01 and its header, after
+//    PhoneOptions::writeTime (a Miswrite rule stores its middle byte inverted); one whose
+//    byte count differs from the data it carries is refused (9B 08);
 //  - the record markers 31 01 00 00 and 31 01 01 00 are not answered;
 //  - erasing the Data area (image type 6) wipes the calibration.
 // The calibration is kept per phone, in the phone's state folder when it has one (see
@@ -43,7 +44,7 @@ struct CalFaults {
     enum class Answer {
         Refuse,   // 9B 08
         Ignore,   // no answer: the tool's receive times out
-        Chatter,  // a frame that answers nothing (55 01 00)
+        Chatter,  // a frame that answers nothing (CHATTER_BODY, 55 01 00)
     };
     struct Rule {
         std::uint64_t record = 0;

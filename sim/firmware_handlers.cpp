@@ -2,10 +2,11 @@
 // accepts; where it leaves the phone's side open, these handlers do what a phone would:
 //  - the loopback probe is echoed with its own body, whatever that body is;
 //  - a setting write (A2 07: type, id, len, offset, data) stores the data and is answered
-//    A2 07 00 00. The access request is such a write (type 18, id 8, data 30): it opens the
-//    file system, and is answered only after a probe has been echoed, as the tool's
-//    handshake always probes first. Other setting writes are calibration requests (see
-//    cal_handlers.h). A write too short to carry its header is not answered;
+//    A2 07 00 00, after PhoneOptions::writeTime but for the access request. The access
+//    request is such a write (type 18, id 8, data 30): it opens the file system, and is
+//    answered only after a probe has been echoed, as the tool's handshake always probes
+//    first. Other setting writes are calibration requests (see cal_handlers.h). A write
+//    too short to carry its header is not answered;
 //  - the release F3 03 then CE 00 00 closes the file system; neither is answered;
 //  - a reset (DC 00) restarts the firmware: the file system closes, nothing is answered,
 //    and the phone hears nothing for restartTime;
@@ -62,7 +63,7 @@ bool SettingWrite(PhoneContext& phone, const Request& write) {
         phone.Note("file system open");
     }
     const std::uint8_t accepted[] = {0xA2, 0x07, 0x00, 0x00};
-    phone.Reply(accepted);
+    phone.Reply(accepted, access ? Millis{0} : phone.Options().writeTime);
     return true;
 }
 

@@ -31,6 +31,10 @@ public:
     // phone's earlier work is done, whichever is later. Fault options may lose or damage it.
     virtual void Reply(std::span<const std::uint8_t> body, Millis work = Millis{0}) = 0;
 
+    // Whether a fault rule aimed at the request being handled does `action`, for the faults
+    // that a handler plays itself (Miswrite).
+    virtual bool Plays(FaultAction action) const = 0;
+
     // Switches between firmware and boot loader; noted in the trace.
     virtual void SetMode(PhoneMode mode) = 0;
     // A line in the trace, for what the frames alone do not show.

@@ -19,6 +19,17 @@ namespace {
 std::uint64_t PhoneSeed(std::uint64_t seed, int number) {
     return seed ^ (0xD1B54A32D192ED03ull * static_cast<std::uint64_t>(number));
 }
+
+std::vector<std::uint8_t> PlainFrame(std::span<const std::uint8_t> body) {
+    std::vector<std::uint8_t> plain;
+    plain.reserve(body.size() + 4);
+    plain.push_back(EtsFrame::START);
+    plain.push_back(static_cast<std::uint8_t>(body.size() & 0xFF));
+    plain.push_back(static_cast<std::uint8_t>(body.size() >> 8));
+    plain.insert(plain.end(), body.begin(), body.end());
+    plain.push_back(FrameChecksum(plain.data(), static_cast<int>(plain.size())));
+    return plain;
+}
 }  // namespace
 
 PhoneCore::PhoneCore(PhoneOptions options, int number, std::shared_ptr<TraceSink> trace)
@@ -90,10 +101,8 @@ bool PhoneCore::Hears(const Request& request) {
 
     const RequestKind kind = Classify(request, state_, options_);
     if (kind == RequestKind::Probe) state_.probed = true;
-    rule_ = RuleFor(f, kind, ++state_.requestsByKind[kind]);
+    rule_ = AimedRule(request, kind);
     if (!rule_) return true;
-    const std::string aim = std::string(RequestKindName(kind)) + " " + std::to_string(state_.requestsByKind[kind]);
-    Note("fault: " + std::string(FaultActionName(rule_->action)) + " on " + aim);
     if (rule_->action == FaultAction::Silent) {
         state_.silent = true;
         return false;
@@ -103,6 +112,29 @@ bool PhoneCore::Hears(const Request& request) {
         return false;
     }
     return true;
+}
+
+const FaultRule* PhoneCore::AimedRule(const Request& request, RequestKind kind) {
+    const FaultOptions& f = options_.faults;
+    const std::uint64_t nth = ++state_.requestsByKind[kind];
+    const FaultRule* rule = RuleFor(f, kind, nth);
+    std::string aim = std::string(RequestKindName(kind)) + " " + std::to_string(nth);
+    writing_ = IsWrite(kind);
+    if (writing_) {
+        ++state_.requestsByKind[RequestKind::Write];
+        auto& writes = state_.writes;
+        const auto same = std::find_if(writes.begin(), writes.end(), [&](const std::vector<std::uint8_t>& w) {
+            return std::equal(w.begin(), w.end(), request.body.begin(), request.body.end());
+        });
+        const auto number = static_cast<std::uint64_t>(same - writes.begin()) + 1;
+        if (same == writes.end()) writes.emplace_back(request.body.begin(), request.body.end());
+        if (!rule) {
+            rule = RuleFor(f, RequestKind::Write, number);
+            aim = "write " + std::to_string(number);
+        }
+    }
+    if (rule) Note("fault: " + std::string(FaultActionName(rule->action)) + " on " + aim);
+    return rule;
 }
 
 void PhoneCore::Handle(std::span<const std::uint8_t> plain, TimePoint arrived) {
@@ -119,11 +151,22 @@ void PhoneCore::Handle(std::span<const std::uint8_t> plain, TimePoint arrived) {
     Record(request);
 
     rule_ = nullptr;
+    writing_ = false;
     if (!Hears(request)) return;
     current_ = &request;
-    const bool taken = !request.body.empty() && table_.Dispatch(*this, request);
+    bool taken = true;
+    if (Acts(FaultAction::Refuse)) {
+        const std::uint8_t refused[] = {0x9B, 0x08};
+        Reply(refused, Millis{0});
+    } else {
+        taken = !request.body.empty() && table_.Dispatch(*this, request);
+    }
     current_ = nullptr;
     rule_ = nullptr;
+    if (writing_ && options_.faults.chatterWhileWriting) {
+        chatterNext_ = request.arrived + options_.faults.chatterEvery;
+        writeAnswerDue_ = busyUntil_;
+    }
     if (!taken) {
         ++state_.unhandled;
         Note("no handler in " + std::string(PhoneModeName(state_.mode)) + ", no reply");
@@ -140,6 +183,7 @@ bool PhoneCore::Acts(FaultAction action) const { return rule_ && rule_->action =
 
 void PhoneCore::Reply(std::span<const std::uint8_t> fullBody, Millis work) {
     const TimePoint arrived = current_ ? current_->arrived : Clock::now();
+    if (Acts(FaultAction::Slow)) work += options_.faults.slowBy;
     const TimePoint start = std::max(arrived, busyUntil_) + options_.replyDelay + work;
     busyUntil_ = start;
     const FaultOptions& f = options_.faults;
@@ -149,12 +193,7 @@ void PhoneCore::Reply(std::span<const std::uint8_t> fullBody, Millis work) {
 
     Outgoing out;
     out.notBefore = due;
-    out.plain.reserve(body.size() + 4);
-    out.plain.push_back(EtsFrame::START);
-    out.plain.push_back(static_cast<std::uint8_t>(body.size() & 0xFF));
-    out.plain.push_back(static_cast<std::uint8_t>(body.size() >> 8));
-    out.plain.insert(out.plain.end(), body.begin(), body.end());
-    out.plain.push_back(FrameChecksum(out.plain.data(), static_cast<int>(out.plain.size())));
+    out.plain = PlainFrame(body);
     ++state_.repliesQueued;
 
     if (Acts(FaultAction::Lose) || LosesReply(f, random_, current_ ? current_->number : 0)) {
@@ -187,8 +226,41 @@ void PhoneCore::Reply(std::span<const std::uint8_t> fullBody, Millis work) {
     if (twice) output_.back().note += " (again)";
 }
 
+bool PhoneCore::ChattersAt(TimePoint at) const {
+    if (state_.mode != PhoneMode::Firmware || state_.silent || state_.vanishing || at < state_.deafUntil) return false;
+    return !options_.faults.chatterWhileWriting || at < writeAnswerDue_;
+}
+
+void PhoneCore::QueueChatter(TimePoint at) {
+    Outgoing out;
+    out.notBefore = at;
+    out.plain = PlainFrame(CHATTER_BODY);
+    out.wire = EncodeFrame(CHATTER_BODY);
+    out.note = "fault: chatter";
+    out.chatter = true;
+    ++state_.chatterQueued;
+    // Among the replies by its time: a reply the phone is still working on comes after it.
+    const auto later =
+        std::find_if(output_.begin(), output_.end(), [&](const Outgoing& o) { return o.notBefore > at; });
+    output_.insert(later, std::move(out));
+}
+
+std::optional<TimePoint> PhoneCore::Chatter(TimePoint now) {
+    const FaultOptions& f = options_.faults;
+    if (f.chatterEvery.count() <= 0 || state_.silent || state_.vanished) return std::nullopt;
+    if (chatterNext_ == TimePoint{}) {
+        if (f.chatterWhileWriting) return std::nullopt;
+        chatterNext_ = now + f.chatterEvery;
+    }
+    for (; chatterNext_ <= now; chatterNext_ += f.chatterEvery) {
+        if (ChattersAt(chatterNext_)) QueueChatter(chatterNext_);
+    }
+    if (f.chatterWhileWriting && chatterNext_ >= writeAnswerDue_) return std::nullopt;
+    return chatterNext_;
+}
+
 void PhoneCore::Sent(const Outgoing& sent) {
-    if (!sent.plain.empty()) ++state_.repliesSent;
+    if (!sent.plain.empty() && !sent.chatter) ++state_.repliesSent;
     if (trace_) {
         if (sent.plain.empty() || sent.corrupted) {
             trace_->Frame(number_, "TX", sent.wire, sent.note);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -30,6 +31,7 @@ struct Outgoing {
     std::vector<std::uint8_t> plain;   // the frame unescaped, for the trace; empty for noise
     std::string note;                  // for the trace: what a fault did to it
     bool corrupted = false;            // wire no longer matches plain
+    bool chatter = false;              // unsolicited: answers no request
 };
 
 class PhoneCore final : public PhoneContext {
@@ -43,6 +45,11 @@ public:
 
     // Bytes read from the line at `readTime`.
     void Receive(std::span<const std::uint8_t> chunk, TimePoint readTime);
+
+    // Queues the unsolicited frames (FaultOptions::chatterEvery) due by `now`, each among the
+    // replies by its time. Returns when to call again; none while no chatter can come before
+    // another request has been received.
+    std::optional<TimePoint> Chatter(TimePoint now);
 
     // Replies not yet handed to the line, oldest first.
     std::deque<Outgoing>& Output() { return output_; }
@@ -72,11 +79,17 @@ public:
     FlashStore& Flash() override { return flash_; }
     SimRandom& Random() override { return random_; }
     void Reply(std::span<const std::uint8_t> body, Millis work) override;
+    bool Plays(FaultAction action) const override { return Acts(action); }
     void SetMode(PhoneMode mode) override;
 
 private:
     void Handle(std::span<const std::uint8_t> plain, TimePoint arrived);
     bool Hears(const Request& request);
+    // The rule aimed at the request of `kind`: by its place among its kind, or, for a write,
+    // by its number as a record.
+    const FaultRule* AimedRule(const Request& request, RequestKind kind);
+    bool ChattersAt(TimePoint at) const;
+    void QueueChatter(TimePoint at);
     // Whether the fault rule aimed at the request being handled does this.
     bool Acts(FaultAction action) const;
     void Record(const Request& request);
@@ -95,6 +108,9 @@ private:
     TimePoint busyUntil_{};          // the phone's work on earlier requests ends here
     const Request* current_ = nullptr;  // the request being handled
     const FaultRule* rule_ = nullptr;   // the fault rule aimed at it, if any
+    bool writing_ = false;              // the request being handled is a write
+    TimePoint chatterNext_{};           // the next chatter frame is due; epoch: not yet set
+    TimePoint writeAnswerDue_{};        // chatterWhileWriting: until the last write's answer
 };
 
 }  // namespace zolt::sim

@@ -11,6 +11,9 @@
 
 namespace zolt::sim {
 
+// The body of the frames a chattering phone sends: an id no request of the tool uses.
+inline constexpr std::uint8_t CHATTER_BODY[] = {0x55, 0x01, 0x00};
+
 // The tool's requests as the phone tells them apart, for fault rules that aim at one phase.
 enum class RequestKind {
     Other,
@@ -22,6 +25,7 @@ enum class RequestKind {
     SettingWrite,  // A2 07 of the calibration setting (Type 18, id 3)
     SidbWrite,     // any other A2 07 setting write
     DbWrite,       // 30 01: a calibration database write
+    Write,         // any of the three writes above, numbered as records (see FaultRule)
     Erase,         // B2 04 with operation 0
     Block,         // B2 04 with operation 1: a flash block
     Reset,         // DC 00
@@ -37,14 +41,26 @@ enum class FaultAction {
     Corrupt,    // one byte of the reply changes on the wire
     Silent,     // no reply, to this request or to any after it
     Vanish,     // the phone closes its line instead of answering, as if unplugged
+    Slow,       // the phone works FaultOptions::slowBy longer on it; later requests wait behind it
+    Refuse,     // answered 9B 08 instead, and not acted on
+    Miswrite,   // a database write is accepted but stored with one byte wrong (its middle one)
 };
 
 struct FaultRule {
     FaultAction action = FaultAction::Lose;
     RequestKind target = RequestKind::Other;
     // The nth request of the target kind since the phone started, from 1 (a flash block sent
-    // again counts again). 0: every request of that kind.
+    // again counts again). 0: every request of that kind. Writes as the target kind Write are
+    // numbered as records instead: a write that comes again with the same bytes keeps its
+    // number, and the rule plays on every arrival of it. A rule aimed at a write's own kind
+    // goes before one aimed at Write.
     std::uint64_t nth = 1;
+};
+
+// How the boot loader answers an erase it has done.
+enum class EraseReply {
+    Accepted,    // B2 04, block 1, status 0
+    SendBlock2,  // B2 04, block 2, status 1 ("send block 2"): the same, as the protocol allows
 };
 
 struct FaultOptions {
@@ -77,6 +93,17 @@ struct FaultOptions {
     // After this many good frames, and once their replies are out, the phone closes its line
     // as if unplugged; -1: never.
     std::int64_t vanishAfter = -1;
+    // How much longer the phone works on a request aimed at by a Slow rule: past the tool's
+    // receive limit.
+    Millis slowBy{1500};
+    // Unsolicited frames (CHATTER_BODY, an id no request uses) every chatterEvery from the
+    // phone's start, for as long as its firmware runs (not in the boot loader, not while it
+    // restarts, not once silent); 0: none. With chatterWhileWriting, only while a write (see
+    // RequestKind::Write) waits for its answer: every chatterEvery from its arrival until the
+    // answer is due.
+    Millis chatterEvery{0};
+    bool chatterWhileWriting = false;
+    EraseReply eraseReply = EraseReply::Accepted;
     // Every random choice comes from this seed (and the phone's number), so a run with the
     // same seed and the same requests plays the same faults.
     std::uint64_t seed = 1;
@@ -94,6 +121,8 @@ struct PhoneOptions {
     Millis replyDelay{1};
     Millis blockTime{3};
     Millis eraseTime{800};
+    // Time to store a database or setting write (not the access request) before accepting it.
+    Millis writeTime{0};
     // After a reset the phone restarts and hears nothing for this long.
     Millis restartTime{1000};
 

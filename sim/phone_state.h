@@ -55,8 +55,13 @@ struct PhoneState {
     int portUsers = 0;      // programs that have the phone's pseudo-terminal open
 
     std::map<std::uint16_t, std::uint64_t> requestsById;
-    // Heard requests by kind (see Classify), as fault rules count them.
+    // Heard requests by kind (see Classify), as fault rules count them; writes count under
+    // Write too.
     std::map<RequestKind, std::uint64_t> requestsByKind;
+    // Every write (RequestKind::Write) with different bytes, in the order each first came:
+    // a write's number, as fault rules aimed at Write count them, is its place here, from 1.
+    std::vector<std::vector<std::uint8_t>> writes;
+    std::uint64_t chatterQueued = 0;  // unsolicited frames (FaultOptions::chatterEvery)
     // The bodies of the latest requests, oldest first, at most RECENT_LIMIT of them.
     static constexpr std::size_t RECENT_LIMIT = 1000;
     std::deque<std::vector<std::uint8_t>> recent;

@@ -87,6 +87,13 @@ bool ParseRule(const std::string& text, FaultRule& rule) {
     return nth.has_value();
 }
 
+// A rule with its target and action fixed, aimed at the request numbered by the value.
+Option Aimed(FaultAction action, RequestKind target) {
+    return Number(1, std::numeric_limits<std::uint32_t>::max(), [=](ProgramOptions& o, std::uint64_t n) {
+        o.phone.faults.rules.push_back({action, target, n});
+    });
+}
+
 Option Rate(double FaultOptions::*field) {
     return {true, [field](const std::string& v, ProgramOptions& o) {
                 auto f = Fraction(v);
@@ -129,6 +136,7 @@ const std::map<std::string, Option>& Options() {
         {"--block-time-ms", Delay(&PhoneOptions::blockTime)},
         {"--erase-time-ms", Delay(&PhoneOptions::eraseTime)},
         {"--restart-time-ms", Delay(&PhoneOptions::restartTime)},
+        {"--write-time-ms", Delay(&PhoneOptions::writeTime)},
         {"--page-read-id", {true, [](const std::string& v, ProgramOptions& o) {
                                 auto n = Unsigned(v, 0, 0xFFFF);
                                 if (!n) return false;
@@ -157,6 +165,20 @@ const std::map<std::string, Option>& Options() {
                          o.phone.faults.rules.push_back(rule);
                          return true;
                      }}},
+        {"--slow-by-ms", FaultDelay(&FaultOptions::slowBy)},
+        {"--slow-write", Aimed(FaultAction::Slow, RequestKind::Write)},
+        {"--refuse-write", Aimed(FaultAction::Refuse, RequestKind::Write)},
+        {"--corrupt-write", Aimed(FaultAction::Miswrite, RequestKind::DbWrite)},
+        {"--chatter-ms", Number(1, MAX_DELAY_MS, [](ProgramOptions& o, std::uint64_t n) {
+             o.phone.faults.chatterEvery = zolt::Millis(static_cast<long>(n));
+         })},
+        {"--chatter-while-writing", Flag([](ProgramOptions& o) { o.phone.faults.chatterWhileWriting = true; })},
+        {"--erase-reply", {true, [](const std::string& v, ProgramOptions& o) {
+                               if (v != "accepted" && v != "send-block-2") return false;
+                               o.phone.faults.eraseReply =
+                                   v == "accepted" ? EraseReply::Accepted : EraseReply::SendBlock2;
+                               return true;
+                           }}},
         {"--repeat-block", Number(2, MAX_BLOCK, [](ProgramOptions& o, std::uint64_t n) {
              o.phone.faults.repeatBlock.push_back(static_cast<std::uint32_t>(n));
          })},
@@ -217,6 +239,10 @@ bool ParseProgramOptions(const std::vector<std::string>& args, ProgramOptions& o
         }
         countGiven = countGiven || name == "--count";
     }
+    if (out.phone.faults.chatterWhileWriting && out.phone.faults.chatterEvery.count() == 0) {
+        error = "--chatter-while-writing needs --chatter-ms";
+        return false;
+    }
     if (!out.bank.devices.empty() && (countGiven || !out.bank.links.empty())) {
         error = "--device does not go with --count or --link";
         return false;
@@ -249,6 +275,8 @@ Timing:
   --block-time-ms T    time to program one flash block (default 3)
   --erase-time-ms T    time to erase a flash area (default 800)
   --restart-time-ms T  after a reset the phone hears nothing for T ms (default 1000)
+  --write-time-ms T    time to store a database or setting write before accepting it
+                       (default 0); requests that come meanwhile are answered after it
 
 Boot loader:
   --boot-loader        start in the boot loader
@@ -276,12 +304,31 @@ Faults (random ones are decided by --seed S, default 1, the same for the same se
                        A: lose, short (the back half of the body missing), cut (the frame
                        stops halfway on the wire), late, duplicate, corrupt (one byte),
                        silent (no reply to it or anything after), vanish (close the line
-                       instead of answering). K: probe, boot-probe, access, page,
+                       instead of answering), slow (answered --slow-by-ms later; requests
+                       that come meanwhile wait behind it), refuse (answered 9B 08, not
+                       acted on), miswrite (a database write stored with its middle byte
+                       wrong, yet accepted). K: probe, boot-probe, access, page,
                        setting-read, setting-write, sidb, db-write, erase, block, reset,
-                       other. Repeatable; e.g. --fault late:block:3 --fault vanish:erase
+                       other, and write: any database or setting write but the access,
+                       numbered as records (the same bytes sent again keep their number;
+                       the rule plays every time that write comes). Repeatable; e.g.
+                       --fault late:block:3 --fault vanish:erase --fault duplicate:page:2
+  --slow-by-ms T       how much later a slow request is answered (default 1500: past the
+                       tool's receive limit)
+  --slow-write N       the same as --fault slow:write:N
+  --refuse-write N     the same as --fault refuse:write:N: refuse write N every time
+  --corrupt-write N    the same as --fault miswrite:db-write:N: the Nth database write to
+                       arrive is stored with one byte wrong, once
+  --chatter-ms T       send an unsolicited frame (55 01 00) every T ms while the firmware
+                       runs
+  --chatter-while-writing  only while a write waits for its answer, every T ms from its
+                       arrival
+  --erase-reply R      how a done erase is answered: accepted (block 1, status 0; the
+                       default) or send-block-2 (block 2, status 1)
   --repeat-block N     ask for flash block N again the first time it comes (repeatable)
   --skip-block N:M     the first time block N comes, ask for block M instead (repeatable)
-  --silent-after N     stop answering after N frames
+  --silent-after N     stop answering after N frames (a backup stopped after page K:
+                       --fault silent:page:K+1)
   --vanish-after N     close the line after N frames, as if unplugged
   --seed S
 

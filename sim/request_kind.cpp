@@ -12,7 +12,7 @@ namespace zolt::sim {
 
 namespace {
 
-constexpr std::array<std::pair<RequestKind, std::string_view>, 12> KIND_NAMES = {{
+constexpr std::array<std::pair<RequestKind, std::string_view>, 13> KIND_NAMES = {{
     {RequestKind::Other, "other"},
     {RequestKind::Probe, "probe"},
     {RequestKind::BootProbe, "boot-probe"},
@@ -22,12 +22,13 @@ constexpr std::array<std::pair<RequestKind, std::string_view>, 12> KIND_NAMES = 
     {RequestKind::SettingWrite, "setting-write"},
     {RequestKind::SidbWrite, "sidb"},
     {RequestKind::DbWrite, "db-write"},
+    {RequestKind::Write, "write"},
     {RequestKind::Erase, "erase"},
     {RequestKind::Block, "block"},
     {RequestKind::Reset, "reset"},
 }};
 
-constexpr std::array<std::pair<FaultAction, std::string_view>, 8> ACTION_NAMES = {{
+constexpr std::array<std::pair<FaultAction, std::string_view>, 11> ACTION_NAMES = {{
     {FaultAction::Lose, "lose"},
     {FaultAction::Short, "short"},
     {FaultAction::Cut, "cut"},
@@ -36,6 +37,9 @@ constexpr std::array<std::pair<FaultAction, std::string_view>, 8> ACTION_NAMES =
     {FaultAction::Corrupt, "corrupt"},
     {FaultAction::Silent, "silent"},
     {FaultAction::Vanish, "vanish"},
+    {FaultAction::Slow, "slow"},
+    {FaultAction::Refuse, "refuse"},
+    {FaultAction::Miswrite, "miswrite"},
 }};
 
 template <class T, std::size_t N>
@@ -102,6 +106,10 @@ RequestKind Classify(const Request& r, const PhoneState& state, const PhoneOptio
     const auto& ids = options.pageReadIds;
     if (r.body.size() == 8 && std::find(ids.begin(), ids.end(), r.id) != ids.end()) return RequestKind::PageRead;
     return RequestKind::Other;
+}
+
+bool IsWrite(RequestKind kind) {
+    return kind == RequestKind::DbWrite || kind == RequestKind::SidbWrite || kind == RequestKind::SettingWrite;
 }
 
 std::string_view RequestKindName(RequestKind kind) { return NameOf(KIND_NAMES, kind); }

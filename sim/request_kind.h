@@ -13,6 +13,10 @@ namespace zolt::sim {
 // The kind of `request`, arriving now in the phone's present mode.
 RequestKind Classify(const Request& request, const PhoneState& state, const PhoneOptions& options);
 
+// Whether requests of `kind` are also of the kind Write: database and setting writes, but
+// for the access request.
+bool IsWrite(RequestKind kind);
+
 // Whether the firmware hands over to its boot loader on this probe: the tool's boot-loader
 // handshake is a lone probe, a pause, and another probe, while the file-system handshake
 // sends its probes in a burst. So: a probe that comes at least bootGap after a probe that

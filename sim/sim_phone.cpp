@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <vector>
 
 #include "sim/sim_error.h"
@@ -118,8 +119,10 @@ void SimPhone::ReadLine() {
 void SimPhone::Loop() {
     while (!stopping_.load()) {
         Transmitter::Step step;
+        std::optional<TimePoint> chatter;
         {
             std::lock_guard lock(mutex_);
+            if (line_.IsOpen()) chatter = core_.Chatter(Clock::now());
             if (line_.IsOpen()) step = Transmit(Clock::now());
             if (line_.IsOpen() && core_.Vanishing() && core_.Output().empty() && transmitter_.Idle()) {
                 line_.Close();
@@ -135,6 +138,7 @@ void SimPhone::Loop() {
         }
         timespec timeout{};
         const timespec* wait = nullptr;
+        if (chatter && (!step.wakeAt || *chatter < *step.wakeAt)) step.wakeAt = chatter;
         if (step.wakeAt) {
             timeout = TimeoutUntil(*step.wakeAt, Clock::now());
             wait = &timeout;

@@ -36,6 +36,7 @@ struct LineResult {
     LineOutcome outcome = LineOutcome::Hung;
     std::string status;  // the line's status text at the end
     std::string wrong;   // for a Done line: what the phone holds that it should not; else empty
+    int pagesRewritten = 0;  // pages its restore found different on reading back and wrote again
 };
 
 struct JobResult {

@@ -21,19 +21,20 @@ constexpr std::array ACTIONS = {FaultAction::Lose,      FaultAction::Short,   Fa
 
 // Where a rule may aim: the request kinds a job of this kind sends. A rule aimed at the nth
 // request of a kind lands only if the job sends that many; `most` keeps nth within what a
-// clean job sends (five pages, eighteen blocks, a handful of probes).
+// clean job sends (a page read and a record per catalogue page, eighteen blocks, a handful of
+// probes).
 struct Aim {
     RequestKind kind;
     std::uint64_t most;
 };
 
-std::vector<Aim> AimsOf(JobKind kind) {
+std::vector<Aim> AimsOf(JobKind kind, std::uint64_t pages) {
     const std::vector<Aim> flash = {{RequestKind::BootProbe, 2}, {RequestKind::Erase, 1},
                                     {RequestKind::Block, 6},     {RequestKind::Reset, 1}};
     switch (kind) {
         case JobKind::FullWithCal:
-            return {{RequestKind::Probe, 4},       {RequestKind::Access, 2},       {RequestKind::PageRead, 5},
-                    {RequestKind::SettingRead, 1}, {RequestKind::SettingWrite, 1}, {RequestKind::DbWrite, 5},
+            return {{RequestKind::Probe, 4},       {RequestKind::Access, 2},       {RequestKind::PageRead, pages},
+                    {RequestKind::SettingRead, 1}, {RequestKind::SettingWrite, 1}, {RequestKind::DbWrite, pages},
                     {RequestKind::BootProbe, 2},   {RequestKind::Erase, 3},        {RequestKind::Block, 18},
                     {RequestKind::Reset, 2}};
         case JobKind::Boot: return {{RequestKind::BootProbe, 2}, {RequestKind::Erase, 1}, {RequestKind::Block, 3}};
@@ -48,6 +49,28 @@ std::vector<Aim> AimsOf(JobKind kind) {
     return {};
 }
 
+// The standard catalogue's pages (test::SIM_PAGES); its first, RfTx, is 17 bytes at offset
+// 0 of database 1, segment 4, and the next, RfRx, ends at byte 49 of that segment.
+constexpr std::uint64_t STANDARD_PAGES = 5;
+constexpr int SAME_DB = 1;
+constexpr int SAME_SEGMENT = 4;
+constexpr int SAME_BYTES = 17;
+constexpr int SAME_FREE_FROM = 49;
+
+// One to three pages of RfTx's shape after the standard pages' bytes, apart or side by side,
+// so that only the offset tells the replies to their reads apart.
+std::vector<PlanPage> SamePages(sim::SimRandom& random) {
+    static constexpr const char* NAMES[] = {"RfTxB", "RfTxC", "RfTxD"};
+    std::vector<PlanPage> pages;
+    int offset = SAME_FREE_FROM + static_cast<int>(random.Between(0, 40));
+    const auto count = random.Between(1, std::size(NAMES));
+    for (std::uint64_t i = 0; i < count; ++i) {
+        pages.push_back({NAMES[i], SAME_DB, SAME_SEGMENT, offset, SAME_BYTES});
+        offset += SAME_BYTES + static_cast<int>(random.Between(0, 1) * random.Between(1, 30));
+    }
+    return pages;
+}
+
 bool Flashes(JobKind kind) { return kind != JobKind::Script; }
 bool WritesRecords(JobKind kind) { return kind == JobKind::FullWithCal || kind == JobKind::Script; }
 
@@ -55,7 +78,47 @@ std::string Rate(const char* name, double rate) {
     return rate > 0 ? std::string(" ") + name + "=" + std::to_string(rate).substr(0, 5) : std::string();
 }
 
-LinePlan PlanLine(sim::SimRandom& random, JobKind kind, std::uint64_t phoneSeed) {
+// The phones that real phones turned out to be, each drawn rarely enough that the campaign
+// keeps its time: writes slower than the tool's receive limit (answered in order, and with
+// some of them a record refused every time), chatter that lasts, an erase answered "send
+// block 2", a database write stored wrong once, a page reply doubled or late.
+void PlanRealPhone(sim::SimRandom& random, JobKind kind, std::uint64_t pages, LinePlan& plan) {
+    sim::FaultOptions& f = plan.faults;
+    const auto add = [&](FaultAction action, RequestKind kind, std::uint64_t nth) {
+        f.rules.push_back({action, kind, nth});
+        plan.what += std::string(" ") + std::string(sim::FaultActionName(action)) + "@" +
+                     std::string(sim::RequestKindName(kind)) + "#" + std::to_string(nth);
+    };
+    if (WritesRecords(kind) && random.Chance(0.1)) {
+        f.slowBy = Millis(static_cast<long>(random.Between(1100, 1600)));
+        plan.what += " slow-by=" + std::to_string(f.slowBy.count()) + "ms";
+        // Every arrival of one record, or the first write to arrive only.
+        const RequestKind first = kind == JobKind::Script ? RequestKind::SidbWrite : RequestKind::DbWrite;
+        const bool every = random.Chance(0.5);
+        const std::uint64_t record = every ? random.Between(1, 2) : 1;
+        add(FaultAction::Slow, every ? RequestKind::Write : first, record);
+        if (random.Chance(0.3)) add(FaultAction::Refuse, RequestKind::Write, record + 1);
+    }
+    if (random.Chance(0.08)) {
+        f.chatterEvery = Millis(static_cast<long>(random.Between(40, 400)));
+        f.chatterWhileWriting = WritesRecords(kind) && random.Chance(0.5);
+        plan.what += " chatter=" + std::to_string(f.chatterEvery.count()) + "ms" +
+                     (f.chatterWhileWriting ? " while writing" : "");
+    }
+    if (Flashes(kind) && random.Chance(0.15)) {
+        f.eraseReply = sim::EraseReply::SendBlock2;
+        plan.what += " erase-reply=send-block-2";
+    }
+    if (kind == JobKind::FullWithCal && random.Chance(0.1)) {
+        add(FaultAction::Miswrite, RequestKind::DbWrite, random.Between(1, pages));
+    }
+    if (kind == JobKind::FullWithCal && random.Chance(0.1)) {
+        add(random.Chance(0.5) ? FaultAction::Duplicate : FaultAction::Late, RequestKind::PageRead,
+            random.Between(1, pages));
+    }
+}
+
+LinePlan PlanLine(sim::SimRandom& random, JobKind kind, std::uint64_t phoneSeed, std::uint64_t pages) {
     LinePlan plan;
     sim::FaultOptions& f = plan.faults;
     f.seed = phoneSeed;
@@ -64,7 +127,7 @@ LinePlan PlanLine(sim::SimRandom& random, JobKind kind, std::uint64_t phoneSeed)
         plan.what = "no faults";
         return plan;
     }
-    const std::vector<Aim> aims = AimsOf(kind);
+    const std::vector<Aim> aims = AimsOf(kind, pages);
     const auto rules = random.Between(0, 2);
     for (std::uint64_t r = 0; r < rules; ++r) {
         const Aim aim = aims[random.Between(0, aims.size() - 1)];
@@ -112,6 +175,7 @@ LinePlan PlanLine(sim::SimRandom& random, JobKind kind, std::uint64_t phoneSeed)
         plan.what += std::string(" record-") + ANSWERS[static_cast<int>(answer)] + "#" + std::to_string(record) +
                      "x" + std::to_string(times);
     }
+    PlanRealPhone(random, kind, pages, plan);
     if (plan.what.empty()) plan.what = " none drawn";
     plan.what.erase(0, 1);
     return plan;
@@ -151,7 +215,11 @@ JobPlan PlanJob(std::uint64_t campaignSeed, int index, int lines) {
     sim::SimRandom jobs(campaignSeed ^ (0x9E3779B97F4A7C15ull * static_cast<std::uint64_t>(index + 1)));
     plan.seed = jobs.Next();
     sim::SimRandom random(plan.seed);
-    for (int line = 0; line < lines; ++line) plan.lines.push_back(PlanLine(random, plan.kind, random.Next()));
+    if (plan.kind == JobKind::FullWithCal && random.Chance(0.5)) plan.samePages = SamePages(random);
+    const std::uint64_t pages = STANDARD_PAGES + plan.samePages.size();
+    for (int line = 0; line < lines; ++line) {
+        plan.lines.push_back(PlanLine(random, plan.kind, random.Next(), pages));
+    }
     return plan;
 }
 

@@ -26,10 +26,23 @@ struct LinePlan {
     std::string what;  // the faults in a few words, for a report
 };
 
+// A page of the job's calibration catalogue.
+struct PlanPage {
+    const char* name;
+    int db;
+    int segment;
+    int offset;
+    int bytes;
+};
+
 struct JobPlan {
     int index = 0;
     std::uint64_t seed = 0;
     JobKind kind = JobKind::FullWithCal;
+    // Pages the catalogue lists after the standard ones (test::SIM_PAGES), in some jobs that
+    // back up calibration: of the same database, segment and size as its first page (RfTx),
+    // differing from it and from each other only in offset.
+    std::vector<PlanPage> samePages;
     std::vector<LinePlan> lines;
 };
 

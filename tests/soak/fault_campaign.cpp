@@ -148,6 +148,7 @@ struct KindTotals {
 
 struct Totals {
     int jobs = 0, lines = 0, done = 0, failed = 0, waiting = 0, mismatches = 0, silentFailures = 0, hangs = 0;
+    int restoresRewriting = 0, pagesRewritten = 0;
     Millis worst{0}, worstStop{0};
     int worstJob = -1;
     std::map<std::string, std::uint64_t> faults, aimed, failedWith;
@@ -212,6 +213,8 @@ void Add(const JobPlan& plan, const JobResult& result, Totals& t) {
             ++t.failedWith[status];
         }
         t.mismatches += !line.wrong.empty();
+        t.restoresRewriting += line.pagesRewritten > 0;
+        t.pagesRewritten += line.pagesRewritten;
         t.silentFailures += line.outcome == LineOutcome::Failed && line.status.empty();
     }
     t.hangs += result.hung;
@@ -226,10 +229,11 @@ void Add(const JobPlan& plan, const JobResult& result, Totals& t) {
 
 // The aimed faults as a table of phase (the request kind hit) by action.
 void PrintAimed(const std::map<std::string, std::uint64_t>& aimed) {
-    static constexpr const char* PHASES[] = {"boot-probe", "erase", "block", "probe", "access", "page",
-                                             "setting-read", "setting-write", "db-write", "sidb", "reset"};
-    static constexpr const char* ACTIONS[] = {"lose",      "short",   "cut",    "late",
-                                              "duplicate", "corrupt", "silent", "vanish"};
+    static constexpr const char* PHASES[] = {"boot-probe",   "erase",         "block",    "probe",
+                                             "access",       "page",          "setting-read",
+                                             "setting-write", "db-write",     "sidb",     "write", "reset"};
+    static constexpr const char* ACTIONS[] = {"lose",   "short",  "cut",  "late",   "duplicate", "corrupt",
+                                              "silent", "vanish", "slow", "refuse", "miswrite"};
     std::printf("\n| %-22s |", "aimed faults played");
     for (const char* a : ACTIONS) std::printf(" %9s |", a);
     std::printf("\n|%s|", std::string(24, '-').c_str());
@@ -257,6 +261,8 @@ void PrintTable(const Totals& t, const Options& o, Millis bound, std::chrono::se
     row("lines Failed (with a status text)", t.failed - t.silentFailures);
     row("lines waiting for a silent phone, stopped", t.waiting);
     row("data mismatches (Done, data differ)", t.mismatches);
+    row("restores that wrote a page again", t.restoresRewriting);
+    row("pages written again by restores", t.pagesRewritten);
     row("failed without a status text", t.silentFailures);
     row("hangs", t.hangs);
     row("worst job time, ms (job " + std::to_string(t.worstJob) + ")", t.worst.count());

@@ -63,15 +63,24 @@ struct CoreDriver {
     sim::TimePoint start = sim::Clock::now();
 };
 
-// A request to a phone, when it comes after the start, and the bodies of the replies it brings.
+// A request to a phone, when it comes after the start, the bodies of the replies it brings,
+// and, when given, when each of them is due after the start.
 struct SimStep {
     SimBytes body;
     std::chrono::milliseconds at{};
     std::vector<SimBytes> replies;
+    std::vector<std::chrono::milliseconds> due{};
 };
 inline void ExpectReplies(CoreDriver& phone, const std::vector<SimStep>& steps) {
     for (std::size_t i = 0; i < steps.size(); ++i) {
-        EXPECT_EQ(CoreDriver::Bodies(phone.Send(steps[i].body, steps[i].at)), steps[i].replies) << "step " << i;
+        const auto out = phone.Send(steps[i].body, steps[i].at);
+        EXPECT_EQ(CoreDriver::Bodies(out), steps[i].replies) << "step " << i;
+        if (steps[i].due.empty()) continue;
+        std::vector<std::chrono::milliseconds> due{};
+        for (const auto& r : out) {
+            due.push_back(std::chrono::duration_cast<std::chrono::milliseconds>(r.notBefore - phone.start));
+        }
+        EXPECT_EQ(due, steps[i].due) << "step " << i;
     }
 }
 

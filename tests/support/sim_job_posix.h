@@ -80,10 +80,13 @@ inline SimBytes ReadWholeFile(const std::filesystem::path& file) {
 class SimJob {
 public:
     // Phone i is numbered i + 1 and keeps its state in PhoneFolder(i); `setup`, when given,
-    // may change each phone's handlers before it starts. The phones trace to `trace`.
+    // may change each phone's handlers before it starts. The phones trace to `trace`. The
+    // lines' catalogue lists `catalogue`.
     SimJob(std::vector<sim::PhoneOptions> options, const Timing& timing,
            const std::function<void(sim::SimPhone&)>& setup = {},
-           const std::shared_ptr<sim::TraceSink>& trace = TestTrace()) {
+           const std::shared_ptr<sim::TraceSink>& trace = TestTrace(),
+           std::vector<SimPage> catalogue = SIM_PAGES)
+        : pages(std::move(catalogue)) {
         work.Write("calibration.ini", CatalogText());
         auto prober = std::make_unique<FakeProber>();
         for (std::size_t i = 0; i < options.size(); ++i) {
@@ -178,13 +181,14 @@ public:
                 wrong += " flash area " + std::to_string(type) + ";";
             }
         }
-        for (const SimPage& p : SIM_PAGES) {
+        for (const SimPage& p : pages) {
             if (PageNow(i, p) != FactoryPage(i, p)) wrong += std::string(" page ") + p.name + ";";
         }
         if (SettingNow(i) != FactorySetting(i)) wrong += " setting;";
         return wrong;
     }
 
+    std::vector<SimPage> pages;
     TempDir work;
     std::vector<std::unique_ptr<sim::SimPhone>> phones;
     RecordingView view;
@@ -197,14 +201,14 @@ private:
     std::vector<std::vector<int>> outcomes_;
     std::vector<std::string> statuses_;
 
-    static std::string CatalogText() {
+    std::string CatalogText() const {
         std::ostringstream ini;
-        for (const SimPage& p : SIM_PAGES) {
+        for (const SimPage& p : pages) {
             ini << "[" << p.name << "]\nETS, Id=" << SIM_PAGE_READ_ID << "\nDB Id=" << p.db
                 << "\nMsgstring=" << p.name << "\nSegment=" << p.segment << "\nOffset=" << p.offset
                 << "\nBytes=" << p.bytes << "\n";
         }
-        ini << "[MAXPAGECONUT]\nCount=" << SIM_PAGES.size() << "\n";
+        ini << "[MAXPAGECONUT]\nCount=" << pages.size() << "\n";
         return ini.str();
     }
 

@@ -90,6 +90,17 @@ TEST(SimBootLoader, ErasesThenWritesBlocksInOrderIntoTheArea) {
     EXPECT_TRUE(phone.core.Flash().Area(1).empty());
 }
 
+// The protocol lets a done erase name block 2 with status 1 ("send block 2"), as some boot
+// loaders answer; the blocks then go on as after an accepted erase.
+TEST(SimBootLoader, AnErasesAnswerMayAskForBlock2) {
+    sim::PhoneOptions o = BootLoaderOptions();
+    o.faults.eraseReply = sim::EraseReply::SendBlock2;
+    CoreDriver phone(o);
+    test::ExpectReplies(phone, {{test::EraseRequest(1), 0ms, {test::FlashReply(2, 1)}},
+                                {test::WriteRequest(2, 1, test::SectionBytes(10)), 1ms, {test::FlashReply(2, 0)}}});
+    EXPECT_EQ(phone.core.Flash().Area(1), test::SectionBytes(10));
+}
+
 TEST(SimBootLoader, AsksAgainForABlockThatCameDamaged) {
     CoreDriver phone(BootLoaderOptions());
     phone.Send(test::EraseRequest(6));

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <functional>
 #include <numeric>
+#include <optional>
 
 #include "sim/faults.h"
 #include "sim/request_kind.h"
@@ -156,7 +157,8 @@ TEST(SimFaults, RulesTellTheJobsRequestsApartByKind) {
         {sim::RequestKind::Probe, {0, 7}},     {sim::RequestKind::Access, {1}},
         {sim::RequestKind::PageRead, {2}},     {sim::RequestKind::SettingRead, {3}},
         {sim::RequestKind::SettingWrite, {4}}, {sim::RequestKind::SidbWrite, {5}},
-        {sim::RequestKind::DbWrite, {6}},      {sim::RequestKind::BootProbe, {8}},
+        {sim::RequestKind::DbWrite, {6}},      {sim::RequestKind::Write, {4, 5, 6}},
+        {sim::RequestKind::BootProbe, {8}},
         {sim::RequestKind::Erase, {9}},        {sim::RequestKind::Block, {10}},
     };
     for (const auto& [kind, indexes] : hits) {
@@ -168,6 +170,60 @@ TEST(SimFaults, RulesTellTheJobsRequestsApartByKind) {
             if (phone.Send(job[i].first, job[i].second).empty()) unanswered.push_back(i);
         }
         EXPECT_EQ(unanswered, indexes) << sim::RequestKindName(kind);
+    }
+}
+
+// Chatter: a frame that answers nothing every period while the firmware runs, queued among
+// the replies by its time; or only while a write waits for its answer; never from the boot
+// loader.
+TEST(SimFaults, ChatterComesEveryPeriodAmongTheReplies) {
+    const SimBytes chatter(std::begin(sim::CHATTER_BODY), std::end(sim::CHATTER_BODY));
+    const SimBytes accepted = {0xA2, 0x07, 0x00, 0x00};
+    const SimBytes write = {0xA2, 0x07, 40, 0, 9, 0, 1, 0, 0, 0, 7};
+    sim::FaultOptions always;
+    always.chatterEvery = 100ms;
+    always.rules = {{sim::FaultAction::Slow, sim::RequestKind::Probe, 1}};
+    always.slowBy = 250ms;
+    sim::FaultOptions writing;
+    writing.chatterEvery = 100ms;
+    writing.chatterWhileWriting = true;
+    struct Case {
+        const char* what;
+        sim::PhoneOptions options;
+        SimBytes request;
+        std::vector<std::pair<SimBytes, std::chrono::milliseconds>> line;  // by 350 ms
+        std::optional<std::chrono::milliseconds> next;
+    };
+    sim::PhoneOptions writeTime = WithFaults(writing);
+    writeTime.writeTime = 250ms;
+    const std::vector<Case> cases = {
+        {"always", WithFaults(always), test::PROBE,
+         {{chatter, 100ms}, {chatter, 200ms}, {test::PROBE, 250ms}, {chatter, 300ms}}, 400ms},
+        {"while a write waits", writeTime, write, {{chatter, 100ms}, {chatter, 200ms}, {accepted, 250ms}},
+         std::nullopt},
+        {"boot loader", WithFaults(always, true), test::PROBE, {{test::BOOT_READY, 0ms}}, 400ms},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CoreDriver phone(c.options);
+        const auto next = [&](std::chrono::milliseconds now) {
+            const auto at = phone.core.Chatter(phone.start + now);
+            return at ? std::optional(std::chrono::duration_cast<std::chrono::milliseconds>(*at - phone.start))
+                      : std::nullopt;
+        };
+        EXPECT_EQ(next(0ms), c.options.faults.chatterWhileWriting ? std::nullopt : std::optional(100ms));
+        if (c.options.faults.chatterWhileWriting) {
+            (void)phone.Send(test::PROBE);
+            (void)phone.Send(test::FS_ACCESS);
+        }
+        phone.core.Receive(EncodeFrame(c.request), phone.start);
+        EXPECT_EQ(next(350ms), c.next);
+        std::vector<std::pair<SimBytes, std::chrono::milliseconds>> line;
+        for (const auto& out : phone.Take()) {
+            line.emplace_back(SimBytes(out.plain.begin() + 3, out.plain.end() - 1),
+                              std::chrono::duration_cast<std::chrono::milliseconds>(out.notBefore - phone.start));
+        }
+        EXPECT_EQ(line, c.line);
     }
 }
 

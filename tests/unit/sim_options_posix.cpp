@@ -48,7 +48,10 @@ TEST(SimProgramOptions, EveryOptionReachesItsSettingInBothSpellings) {
                        "--vanish-after", "12", "--seed", "18446744073709551615", "--restart-time-ms", "50",
                        "--page-read-id", "4660", "--page-read-id=18", "--noise-without-start",
                        "--late-rate", "0.5", "--late-by-ms", "300", "--jitter-ms", "20", "--duplicate-rate", "0.1",
-                       "--fault", "late:block:3", "--fault=vanish:erase", "--fault", "cut:page:0"},
+                       "--fault", "late:block:3", "--fault=vanish:erase", "--fault", "cut:page:0",
+                       "--write-time-ms", "30", "--slow-by-ms", "1600", "--slow-write", "1", "--refuse-write", "2",
+                       "--corrupt-write", "3", "--fault", "miswrite:write:0", "--chatter-ms", "250",
+                       "--chatter-while-writing", "--erase-reply", "send-block-2"},
                       o, error))
         << error;
     EXPECT_EQ(o.bank.count, 3);
@@ -81,11 +84,24 @@ TEST(SimProgramOptions, EveryOptionReachesItsSettingInBothSpellings) {
     EXPECT_EQ(f.lateBy.count(), 300);
     EXPECT_EQ(f.jitter.count(), 20);
     EXPECT_DOUBLE_EQ(f.duplicateRate, 0.1);
-    ASSERT_EQ(f.rules.size(), 3u);
+    EXPECT_EQ(o.phone.writeTime.count(), 30);
+    EXPECT_EQ(f.slowBy.count(), 1600);
+    EXPECT_EQ(f.chatterEvery.count(), 250);
+    EXPECT_TRUE(f.chatterWhileWriting);
+    EXPECT_EQ(f.eraseReply, sim::EraseReply::SendBlock2);
+    using sim::FaultAction;
+    using sim::RequestKind;
     const auto rule = [](const sim::FaultRule& r) { return std::tuple(r.action, r.target, r.nth); };
-    EXPECT_EQ(rule(f.rules[0]), std::tuple(sim::FaultAction::Late, sim::RequestKind::Block, 3ull));
-    EXPECT_EQ(rule(f.rules[1]), std::tuple(sim::FaultAction::Vanish, sim::RequestKind::Erase, 1ull));
-    EXPECT_EQ(rule(f.rules[2]), std::tuple(sim::FaultAction::Cut, sim::RequestKind::PageRead, 0ull));
+    using Rule = decltype(rule(f.rules.at(0)));
+    std::vector<Rule> rules;
+    for (const auto& r : f.rules) rules.push_back(rule(r));
+    EXPECT_EQ(rules, (std::vector<Rule>{{FaultAction::Late, RequestKind::Block, 3},
+                                        {FaultAction::Vanish, RequestKind::Erase, 1},
+                                        {FaultAction::Cut, RequestKind::PageRead, 0},
+                                        {FaultAction::Slow, RequestKind::Write, 1},
+                                        {FaultAction::Refuse, RequestKind::Write, 2},
+                                        {FaultAction::Miswrite, RequestKind::DbWrite, 3},
+                                        {FaultAction::Miswrite, RequestKind::Write, 0}}));
 }
 
 TEST(SimProgramOptions, RefusesWhatItCannotUseWithAReason) {
@@ -115,6 +131,10 @@ TEST(SimProgramOptions, RefusesWhatItCannotUseWithAReason) {
         {"--device", "/dev/ttyS0", "--count", "2"},
         {"--device", "/dev/ttyS0", "--link", "/tmp/a"},
         {"count", "2"},
+        {"--refuse-write", "0"},
+        {"--chatter-ms", "0"},
+        {"--chatter-while-writing"},  // without a period
+        {"--erase-reply", "status-1"},
     };
     for (const auto& args : bad) {
         ProgramOptions o;
