@@ -43,14 +43,16 @@ PageReading ReadCalPage(LinkSession& line, const CalMessageEntry& entry, int att
 std::optional<std::uint8_t> ReadCalSetting(LinkSession& line, bool passOverFirstFrame) {
     const Deadline wait = line.PhoneWait();
     SendSettingRead(line);
-    if (passOverFirstFrame) (void)line.ReceiveFrameWithin(wait.LeftAtMost(line.timing.receiveFrameLimit));
+    Deadline ask = line.AskAgainAt();
+    if (passOverFirstFrame) (void)line.ReceiveOrAskAgain(ask, wait);
     for (;;) {
-        if (line.ReceiveFrameWithin(wait.LeftAtMost(line.timing.receiveFrameLimit)) == 0) {
+        if (line.ReceiveOrAskAgain(ask, wait) == 0) {
             if (wait.Passed()) {
                 (void)line.PhoneWaitFailed("setting read");
                 return std::nullopt;
             }
             SendSettingRead(line);
+            ask = line.AskAgainAt();
             continue;
         }
         const ReceivedFrame reply = line.Received();

@@ -26,12 +26,12 @@ struct PageReading {
 // byte count) and holds all the data. A request that cannot be sent ends the reading at once.
 [[nodiscard]] PageReading ReadCalPage(LinkSession& line, const CalMessageEntry& entry, int attempts);
 
-// Reads the setting that the restore writes back (Type 18, id 3), asking again whenever the
-// phone has been silent for a receive limit. Returns nothing when the phone has not answered
-// within timing.phoneWait (the status text then says so); waits without end when that is
-// endless, until the line is stopped. The backup passes over the first frame after its first
-// request unseen, as it always has: if that was the answer, the silence brings a second
-// request.
+// Reads the setting that the restore writes back (Type 18, id 3), asking again a receive
+// limit after each request that brought no answer, whatever else the phone says meanwhile.
+// Returns nothing when the phone has not answered within timing.phoneWait (the status text
+// then says so); waits without end when that is endless, until the line is stopped. The
+// backup passes over the first frame after its first request unseen, as it always has: if
+// that was the answer, the request goes again.
 [[nodiscard]] std::optional<std::uint8_t> ReadCalSetting(LinkSession& line, bool passOverFirstFrame);
 
 }  // namespace zolt

@@ -47,13 +47,15 @@ int OpeningHandshake(LinkSession& line) {
         if (line.SendFrame() < 0) return Fail(line, texts::LOOPBACK_TIMEOUT);
     }
     const Deadline echo = line.PhoneWait();
+    Deadline ask = line.AskAgainAt();
     for (;;) {
-        const int got = line.ReceiveFrameWithin(echo.LeftAtMost(line.timing.receiveFrameLimit));
+        const int got = line.ReceiveOrAskAgain(ask, echo);
         if (got == 0) {
             if (echo.Passed()) return line.PhoneWaitFailed("loopback echo");
-            // Unheard probes are never echoed: after a silent receive limit, probe again.
+            // Unheard probes are never echoed: a receive limit after the last, probe again.
             BuildProbe(line);
             if (line.SendFrame() < 0) return Fail(line, texts::LOOPBACK_TIMEOUT);
+            ask = line.AskAgainAt();
             continue;
         }
         if (BodyLength(line) == msg::ECHO_LENGTH) {
@@ -68,8 +70,8 @@ int OpeningHandshake(LinkSession& line) {
             line.Pause(line.timing.probeGap);
             BuildProbe(line);
             if (line.SendFrame() < 0) return Fail(line, texts::LOOPBACK_TIMEOUT);
+            ask = line.AskAgainAt();
         }
-        if (echo.Passed()) return line.PhoneWaitFailed("loopback echo");
     }
     line.BuildRequest(msg::MARKER_BEGIN);
     return line.SendFrame() < 0 ? RESULT_FAIL : RESULT_OK;
@@ -85,19 +87,20 @@ void SendSettingWrite(LinkSession& line, std::uint8_t setting) {
     if (line.SendFrame() < 0) line.SetStatusText(texts::LOOPBACK_TIMEOUT);
 }
 
-// Writes the setting back, asking again after every silent receive limit, until the phone
+// Writes the setting back, asking again a receive limit after each send, until the phone
 // accepts it or the phone wait ends.
 int WriteSetting(LinkSession& line, std::uint8_t setting) {
     const Deadline wait = line.PhoneWait();
     SendSettingWrite(line, setting);
+    Deadline ask = line.AskAgainAt();
     for (;;) {
-        if (line.ReceiveFrameWithin(wait.LeftAtMost(line.timing.receiveFrameLimit)) == 0) {
+        if (line.ReceiveOrAskAgain(ask, wait) == 0) {
             if (wait.Passed()) return line.PhoneWaitFailed("setting write");
             SendSettingWrite(line, setting);
+            ask = line.AskAgainAt();
             continue;
         }
         if (IsSettingWriteReply(line.Received())) return RESULT_OK;
-        if (wait.Passed()) return line.PhoneWaitFailed("setting write");
     }
 }
 

@@ -35,21 +35,25 @@ int LinkSession::WaitForFs(FsAccessMode mode) {
 
     // The echo of a probe. A frame of another length means the phone is not listening yet
     // (or answered something older): probe again. A bad frame of the right length is noise.
-    // Silence for a receive limit means the probes went unheard (a phone still restarting):
-    // probe again too, or the line would wait for an echo that never comes.
+    // No echo within a receive limit of the last probe means the probes went unheard (a phone
+    // still restarting): probe again too, or the line would wait for an echo that never comes,
+    // however much else the phone says meanwhile.
     const Deadline wait = PhoneWait();
-    const auto receive = [&] { return ReceiveFrameWithin(wait.LeftAtMost(timing.receiveFrameLimit)); };
+    Deadline ask = AskAgainAt();
     for (;;) {
         if (wait.Passed()) return PhoneWaitFailed("file-system access");
-        if (receive() <= 0) {
+        if (ReceiveOrAskAgain(ask, wait) <= 0) {
+            if (wait.Passed()) return PhoneWaitFailed("file-system access");
             BuildProbe(*this);
             if (SendFrame() < 0) return Fail(*this, texts::LOOPBACK_TIMEOUT);
+            ask = AskAgainAt();
             continue;
         }
         if (msg::BodyLength(rxFrame.data()) != msg::ECHO_LENGTH) {
             BuildProbe(*this);
             Pause(timing.probeGap);
             if (SendFrame() < 0) return Fail(*this, texts::LOOPBACK_TIMEOUT);
+            ask = AskAgainAt();
             continue;
         }
         if (IsFrame(*this, msg::ECHO_LENGTH, msg::ECHO_CHECKSUM)) break;
@@ -57,10 +61,13 @@ int LinkSession::WaitForFs(FsAccessMode mode) {
 
     BuildRequest(msg::FS_ACCESS);
     if (SendFrame() < 0) return Fail(*this, texts::WAIT_FOR_FS_ERROR);
+    ask = AskAgainAt();
     for (;;) {
         if (wait.Passed()) return PhoneWaitFailed("file-system access");
-        if (receive() <= 0) {
+        if (ReceiveOrAskAgain(ask, wait) <= 0) {
+            if (wait.Passed()) return PhoneWaitFailed("file-system access");
             if (SendFrame() < 0) return Fail(*this, texts::WAIT_FOR_FS_ERROR);
+            ask = AskAgainAt();
             continue;
         }
         if (!IsFrame(*this, msg::FS_REPLY_LENGTH, msg::FS_REPLY_CHECKSUM)) continue;

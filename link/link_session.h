@@ -121,6 +121,16 @@ public:
     // line delivered twice, read after the pause, would pass for the next request's.
     void PauseDiscarding(Millis duration);
 
+    // A complete frame, or 0 once `ask` has passed (the request sent last went unanswered for
+    // its time, whatever else came meanwhile: the caller sends it again and starts `ask`
+    // anew) or `wait` has.
+    int ReceiveOrAskAgain(const Deadline& ask, const Deadline& wait) {
+        return Receive(true, wait.Endless() ? ask.Left() : std::min(ask.Left(), wait.Left()), true);
+    }
+    // When a request just sent is to be sent again if its answer has not come: one receive
+    // limit from now.
+    Deadline AskAgainAt() const { return Deadline(timing.receiveFrameLimit); }
+
     // The bound of a wait for the phone that would otherwise wait until it answers
     // (timing.phoneWait; endless when negative).
     Deadline PhoneWait() const { return Deadline(timing.phoneWait); }
@@ -132,7 +142,7 @@ public:
     void SetStatusText(std::string_view text) { statusText.Set(text); }
 
     // The file-system access handshake before a calibration run: loopback probes until the
-    // echo comes (again after every silent receive limit), then the access request until it
+    // echo comes (again a receive limit after each unanswered probe), then the access request until it
     // is answered; FS_BACKUP gives the backup's success text. Returns RESULT_OK or
     // RESULT_FAIL; waits without limit until the phone answers.
     [[nodiscard]] int WaitForFs(FsAccessMode mode);
