@@ -196,17 +196,16 @@ TEST_F(BackupPairFixture, RecordThatTheRestoreWouldRefuseIsRefusedOnLoad) {
 TEST_F(BackupPairFixture, LeftOverTemporaryFileIsNeverTakenForABackup) {
     ASSERT_EQ(Backup(), RESULT_OK);
     const auto before = Files();
-    const test::TempDir aside;
+    constexpr const char* PART = "ETS, Id=CP Power, Power=Down\nETS, Id=CP DB Write";
     std::string temp;
     {
         AtomicFile file;
         ASSERT_EQ(file.Begin(path), FileError::None);
-        ASSERT_EQ(file.Write("ETS, Id=CP Power, Power=Down\nETS, Id=CP DB Write"), FileError::None);
+        ASSERT_EQ(file.Write(PART), FileError::None);
         temp = file.TempPath();
-        std::filesystem::copy_file(temp, aside.File("kept"));
     }  // abandoned: as a stop leaves it
     EXPECT_EQ(Files(), before);
-    std::filesystem::copy_file(aside.File("kept"), temp);  // as a kill leaves it
+    dir.Write(std::filesystem::path(temp).filename().string(), PART);  // as a kill leaves it
     EXPECT_TRUE(temp.ends_with(".tmp")) << temp;
     EXPECT_NE(Load(temp), "");
     EXPECT_EQ(Load(path), "");
