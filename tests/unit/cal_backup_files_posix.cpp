@@ -122,8 +122,7 @@ TEST_F(BackupFilesFixture, WriteErrorFailsTheBackupAndLeavesThePreviousFilesAsTh
 TEST_F(BackupFilesFixture, WriterKilledBeforeItsCommitLeavesTheFileWhole) {
     ASSERT_EQ(Backup(), RESULT_OK);
     const std::string before = ReadFile(path);
-    for (const bool killedAfterFlush : {false, true}) {
-        SCOPED_TRACE(killedAfterFlush);
+    {
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
@@ -142,11 +141,14 @@ TEST_F(BackupFilesFixture, WriterKilledBeforeItsCommitLeavesTheFileWhole) {
         std::string reason;
         EXPECT_TRUE(LoadSavedBackup(saved, path, reason)) << reason;
         // The left-over temporary file is refused, and the next backup takes no notice of it.
+        int leftOver = 0;
         for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
             const std::string name = entry.path().string();
             if (!name.ends_with(".tmp")) continue;
+            ++leftOver;
             EXPECT_FALSE(LoadSavedBackup(saved, name, reason)) << name;
         }
+        EXPECT_EQ(leftOver, 1);
         ASSERT_EQ(Backup(), RESULT_OK);
         EXPECT_TRUE(LoadSavedBackup(saved, path, reason)) << reason;
     }
