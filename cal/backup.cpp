@@ -3,15 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <iterator>
-#include <new>
-#include <stdexcept>
-#include <string_view>
 #include <vector>
 
+#include "io/atomic_file.h"
 #include "io/file_error.h"
-#include "io/input_file.h"
-#include "io/output_file.h"
-#include "io/paths.h"
 #include "io/texts.h"
 #include "cal/phone_reads.h"
 #include "link/messages.h"
@@ -71,55 +66,6 @@ std::optional<std::vector<std::uint8_t>> ReadPage(LinkSession& line, const CalMe
                            " requests!");
     }
     return std::nullopt;
-}
-
-// Reads a whole file that a person keeps beside a job: a calibration text is some hundred
-// kilobytes at the very most, so anything past a few megabytes is refused, not allocated.
-FileError ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
-    constexpr std::uint64_t MOST = 16u << 20;
-    InputFile in;
-    std::uint64_t length = 0;
-    if (const FileError error = in.Open(path); error != FileError::None) return error;
-    if (const FileError error = in.Length(length); error != FileError::None) return error;
-    if (length > MOST) return FileError::Generic;
-    bytes.resize(static_cast<std::size_t>(length));
-    return in.ReadAll(bytes.data(), bytes.size());
-}
-
-int ReadBackFailed(LinkSession& line, Prompt& prompt, FileError error, const std::string& path) {
-    const std::string report = FileErrorText(error, path);
-    line.Tell(prompt, report, PromptIcon::Error);
-    line.Tell(prompt, texts::FILE_FORMAT_ERROR, PromptIcon::Error);
-    return Fail(line, "Couldn't read the calibration file back: " + report);
-}
-
-// Reads the written file into cal.backupText, which is held only when all of it was read.
-int ReadBack(LinkSession& line, CalState& cal, const std::string& path, Prompt& prompt) {
-    InputFile in;
-    if (const FileError error = in.Open(path); error != FileError::None) {
-        return ReadBackFailed(line, prompt, error, path);
-    }
-    std::uint64_t length = 0;
-    if (const FileError error = in.Length(length); error != FileError::None) {
-        return ReadBackFailed(line, prompt, error, path);
-    }
-    std::vector<std::uint8_t> text;
-    try {
-        if (length > text.max_size()) throw std::length_error("calibration file");
-        text.resize(static_cast<std::size_t>(length));
-    } catch (const std::bad_alloc&) {
-        line.Tell(prompt, texts::NO_ENOUGH_MEMORY, PromptIcon::Error);
-        return Fail(line, "No memory to hold the calibration file!");
-    } catch (const std::length_error&) {
-        line.Tell(prompt, texts::NO_ENOUGH_MEMORY, PromptIcon::Error);
-        return Fail(line, "No memory to hold the calibration file!");
-    }
-    if (const FileError error = in.ReadAll(text.data(), text.size()); error != FileError::None) {
-        return ReadBackFailed(line, prompt, error, path);
-    }
-    cal.backupText = std::move(text);
-    cal.backupHeld = true;
-    return RESULT_OK;
 }
 
 // Why the restore could not play back `record`, the record of page i of `pageCount`, from the
@@ -197,48 +143,6 @@ int CheckPages(LinkSession& line, CalState& cal) {
 
 }  // namespace
 
-std::string CalibrationFilePath(const std::string& workDir, int lineIndex) {
-    return JoinPath(workDir, "COM-" + std::to_string(lineIndex + 1) + "calibration.srp");
-}
-
-std::string SettingFilePath(const std::string& calibrationPath) {
-    constexpr std::string_view EXTENSION = ".srp";
-    std::string path = calibrationPath;
-    if (path.size() >= EXTENSION.size() && path.compare(path.size() - EXTENSION.size(), EXTENSION.size(), EXTENSION) == 0) {
-        path.resize(path.size() - EXTENSION.size());
-    }
-    return path + ".setting";
-}
-
-bool LoadSavedBackup(CalState& cal, const std::string& calibrationPath, std::string& reason) {
-    ReleaseBackup(cal);
-    std::vector<std::uint8_t> text;
-    if (const FileError error = ReadWholeFile(calibrationPath, text); error != FileError::None) {
-        reason = FileErrorText(error, calibrationPath);
-        return false;
-    }
-    cal.backupText = std::move(text);
-    cal.backupHeld = true;
-    // The setting is written back only when its file holds a byte in decimal.
-    std::vector<std::uint8_t> setting;
-    cal.writeSettingBack = false;
-    if (ReadWholeFile(SettingFilePath(calibrationPath), setting) == FileError::None) {
-        const std::string value(setting.begin(), setting.end());
-        std::size_t used = 0;
-        try {
-            const int byte = std::stoi(value, &used);
-            const bool rest = value.find_first_not_of(" \r\n", used) == std::string::npos;
-            if (byte >= 0 && byte <= 255 && rest) {
-                cal.savedSettingByte = static_cast<std::uint8_t>(byte);
-                cal.writeSettingBack = true;
-            }
-        } catch (const std::exception&) {
-            // Not a number: the restore leaves the phone's setting as it is.
-        }
-    }
-    return true;
-}
-
 int RunBackupCal(LinkSession& line, CalState& cal, int lineIndex, const std::string& workDir,
                  Prompt& prompt) {
     // Another phone's text must not outlive a backup that fails; and a catalogue that cannot
@@ -255,9 +159,11 @@ int BackupCalibration(LinkSession& line, CalState& cal, int lineIndex, const std
     const CalMessageCatalog& catalog = cal.catalog;
     if (CheckPages(line, cal) != RESULT_OK) return RESULT_FAIL;
 
+    // The line's file is replaced only by a whole backup: a stop, a failed page or a full
+    // disk leaves the previous phone's backup as it was.
     const std::string path = CalibrationFilePath(workDir, lineIndex);
-    OutputFile file;
-    if (const FileError error = file.Create(path); error != FileError::None) {
+    AtomicFile file;
+    if (const FileError error = file.Begin(path); error != FileError::None) {
         const std::string reason = FileErrorText(error, path);
         line.Tell(prompt, texts::COULDNT_OPEN_FILE + reason, PromptIcon::None);
         return Fail(line, "Couldn't create the calibration file: " + reason);
@@ -266,6 +172,7 @@ int BackupCalibration(LinkSession& line, CalState& cal, int lineIndex, const std
         return Fail(line, "Couldn't write the calibration file " + path + ": " + file.ErrorText());
     };
 
+    std::string whole;
     line.flashBlock.store(1);
     line.flashBlockCount.store(catalog.pageCount);
     for (int i = 0; i < catalog.pageCount; ++i) {
@@ -285,6 +192,7 @@ int BackupCalibration(LinkSession& line, CalState& cal, int lineIndex, const std
         text += record;
         if (i == catalog.pageCount - 1) text += LAST_LINE;
         if (file.Write(text) != FileError::None) return writeFailed();
+        whole += text;
     }
 
     line.Pause(line.timing.backupSettingPause);
@@ -293,19 +201,13 @@ int BackupCalibration(LinkSession& line, CalState& cal, int lineIndex, const std
     cal.savedSettingByte = *settingRead;
     cal.writeSettingBack = true;
     (void)line.FinishFsAccess();
-    if (file.Close() != FileError::None) return writeFailed();
-    // The setting beside the file, so that the backup can be played back whole later.
-    const std::string settingPath = SettingFilePath(path);
-    OutputFile setting;
-    if (setting.Create(settingPath) != FileError::None ||
-        setting.Write(std::to_string(cal.savedSettingByte) + "\n") != FileError::None ||
-        setting.Close() != FileError::None) {
-        return Fail(line, "Couldn't write the calibration file " + settingPath + ": " + setting.ErrorText());
+    if (std::string reason; !CommitBackupFiles(file, whole, cal.savedSettingByte, workDir, lineIndex, reason)) {
+        return Fail(line, "Couldn't save the calibration backup: " + reason);
     }
     line.SetStatusText(texts::BACKUP_FINISHED);
     line.SetStatusText(texts::PASS);
-
-    if (ReadBack(line, cal, path, prompt) != RESULT_OK) return RESULT_FAIL;
+    cal.backupText.assign(whole.begin(), whole.end());
+    cal.backupHeld = true;
 
     line.SetStatusText(path);
     line.Pause(line.timing.backupFileShowPause);

@@ -6,8 +6,9 @@
 
 namespace zolt::cli {
 
-// `folder` is where the page catalogue and the update flag's "ZOLT.ini" are read from: the
-// current directory when empty.
+// `folder` is where the update flag's "ZOLT.ini" is read from: the current directory when
+// empty. The page catalogue is read from the work folder (--workdir, the current directory
+// when not given).
 int RunCommand(const std::vector<std::string>& args, const std::string& folder = {});
 int InfoCommand(const std::vector<std::string>& args);
 int PortsCommand(const std::vector<std::string>& args);

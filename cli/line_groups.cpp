@@ -50,13 +50,13 @@ private:
 };
 
 LineGroups::LineGroups(int lineCount, JobView& view, Prompt& prompt, LineEventSink& sink, const std::string& folder,
-                       FrameTrace* trace) {
+                       const std::string& catalogFolder, FrameTrace* trace) {
     for (int offset = 0; offset < std::max(lineCount, 1); offset += LINE_COUNT) {
         views_.push_back(std::make_unique<OffsetView>(view, offset));
         prompts_.push_back(std::make_unique<SetUpPrompt>(prompt));
         prompts_.back()->quiet = offset > 0;
         jobs_.push_back(std::make_unique<JobControl>(*views_.back(), *prompts_.back(), sink, PortProber::Standard(),
-                                                     TaskRunners::Standard(), folder));
+                                                     TaskRunners::Standard(), folder, catalogFolder));
         prompts_.back()->quiet = false;
         JobControl& job = *jobs_.back();
         if (trace) job.SetFrameTrace(trace);

@@ -17,8 +17,9 @@ class LineGroups {
 public:
     // Enough groups for `lineCount` lines. Every group reports to `view` with line indexes 0 to
     // MAX_PORTS - 1 and posts its events to `sink` with line numbers 1 to 32. `trace` may be null.
+    // `folder` and `catalogFolder` are JobControl's.
     LineGroups(int lineCount, JobView& view, Prompt& prompt, LineEventSink& sink, const std::string& folder,
-               FrameTrace* trace);
+               const std::string& catalogFolder, FrameTrace* trace);
     ~LineGroups();
     LineGroups(const LineGroups&) = delete;
     LineGroups& operator=(const LineGroups&) = delete;

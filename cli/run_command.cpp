@@ -135,6 +135,12 @@ std::optional<int> PrepareJob(LineGroups& groups, const RunOptions& options, Pro
     }
     std::vector<std::string> devices;
     if (auto failure = ResolvePorts(options.ports, devices)) return Fail(*failure);
+    // A saved backup that cannot be played back whole is refused before any port is opened.
+    CalState saved;
+    if (isRestore) {
+        saved.catalog = groups.Line(0).cal.catalog;
+        if (std::string reason; !LoadSavedBackup(saved, path, reason)) return Fail(reason);
+    }
     for (int g = 0; g < groups.Count(); ++g) {
         JobControl& job = groups.Group(g);
         ReadConfig(job.config, options.config);
@@ -157,8 +163,13 @@ std::optional<int> PrepareJob(LineGroups& groups, const RunOptions& options, Pro
     }
     if (auto failure = AttachPorts(groups, options.ports, devices, lineIndexes)) return Fail(*failure);
     // A saved backup goes to the one line as if that line's own backup had just read it.
-    std::string reason;
-    if (isRestore && !LoadSavedBackup(groups.Line(lineIndexes.front()).cal, path, reason)) return Fail(reason);
+    if (isRestore) {
+        CalState& cal = groups.Line(lineIndexes.front()).cal;
+        cal.backupText = std::move(saved.backupText);
+        cal.backupHeld = saved.backupHeld;
+        cal.savedSettingByte = saved.savedSettingByte;
+        cal.writeSettingBack = saved.writeSettingBack;
+    }
     return std::nullopt;
 }
 
@@ -235,7 +246,9 @@ int RunCommand(const std::vector<std::string>& args, const std::string& folder) 
     // Before the job control, so that it outlives every line that writes to it.
     TraceFile trace;
     if (options->trace && !trace.Open(*options->trace)) return Fail("cannot write the trace " + *options->trace);
-    LineGroups groups(static_cast<int>(options->ports.size()), view, prompt, queue, folder,
+    // The catalogue comes from the work folder, where the calibration files it describes are
+    // written and read: a restore checks a saved file against the catalogue it was made with.
+    LineGroups groups(static_cast<int>(options->ports.size()), view, prompt, queue, folder, workDir,
                       options->trace ? &trace : nullptr);
 
     std::vector<int> lineIndexes;

@@ -29,9 +29,17 @@ public:
     // pipe Generic.
     [[nodiscard]] FileError Create(const std::string& path);
 
+    // Creates `path`, which must not exist yet (a file of that name gives Generic and stays as
+    // it is), and holds it as Create does: for a temporary name that no other writer shares.
+    [[nodiscard]] FileError CreateNew(const std::string& path);
+
     // Writes all of `bytes` behind what was written before, straight to the system (there is
     // no buffer here), so that a full disk shows at the write that did not fit.
     [[nodiscard]] FileError Write(std::string_view bytes);
+
+    // Waits until everything written is on the disk itself, not only in the system's cache
+    // (fsync, FlushFileBuffers), so that a power cut after it loses none of it.
+    [[nodiscard]] FileError Flush();
 
     // Closes the file and lets others at it. Fails when the system reports that what was
     // written could not be stored. Closing a file that is not open does nothing.

@@ -43,6 +43,27 @@ FileError OutputFile::Create(const std::string& path) {
     return FileError::None;
 }
 
+FileError OutputFile::CreateNew(const std::string& path) {
+    (void)Close();
+    errorText_.clear();
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        const int error = errno;
+        errorText_ = std::generic_category().message(error);
+        return error == EEXIST ? FileError::Generic : FileErrorFromErrno(error);
+    }
+    handle_ = fd;
+    return FileError::None;
+}
+
+FileError OutputFile::Flush() {
+    if (handle_ < 0) return FileError::Generic;
+    if (::fsync(Fd(handle_)) == 0) return FileError::None;
+    const int error = errno;
+    errorText_ = std::generic_category().message(error);
+    return FileErrorFromErrno(error);
+}
+
 FileError OutputFile::Write(std::string_view bytes) {
     if (handle_ < 0) return FileError::Generic;
     std::size_t done = 0;

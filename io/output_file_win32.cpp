@@ -9,28 +9,45 @@ namespace {
 
 HANDLE Handle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
+// Share mode 0: nobody else may open the file until it is closed. CREATE_ALWAYS empties an
+// existing file only once it is ours: a file that another program has open is refused with a
+// sharing violation before anything is changed.
+FileError OpenForWriting(const std::string& path, DWORD disposition, std::intptr_t& handle, std::string& errorText) {
+    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        errorText = Win32ErrorText(error);
+        return error == ERROR_FILE_EXISTS ? FileError::Generic : FileErrorFromWin32(error);
+    }
+    if (::GetFileType(file) != FILE_TYPE_DISK) {
+        ::CloseHandle(file);
+        errorText = Win32ErrorText(ERROR_INVALID_FUNCTION);
+        return FileError::Generic;
+    }
+    handle = reinterpret_cast<std::intptr_t>(file);
+    return FileError::None;
+}
+
 }  // namespace
 
 FileError OutputFile::Create(const std::string& path) {
     (void)Close();
     errorText_.clear();
-    // Share mode 0: nobody else may open the file until it is closed. CREATE_ALWAYS empties
-    // an existing file only once it is ours: a file that another program has open is refused
-    // with a sharing violation before anything is changed.
-    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        const DWORD error = ::GetLastError();
-        errorText_ = Win32ErrorText(error);
-        return FileErrorFromWin32(error);
-    }
-    if (::GetFileType(file) != FILE_TYPE_DISK) {
-        ::CloseHandle(file);
-        errorText_ = Win32ErrorText(ERROR_INVALID_FUNCTION);
-        return FileError::Generic;
-    }
-    handle_ = reinterpret_cast<std::intptr_t>(file);
-    return FileError::None;
+    return OpenForWriting(path, CREATE_ALWAYS, handle_, errorText_);
+}
+
+FileError OutputFile::CreateNew(const std::string& path) {
+    (void)Close();
+    errorText_.clear();
+    return OpenForWriting(path, CREATE_NEW, handle_, errorText_);
+}
+
+FileError OutputFile::Flush() {
+    if (handle_ == -1) return FileError::Generic;
+    if (::FlushFileBuffers(Handle(handle_))) return FileError::None;
+    const DWORD error = ::GetLastError();
+    errorText_ = Win32ErrorText(error);
+    return FileErrorFromWin32(error);
 }
 
 FileError OutputFile::Write(std::string_view bytes) {

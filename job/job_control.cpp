@@ -12,11 +12,12 @@ constexpr int PROBE_BAUD = 115200;
 }
 
 JobControl::JobControl(JobView& view, Prompt& prompt, LineEventSink& sink,
-                       std::unique_ptr<PortProber> prober, TaskRunners runners, const std::string& folder)
+                       std::unique_ptr<PortProber> prober, TaskRunners runners, const std::string& folder,
+                       const std::string& catalogFolder)
     : file(config, prompt), view_(view), prompt_(prompt), sink_(sink), prober_(std::move(prober)), runners_(std::move(runners)) {
     // Each line keeps its own copy of the page catalogue; the file is read, and a missing
     // one reported, once.
-    lines[0].cal.catalog.LoadCatalog(prompt_, folder);
+    lines[0].cal.catalog.LoadCatalog(prompt_, catalogFolder.empty() ? folder : catalogFolder);
     for (int i = 0; i < LINE_COUNT; ++i) {
         lines[i].lineNumber = i + 1;
         if (i > 0) lines[i].cal.catalog = lines[0].cal.catalog;

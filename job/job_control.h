@@ -36,10 +36,13 @@ public:
     // `sink` receives the workers' events on their threads; the front end hands them back to
     // OnLineEvent on the owner's thread. `folder` is the program's working folder (the
     // process's current directory when empty): the page catalogue and the update flag of its
-    // "ZOLT.ini" are read from there, once, now.
+    // "ZOLT.ini" are read from there, once, now. `catalogFolder`, when not empty, is where the
+    // page catalogue is read instead: the command line's work folder, which also holds the
+    // calibration files that the catalogue describes.
     JobControl(JobView& view, Prompt& prompt, LineEventSink& sink,
                std::unique_ptr<PortProber> prober = PortProber::Standard(),
-               TaskRunners runners = TaskRunners::Standard(), const std::string& folder = {});
+               TaskRunners runners = TaskRunners::Standard(), const std::string& folder = {},
+               const std::string& catalogFolder = {});
     ~JobControl();  // stops every running worker before the lines go
     JobControl(const JobControl&) = delete;
     JobControl& operator=(const JobControl&) = delete;

@@ -13,6 +13,7 @@
 #include <sstream>
 #include <thread>
 
+#include "cal/backup_files.h"
 #include "sim/message_ids.h"
 #include "sim/phone_context.h"
 #include "sim/sim_bank.h"
@@ -291,6 +292,82 @@ TEST_F(CliRunFixture, RestoreFromTheSavedFilesBringsBackASpoiledCalibrationByteF
                     dir.path());
     ASSERT_EQ(restore.Wait(120s), 0) << Read(dir.path() / "out3.txt");
     EXPECT_EQ(CalDifferences(1), "");
+}
+
+// A calibration file of the test pages as a backup writes it, page `p`'s byte `i` being
+// p * 16 + i + 1; `names` replaces the pages' names.
+std::string SavedCalibration(const std::vector<std::string>& names = {}) {
+    std::string text = "ETS, Id=CP Power, Power=Down\n";
+    for (std::size_t p = 0; p < test::SIM_PAGES.size(); ++p) {
+        const test::SimPage& page = test::SIM_PAGES[p];
+        text += std::string("ETS, Id=CP DB Write, DB id=") + (page.db == 0 ? "CP Write" : "RF Write") +
+                ", Segment=" + (names.empty() ? page.name : names[p]) + ", Offset=" + std::to_string(page.offset) +
+                ", Bytes=" + std::to_string(page.bytes) + ", Write Thru=1, Data=";
+        char item[8];
+        for (int i = 0; i < page.bytes; ++i) {
+            std::snprintf(item, sizeof item, "0x%02x ", static_cast<unsigned>((p * 16 + i + 1) & 0xFF));
+            text += item;
+        }
+        text += "\n";
+    }
+    return text + "END\n";
+}
+
+// A saved file that cannot be played back whole is refused before anything is sent; the
+// catalogue it is checked against is the work folder's, wherever `zolt run` is started.
+TEST_F(CliRunFixture, RestoreRefusesWhatItCannotPlayBackWholeBeforeSendingAnything) {
+    StartPhones(1);
+    WriteCatalog();
+    const test::TempDir elsewhere;  // the current folder: no catalogue there
+    const std::string good = SavedCalibration();
+    std::vector<std::string> names;
+    for (const test::SimPage& page : test::SIM_PAGES) names.emplace_back(page.name);
+    names[2] = "CpWrong";
+    const std::string renamed = SavedCalibration(names);
+    const std::string cut = good.substr(0, good.size() - 20);
+    struct Case {
+        const char* what;
+        std::string text;
+        std::string setting;
+        const char* said;
+    };
+    const std::vector<Case> cases = {
+        {"empty", "", SettingFileText(7, ""), "it is empty"},
+        {"cut off", cut, SettingFileText(7, cut), "cut off"},
+        {"setting of another file", good, SettingFileText(7, renamed), "belongs to another calibration file"},
+        {"page name not in the catalogue", renamed, SettingFileText(7, renamed), "names page \"CpWrong\""},
+    };
+    int run = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string file = dir.Write("backups/saved.srp", c.text);
+        dir.Write("backups/saved.setting", c.setting);
+        const fs::path out = dir.path() / ("out" + std::to_string(++run) + ".txt");
+        Process restore(Run({"--restore", file}), out, elsewhere.path());
+        ASSERT_EQ(restore.Wait(20s), 2) << Read(out);
+        EXPECT_NE(Read(out).find(c.said), std::string::npos) << Read(out);
+        EXPECT_EQ((*bank)[0].Inspect([](const sim::PhoneCore& p) { return p.State().framesReceived; }), 0u);
+    }
+
+    // The good file against a work folder without a catalogue, then with the test's.
+    const std::string file = dir.Write("backups/saved.srp", good);
+    dir.Write("backups/saved.setting", SettingFileText(7, good));
+    Process noCatalogue(Run({"--restore", file, "--workdir", elsewhere.path().string()}), dir.path() / "out0.txt");
+    ASSERT_EQ(noCatalogue.Wait(20s), 2) << Read(dir.path() / "out0.txt");
+    EXPECT_NE(Read(dir.path() / "out0.txt").find("the catalogue (calibration.ini) lists 0"), std::string::npos)
+        << Read(dir.path() / "out0.txt");
+    EXPECT_EQ((*bank)[0].Inspect([](const sim::PhoneCore& p) { return p.State().framesReceived; }), 0u);
+    Process restore(Run({"--restore", file}), dir.path() / "out.txt", elsewhere.path());
+    ASSERT_EQ(restore.Wait(60s), 0) << Read(dir.path() / "out.txt");
+    const sim::CalDatabase now(1, PhoneFolder(1));
+    for (std::size_t p = 0; p < test::SIM_PAGES.size(); ++p) {
+        const test::SimPage& page = test::SIM_PAGES[p];
+        std::vector<std::uint8_t> expected;
+        for (int i = 0; i < page.bytes; ++i) expected.push_back(static_cast<std::uint8_t>(p * 16 + i + 1));
+        EXPECT_EQ(now.Read(page.db, page.segment, static_cast<std::size_t>(page.offset), expected.size()), expected)
+            << page.name;
+    }
+    EXPECT_EQ(now.Setting(), 7);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The calibration file on Windows: no other program may open it while the backup writes it,
-// and a file that another program holds open is left alone.
+// The calibration file on Windows: no other program may open it while the backup writes its
+// replacement, and a file that another program holds open is left alone.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -49,6 +49,7 @@ TEST(CalibrationFileWin32, NoOtherProgramOpensItWhileTheBackupWritesIt) {
     const std::string path = CalibrationFilePath(dir.path().string(), 0);
     auto backup = [&] { return BackupCalibration(line, cal, 0, dir.path().string(), prompt); };
 
+    ASSERT_EQ(backup(), RESULT_OK) << line.statusText.Get();
     DWORD errorAtPageRead = ERROR_SUCCESS;
     phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
         if (body.size() == 8) errorAtPageRead = OpenError(path);
