@@ -95,6 +95,10 @@ LRESULT CMainFrame::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_PORT_ALL_DONE:
             OnLineEvent(message, wParam, lParam);
             return 0;
+        case WM_SYSCOLORCHANGE:
+            // Only top-level windows hear of a colour change; the form passes it on.
+            if (view_.Handle()) SendMessageW(view_.Handle(), message, wParam, lParam);
+            return 0;
         case WM_SETFOCUS:
             if (view_.Handle()) SetFocus(view_.Handle());
             return 0;

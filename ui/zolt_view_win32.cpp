@@ -36,6 +36,15 @@ constexpr COLORREF BANNER_OUTLINE = RGB(255, 255, 255);
 
 void SetText(HWND control, const std::wstring& text) { SetWindowTextW(control, text.c_str()); }
 
+// A colour change reaches top-level windows only; the form's controls, the common ones
+// included, cache colours, brushes and backgrounds that it makes stale.
+void PassColourChange(HWND form, WPARAM wParam, LPARAM lParam) {
+    for (HWND child = GetWindow(form, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        SendMessageW(child, WM_SYSCOLORCHANGE, wParam, lParam);
+    }
+    RedrawWindow(form, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+}
+
 }  // namespace
 
 bool CZOLTView::Create(HWND parent) {
@@ -51,6 +60,10 @@ INT_PTR CALLBACK CZOLTView::DialogProc(HWND form, UINT message, WPARAM wParam, L
     if (message == WM_INITDIALOG) {
         SetWindowLongPtrW(form, GWLP_USERDATA, lParam);
         return FALSE;  // the form takes no focus of its own
+    }
+    if (message == WM_SYSCOLORCHANGE) {
+        PassColourChange(form, wParam, lParam);
+        return TRUE;
     }
     auto* self = reinterpret_cast<CZOLTView*>(GetWindowLongPtrW(form, GWLP_USERDATA));
     if (self && message == WM_COMMAND && HIWORD(wParam) == BN_CLICKED) return self->OnCommand(LOWORD(wParam));

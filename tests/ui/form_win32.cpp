@@ -16,6 +16,7 @@
 #include "ui/list_view.h"
 #include "ui/main_frame.h"
 #include "ui/port_select_dlg.h"
+#include "ui/render_win32.h"  // tests/ui
 #include "ui/wide_text.h"
 
 namespace zolt {
@@ -322,6 +323,28 @@ TEST_F(Form, DoneWithoutAFileAsksForOneAndStillStartsTheTimer) {
     EXPECT_TRUE(frame->Job().timerRunning);
     Click(IDC_RESET);
     EXPECT_FALSE(frame->Job().timerRunning);
+}
+
+TEST_F(Form, AColourChangeReachesTheFormsControls) {
+    const int elements[] = {COLOR_BTNFACE, COLOR_HIGHLIGHT};
+    const COLORREF before[] = {GetSysColor(COLOR_BTNFACE), GetSysColor(COLOR_HIGHLIGHT)};
+    const COLORREF after[] = {RGB(40, 200, 90), RGB(200, 30, 120)};
+    const HWND lamp = Item(IDC_LAMP1), bar = Item(IDC_PROGRESS1);
+    RECT lampRect{}, barRect{};
+    GetClientRect(lamp, &lampRect);
+    GetClientRect(bar, &barRect);
+    frame->View().ShowLineProgress(0, 50);
+    // The lamp captures the form's background at its first paint.
+    (void)test::Render(lamp, lampRect.right, lampRect.bottom, RGB(1, 2, 3));
+
+    ASSERT_TRUE(SetSysColors(2, elements, after));  // tells every top-level window
+    Pump();
+    const auto lampPixels = test::Render(lamp, lampRect.right, lampRect.bottom, RGB(1, 2, 3));
+    const auto barPixels = test::Render(bar, barRect.right, barRect.bottom, RGB(1, 2, 3));
+    SetSysColors(2, elements, before);
+    Pump();
+    EXPECT_EQ(lampPixels[0], after[0]) << "the lamp's corner shows the form's old background";
+    EXPECT_EQ(barPixels[static_cast<std::size_t>(barRect.bottom / 2 * barRect.right + 2)], after[1]) << "the bar's fill";
 }
 
 TEST(LineMessage, TheStopSignalClosesTheWorkersBox) {
