@@ -356,14 +356,13 @@ TEST(FormInAFolder, PathsReachTheCoreAsItsACallsSpellThem) {
     if (GetACP() != 1252) GTEST_SKIP() << "the folder names are chosen for the ANSI code page 1252";
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
-    const std::wstring start = CurrentFolder();
-    const auto root = std::filesystem::temp_directory_path() / L"zolt-form-folders";
+    const test::TempDir root;
     for (const wchar_t* name : {L"Jos\u00e9", L"\u0141\u00f3d\u017a"}) {
-        const auto folder = root / name;
+        const auto folder = root.path() / name;
         std::filesystem::create_directories(folder);
         std::ofstream(folder / L"ZOLT.ini", std::ios::binary) << "[MainConfig]\r\nMobileName=HERE\r\nUpdateFlag=4\r\n";
         std::ofstream(folder / L"job.srp", std::ios::binary) << "x";
-        ASSERT_TRUE(SetCurrentDirectoryW(folder.wstring().c_str()));
+        const test::CurrentDirectoryGuard inFolder(folder);
 
         RecordingPrompt prompt;
         AnsweringDialogs dialogs;
@@ -396,9 +395,6 @@ TEST(FormInAFolder, PathsReachTheCoreAsItsACallsSpellThem) {
         EXPECT_EQ(prompt.shown, (std::vector<Shown>{{FILE_PATH_UNUSABLE, PromptIcon::Error}})) << folder;
         EXPECT_EQ(test::ReadFile(frame.View().filePath()), "x") << "the last file stays";
     }
-    SetCurrentDirectoryW(start.c_str());
-    std::error_code ignored;
-    std::filesystem::remove_all(root, ignored);
 }
 
 TEST(LineMessage, TheStopSignalClosesTheWorkersBox) {
