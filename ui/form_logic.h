@@ -71,6 +71,18 @@ SettingsState OpenSettings(std::int32_t updateFlag);
 // others itself; "Updata Cp and Data" changes nothing but its own tick.
 void ClickSettingsRadio(SettingsState& state, SettingsRadio radio);
 
+// --- Paths the core cannot take ---
+
+// Told instead of handing the core a path that the system's code page cannot spell and that
+// has no short name: any other spelling would name another file or folder.
+inline constexpr const char* FILE_PATH_UNUSABLE =
+    "The path of this file has letters that the system's code page lacks, and no short name, "
+    "so it cannot be opened. Move the file to a folder with a plainer name.";
+inline constexpr const char* FOLDER_PATH_UNUSABLE =
+    "The path of the current folder has letters that the system's code page lacks, and no "
+    "short name, so no calibration can be backed up there. Choose a file in another folder, "
+    "then confirm Settings again.";
+
 // --- File dialogs ---
 
 // A "name|pattern|...||" filter as the common file dialog takes it: '|' becomes '\0'.

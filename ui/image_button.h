@@ -29,7 +29,8 @@ public:
     // With the border off nothing frames the button in any state.
     void SetDrawBorder(bool draw, bool repaint);
     // Paints the parent's background under the icon from now on; the background is captured
-    // afresh at the next paint.
+    // afresh at the next paint, and again after a move, a resize or a change of the system
+    // colours (WM_SYSCOLORCHANGE sent to the button or its parent).
     void SetTransparent(bool repaint);
     HICON Icon() const { return icon; }
 

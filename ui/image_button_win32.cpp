@@ -126,7 +126,9 @@ LRESULT CALLBACK CImageButton::ParentProc(HWND window, UINT msg, WPARAM wParam, 
         if (reinterpret_cast<HWND>(lParam) == self->hwnd && self->hwnd) return 0;
         break;
     case WM_SYSCOLORCHANGE:
+        // The parent's background is probably painted in system colours too.
         self->DropBackground();
+        self->Repaint();
         break;
     case WM_NCDESTROY:
         RemoveWindowSubclass(window, ParentProc, id);
@@ -188,6 +190,7 @@ LRESULT CALLBACK CImageButton::ButtonProc(HWND window, UINT msg, WPARAM wParam, 
         return DefSubclassProc(window, msg, (wParam & ~BS_TYPEMASK) | BS_OWNERDRAW, lParam);
     case WM_SYSCOLORCHANGE:
         self->DropBackground();
+        self->Repaint();
         break;
     case WM_WINDOWPOSCHANGED: {
         // The captured background belongs to the old place and size.

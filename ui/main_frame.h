@@ -29,7 +29,7 @@ struct FrameServices {
     FileDialogs* fileDialogs = nullptr;  // none: the common Open dialog
     std::unique_ptr<PortProber> prober = PortProber::Standard();
     TaskRunners runners = TaskRunners::Standard();
-    std::string folder;         // where ZOLT.ini and calibration.ini are read at start; none: the current directory
+    std::string folder;         // where ZOLT.ini and calibration.ini are read at start, in the ANSI code page; none: the current directory
     bool quitOnDestroy = true;  // the program ends with its frame
 };
 
@@ -43,7 +43,7 @@ public:
 
     // Creates the window and its form, sized to the form and centred on the screen; hidden.
     bool Create();
-    HWND Handle() const { return hwnd_; }
+    HWND Handle() const { return hwnd_.load(); }
     CZOLTView& View() { return view_; }
     JobControl& Job() { return *job_; }
     Prompt& prompt() { return *prompt_; }
@@ -54,8 +54,10 @@ public:
     bool IsAnyLineRunning() const { return job_->IsAnyLineRunning(); }
     // Probes the ports, lets the operator choose in the Port Selection dialog, attaches them.
     void SelectPorts();
-    // Reads the configuration the operator picks, or ZOLT.ini when the choice is cancelled.
-    void ReadConfig();
+    // Reads the configuration the operator picks, or ZOLT.ini of the current folder when the
+    // choice is cancelled. False, with the operator told, when the chosen file's path cannot be
+    // handed to the core; nothing is read then.
+    bool ReadConfig();
     int LoadRomImage(const std::string& path) { return job_->file.LoadRomImage(path); }
     int LoadPlainFile(const std::string& path) { return job_->file.LoadPlainFile(path); }
     int BuildTaskList(int choice, bool withCal) { return job_->BuildTaskList(choice, withCal); }
@@ -83,7 +85,8 @@ private:
     FileDialogs* fileDialogs_;
     CZOLTView view_{*this};
     std::unique_ptr<JobControl> job_;
-    HWND hwnd_ = nullptr;
+    // Workers read it to post; the window thread clears it as the window goes.
+    std::atomic<HWND> hwnd_{nullptr};
     bool timerRunning_ = false;
 
     // Events of a stopped line that are still queued are dropped: each line counts what its

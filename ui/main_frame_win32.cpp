@@ -1,6 +1,8 @@
 #include "ui/main_frame.h"
 
+#include "io/paths.h"
 #include "job/config_file.h"
+#include "ui/form_logic.h"
 #include "ui/port_select_dlg.h"
 #include "ui/wide_text.h"
 
@@ -25,6 +27,23 @@ bool RegisterFrameClass(HINSTANCE instance, WNDPROC proc) {
     return RegisterClassExW(&cls) != 0;
 }
 
+// The core would ask the system for the current folder itself and get it in UTF-8, which
+// its A calls read as another name.
+std::string StartFolder(const std::string& given) {
+    if (!given.empty()) return given;
+    if (auto folder = PathForCore(CurrentFolder())) return *folder;
+    // Nothing has moved the current directory yet, so "." still names it, and the files
+    // of the start are read at once.
+    return ".";
+}
+
+// "*.ini" in "ZOLT_CONFIG" below the current folder, as the operator reads it.
+std::wstring ConfigChooserStart() {
+    std::wstring name = CurrentFolder();
+    if (!name.empty() && name.back() != L'\\') name += L'\\';
+    return name + Widen(CONFIG_FOLDER_NAME) + L"\\*.ini";
+}
+
 }  // namespace
 
 CMainFrame::CMainFrame(FrameServices services)
@@ -33,24 +52,24 @@ CMainFrame::CMainFrame(FrameServices services)
       standardDialogs_(services_.fileDialogs ? nullptr : FileDialogs::Standard()),
       fileDialogs_(services_.fileDialogs ? services_.fileDialogs : standardDialogs_.get()) {
     job_ = std::make_unique<JobControl>(view_, *prompt_, EventSink(), std::move(services_.prober),
-                                        std::move(services_.runners), services_.folder);
+                                        std::move(services_.runners), StartFolder(services_.folder));
 }
 
 CMainFrame::~CMainFrame() {
     // The workers go first: nothing may post to a window that is going away.
     job_.reset();
-    if (hwnd_) DestroyWindow(hwnd_);
+    if (const HWND window = Handle()) DestroyWindow(window);
 }
 
 bool CMainFrame::Create() {
     const HINSTANCE instance = GetModuleHandleW(nullptr);
     if (!RegisterFrameClass(instance, WindowProc)) return false;
-    hwnd_ = CreateWindowExW(FRAME_EX_STYLE, FRAME_CLASS, L"ZOLT", FRAME_STYLE, CW_USEDEFAULT, CW_USEDEFAULT,
-                            CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, this);
-    if (!hwnd_) return false;
-    windowPrompt_.SetOwner(hwnd_);
-    if (!view_.Create(hwnd_)) {
-        DestroyWindow(hwnd_);
+    const HWND window = CreateWindowExW(FRAME_EX_STYLE, FRAME_CLASS, L"ZOLT", FRAME_STYLE, CW_USEDEFAULT,
+                                        CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, this);
+    if (!window) return false;
+    windowPrompt_.SetOwner(window);
+    if (!view_.Create(window)) {
+        DestroyWindow(window);
         return false;
     }
     FitToForm();
@@ -66,11 +85,11 @@ void CMainFrame::FitToForm() {
     const int height = frame.bottom - frame.top;
     MONITORINFO monitor{};
     monitor.cbSize = sizeof monitor;
-    GetMonitorInfoW(MonitorFromWindow(hwnd_, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    GetMonitorInfoW(MonitorFromWindow(Handle(), MONITOR_DEFAULTTOPRIMARY), &monitor);
     const RECT& work = monitor.rcWork;
     const int x = work.left + (work.right - work.left - width) / 2;
     const int y = work.top + (work.bottom - work.top - height) / 2;
-    SetWindowPos(hwnd_, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(Handle(), nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
     SetWindowPos(view_.Handle(), nullptr, 0, 0, 0, 0, SWP_NOZORDER | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
@@ -78,7 +97,7 @@ LRESULT CALLBACK CMainFrame::WindowProc(HWND window, UINT message, WPARAM wParam
     if (message == WM_NCCREATE) {
         auto* self = static_cast<CMainFrame*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
         SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-        self->hwnd_ = window;
+        self->hwnd_.store(window);
     }
     auto* self = reinterpret_cast<CMainFrame*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     if (!self) return DefWindowProcW(window, message, wParam, lParam);
@@ -95,26 +114,30 @@ LRESULT CMainFrame::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_PORT_ALL_DONE:
             OnLineEvent(message, wParam, lParam);
             return 0;
+        case WM_SYSCOLORCHANGE:
+            // Only top-level windows hear of a colour change; the form passes it on.
+            if (view_.Handle()) SendMessageW(view_.Handle(), message, wParam, lParam);
+            return 0;
         case WM_SETFOCUS:
             if (view_.Handle()) SetFocus(view_.Handle());
             return 0;
         case WM_CLOSE:
             // The lines die with the frame: their workers are stopped before that.
             if (job_ && job_->IsAnyLineRunning()) job_->StopJob();
-            DestroyWindow(hwnd_);
+            DestroyWindow(Handle());
             return 0;
         case WM_DESTROY:
             StopDisplayTimer();
             if (services_.quitOnDestroy) PostQuitMessage(0);
             return 0;
         case WM_NCDESTROY: {
-            const HWND window = hwnd_;
+            const HWND window = Handle();
             SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-            hwnd_ = nullptr;
+            hwnd_.store(nullptr);
             return DefWindowProcW(window, message, wParam, lParam);
         }
         default:
-            return DefWindowProcW(hwnd_, message, wParam, lParam);
+            return DefWindowProcW(Handle(), message, wParam, lParam);
     }
 }
 
@@ -126,10 +149,12 @@ void CMainFrame::OnLineEvent(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void CMainFrame::PostLineEvent(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
-    if (!hwnd_ || lParam < 1 || lParam > LINE_COUNT) return;
+    // A window that goes after this read only makes the post fail.
+    const HWND window = Handle();
+    if (!window || lParam < 1 || lParam > LINE_COUNT) return;
     auto& posted = posted_[static_cast<std::size_t>(lParam - 1)];
     posted.fetch_add(1);
-    if (!PostMessageW(hwnd_, message, wParam, lParam)) posted.fetch_sub(1);
+    if (!PostMessageW(window, message, wParam, lParam)) posted.fetch_sub(1);
 }
 
 void CMainFrame::DiscardPending(std::intptr_t lineNumber) {
@@ -142,30 +167,42 @@ void CMainFrame::SelectPorts() {
     job_->SelectPorts([this](const std::vector<PortEntry>& rows) -> std::optional<std::vector<int>> {
         CPortSelectDlg dialog;
         dialog.ports = &rows;
-        if (dialog.DoModal(hwnd_) != IDOK) return std::nullopt;
+        if (dialog.DoModal(Handle()) != IDOK) return std::nullopt;
         return ChosenRows(dialog.selected, rows.size());
     });
 }
 
-void CMainFrame::ReadConfig() {
+bool CMainFrame::ReadConfig() {
     FileDialogRequest request{std::string(CONFIG_CHOOSER_FILTER), std::string(CONFIG_CHOOSER_EXTENSION),
-                              WidenCore(ConfigChooserInitialName()), true};
+                              ConfigChooserStart(), true};
     const auto chosen = ChooseFile(request);
-    (void)zolt::ReadConfig(job_->config, chosen ? std::optional(PathForCore(*chosen)) : std::nullopt);
+    std::optional<std::string> path;
+    if (chosen) {
+        path = PathForCore(*chosen);
+        if (!path) {
+            prompt_->ShowMessage(FILE_PATH_UNUSABLE, PromptIcon::Error);
+            return false;
+        }
+    } else {
+        // ZOLT.ini of the current folder, read at once: "." still names that folder.
+        path = JoinPath(PathForCore(CurrentFolder()).value_or("."), CONFIG_FILE_NAME);
+    }
+    (void)zolt::ReadConfig(job_->config, path);
+    return true;
 }
 
 std::optional<std::wstring> CMainFrame::ChooseFile(const FileDialogRequest& request) {
-    return fileDialogs_->ChooseFile(hwnd_, request);
+    return fileDialogs_->ChooseFile(Handle(), request);
 }
 
 void CMainFrame::StartDisplayTimer() {
-    if (timerRunning_ || !hwnd_) return;
-    timerRunning_ = SetTimer(hwnd_, DISPLAY_TIMER_ID, DISPLAY_TIMER_PERIOD_MS, nullptr) != 0;
+    if (timerRunning_ || !Handle()) return;
+    timerRunning_ = SetTimer(Handle(), DISPLAY_TIMER_ID, DISPLAY_TIMER_PERIOD_MS, nullptr) != 0;
 }
 
 void CMainFrame::StopDisplayTimer() {
     if (!timerRunning_) return;
-    KillTimer(hwnd_, DISPLAY_TIMER_ID);
+    KillTimer(Handle(), DISPLAY_TIMER_ID);
     timerRunning_ = false;
 }
 

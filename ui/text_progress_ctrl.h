@@ -10,7 +10,7 @@ namespace zolt {
 
 class CTextProgressCtrl {
 public:
-    // Takes the system colours now; they are not followed afterwards.
+    // Takes the system colours now, and again whenever the bar is sent WM_SYSCOLORCHANGE.
     CTextProgressCtrl();
     // Removes the subclass; the window itself belongs to its dialog.
     ~CTextProgressCtrl();
@@ -37,6 +37,7 @@ private:
     LRESULT OnGetText(WPARAM bufferSize, LPARAM buffer) const;
     void OnPaint();
     void Draw(HDC dc) const;
+    void TakeSystemColours();
     void Detach();
 
     HWND hwnd = nullptr;

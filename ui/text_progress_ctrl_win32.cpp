@@ -38,11 +38,14 @@ void DrawClipped(HDC dc, const RECT& clip, RECT client, const std::wstring& labe
 
 }  // namespace
 
-CTextProgressCtrl::CTextProgressCtrl()
-    : barColour(GetSysColor(COLOR_HIGHLIGHT)),
-      bgColour(GetSysColor(COLOR_WINDOW)),
-      textColour(GetSysColor(COLOR_HIGHLIGHT)),
-      textOnBarColour(GetSysColor(COLOR_WINDOW)) {}
+CTextProgressCtrl::CTextProgressCtrl() { TakeSystemColours(); }
+
+void CTextProgressCtrl::TakeSystemColours() {
+    barColour = GetSysColor(COLOR_HIGHLIGHT);
+    bgColour = GetSysColor(COLOR_WINDOW);
+    textColour = GetSysColor(COLOR_HIGHLIGHT);
+    textOnBarColour = GetSysColor(COLOR_WINDOW);
+}
 
 CTextProgressCtrl::~CTextProgressCtrl() { Detach(); }
 
@@ -103,6 +106,10 @@ LRESULT CALLBACK CTextProgressCtrl::SubclassProc(HWND hwnd, UINT msg, WPARAM wPa
         // A themed bar animates a glow over its fill from a timer. None of it shows through
         // this painting, and every tick would repaint all eight bars.
         return 0;
+    case WM_SYSCOLORCHANGE:
+        self->TakeSystemColours();
+        InvalidateRect(hwnd, nullptr, FALSE);
+        break;
     case WM_SETTEXT:
         return self->OnSetText(msg, wParam, lParam);
     case WM_GETTEXT:

@@ -44,6 +44,17 @@ LRESULT CALLBACK CTransparentStatic::SubclassProc(HWND hwnd, UINT msg, WPARAM wP
     case WM_PRINTCLIENT:
         self->Draw(reinterpret_cast<HDC>(wParam));
         return 0;
+    case WM_SYSCOLORCHANGE:
+        // Its own colours are the owner's, but what shows through it has changed: the area
+        // behind is repainted first.
+        if (HWND parent = GetParent(hwnd)) {
+            RECT rect{};
+            GetWindowRect(hwnd, &rect);
+            MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rect), 2);
+            InvalidateRect(parent, &rect, TRUE);
+        }
+        InvalidateRect(hwnd, nullptr, FALSE);
+        break;
     case WM_NCDESTROY:
         self->Detach();
         break;

@@ -50,9 +50,11 @@ public:
     void OnReset();
     void OnAbout();
 
-    // Path of the last file that Open or Script loaded; handed to StartJob.
+    // Path of the last file that Open or Script loaded, as the core spells it (ANSI code page);
+    // handed to StartJob.
     const std::string& filePath() const { return filePath_; }
-    // The current directory when Settings was last confirmed; handed to StartJob.
+    // The current directory when Settings was last confirmed, as the core spells it; handed to
+    // StartJob.
     const std::string& workDir() const { return workDir_; }
     bool configSet() const { return configSet_; }
 

@@ -2,7 +2,6 @@
 
 #include <commctrl.h>
 
-#include "io/paths.h"
 #include "io/texts.h"
 #include "job/display_text.h"
 #include "job/job_control.h"
@@ -36,6 +35,15 @@ constexpr COLORREF BANNER_OUTLINE = RGB(255, 255, 255);
 
 void SetText(HWND control, const std::wstring& text) { SetWindowTextW(control, text.c_str()); }
 
+// A colour change reaches top-level windows only; the form's controls, the common ones
+// included, cache colours, brushes and backgrounds that it makes stale.
+void PassColourChange(HWND form, WPARAM wParam, LPARAM lParam) {
+    for (HWND child = GetWindow(form, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        SendMessageW(child, WM_SYSCOLORCHANGE, wParam, lParam);
+    }
+    RedrawWindow(form, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+}
+
 }  // namespace
 
 bool CZOLTView::Create(HWND parent) {
@@ -51,6 +59,10 @@ INT_PTR CALLBACK CZOLTView::DialogProc(HWND form, UINT message, WPARAM wParam, L
     if (message == WM_INITDIALOG) {
         SetWindowLongPtrW(form, GWLP_USERDATA, lParam);
         return FALSE;  // the form takes no focus of its own
+    }
+    if (message == WM_SYSCOLORCHANGE) {
+        PassColourChange(form, wParam, lParam);
+        return TRUE;
     }
     auto* self = reinterpret_cast<CZOLTView*>(GetWindowLongPtrW(form, GWLP_USERDATA));
     if (self && message == WM_COMMAND && HIWORD(wParam) == BN_CLICKED) return self->OnCommand(LOWORD(wParam));
@@ -189,8 +201,7 @@ void CZOLTView::RestartElapsed() {
 
 void CZOLTView::OnSetConfig() {
     if (frame_.IsAnyLineRunning()) return;
-    frame_.ReadConfig();
-    configSet_ = true;
+    if (frame_.ReadConfig()) configSet_ = true;
 }
 
 void CZOLTView::OnOpen() {
@@ -201,11 +212,16 @@ void CZOLTView::OnOpen() {
     if (frame_.IsAnyLineRunning()) return;
     const auto path = frame_.ChooseFile({texts::IMAGE_FILTER, texts::IMAGE_DEFAULT_EXTENSION, L"", false});
     if (!path) return;
-    const std::string corePath = PathForCore(*path);
-    const int loaded = frame_.LoadRomImage(corePath);
+    const auto corePath = PathForCore(*path);
+    if (!corePath) {
+        // Nothing was loaded: the last file stays as it was.
+        frame_.prompt().ShowMessage(FILE_PATH_UNUSABLE, PromptIcon::Error);
+        return;
+    }
+    const int loaded = frame_.LoadRomImage(*corePath);
     if (loaded == LOAD_OK) {
         SetFileLabel(*path);
-        filePath_ = corePath;
+        filePath_ = *corePath;
         ShowImageInfo(true, frame_.Job().file.info());
         return;
     }
@@ -220,7 +236,14 @@ void CZOLTView::OnSettings() {
     CSettingsDlg dialog;
     dialog.updateFlag = frame_.Job().config.updateFlag;
     if (dialog.DoModal(frame_.Handle()) != IDOK) return;
-    workDir_ = CurrentDirectory();
+    // Kept for the job's backups, so it must name this folder even after a file dialog has
+    // made another one current.
+    const auto folder = PathForCore(CurrentFolder());
+    if (!folder) {
+        frame_.prompt().ShowMessage(FOLDER_PATH_UNUSABLE, PromptIcon::Error);
+        return;
+    }
+    workDir_ = *folder;
     if (frame_.BuildTaskList(dialog.choice, dialog.withCal != 0)) {
         ShowTaskList(frame_.Job().tasks);
     } else {
@@ -232,10 +255,14 @@ void CZOLTView::OnScript() {
     if (frame_.IsAnyLineRunning()) return;
     const auto path = frame_.ChooseFile({texts::SCRIPT_FILTER, texts::IMAGE_DEFAULT_EXTENSION, L"", false});
     if (!path) return;
-    const std::string corePath = PathForCore(*path);
-    if (frame_.LoadPlainFile(corePath) == LOAD_OK) {
+    const auto corePath = PathForCore(*path);
+    if (!corePath) {
+        frame_.prompt().ShowMessage(FILE_PATH_UNUSABLE, PromptIcon::Error);
+        return;
+    }
+    if (frame_.LoadPlainFile(*corePath) == LOAD_OK) {
         SetFileLabel(*path);
-        filePath_ = corePath;
+        filePath_ = *corePath;
         ShowImageInfo(false, {});
         if (frame_.BuildTaskList(CHOICE_SCRIPT, false)) ShowTaskList(frame_.Job().tasks);
         return;

@@ -1,15 +1,18 @@
 // Drives a running ZOLT.exe from another process as an operator would: presses its buttons,
 // answers its dialogs (the file dialog with a typed path), reads its task grid and labels.
 //
-//   zolt_window_driver job --image PATH --ports 5,6 [--limit SECONDS]
+//   zolt_window_driver job --image PATH --ports 5,6 [--limit SECONDS] [--cal]
 //   zolt_window_driver reset --ports 5,6
+//   zolt_window_driver quit
 //
 // job: attaches the listed COM ports, cancels Set config's dialog (so that ZOLT.ini of the
-// working folder is read), opens the image, confirms Settings as offered, presses Done and
-// waits until every cell of the task grid says "Done".
+// working folder is read), opens the image (PATH as typed into the file dialog, so a bare
+// name is one in the working folder), confirms Settings as offered (with the calibration
+// backup and restore ticked for --cal), presses Done and waits until every cell of the task
+// grid says "Done". It prints the file name label, which shows the opened path.
 // reset: starts the job again, presses Reset in the middle, checks that every line shows
 // "Waiting ..." within a second and stays attached; then starts it once more and closes the
-// window in the middle: the program must end.
+// window in the middle: the program must end. quit: closes the window; the program must end.
 // show DIALOG: presses Port or Settings (DIALOG "port" or "settings") and leaves the dialog
 // open; close: cancels the open dialog; rect: prints the main window's place on the screen
 // as WxH+X+Y. For screenshots.
@@ -37,9 +40,12 @@ using Clock = std::chrono::steady_clock;
     std::exit(1);
 }
 
+// Texts for the log, which is read on the Linux side.
 std::string Narrow(const std::wstring& text) {
-    std::string out;
-    for (wchar_t c : text) out += c < 128 ? static_cast<char>(c) : '?';
+    if (text.empty()) return {};
+    const int size = static_cast<int>(text.size());
+    std::string out(static_cast<std::size_t>(WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr)), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), size, out.data(), static_cast<int>(out.size()), nullptr, nullptr);
     return out;
 }
 
@@ -177,14 +183,20 @@ struct Options {
     std::wstring image;
     std::vector<int> ports;
     int limitSeconds = 300;
+    bool cal = false;
 };
 
 Options Parse(int argc, wchar_t** argv) {
     Options o;
     if (argc > 1) o.stage = argv[1];
-    for (int i = 2; i + 1 < argc; i += 2) {
+    for (int i = 2; i < argc; ++i) {
         const std::wstring key = argv[i];
-        const std::wstring value = argv[i + 1];
+        if (key == L"--cal") {
+            o.cal = true;
+            continue;
+        }
+        if (i + 1 == argc) break;
+        const std::wstring value = argv[++i];
         if (key == L"--image") o.image = value;
         else if (key == L"--limit") o.limitSeconds = _wtoi(value.c_str());
         else if (key == L"--ports") {
@@ -199,10 +211,10 @@ Options Parse(int argc, wchar_t** argv) {
         o.image = argv[2];  // which dialog
         return o;
     }
-    if (o.stage == L"close" || o.stage == L"rect") return o;
+    if (o.stage == L"close" || o.stage == L"rect" || o.stage == L"quit") return o;
     if (!(o.stage == L"job" && !o.image.empty()) && o.stage != L"reset") o.ports.clear();
     if (o.ports.empty()) {
-        Fail("usage: job --image PATH --ports 5,6 [--limit SECONDS] | reset --ports 5,6 | show port|settings | close");
+        Fail("usage: job --image PATH --ports 5,6 [--limit SECONDS] [--cal] | reset --ports 5,6 | quit | show port|settings | close | rect");
     }
     return o;
 }
@@ -253,12 +265,20 @@ public:
         if (!name) Fail("the file dialog has no file name box");
         SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(options_.image.c_str()));
         Close(dialog, IDOK);
-        if (Text(Control(frame_, IDC_FILE_NAME)) == L"No file opened!") Fail("the image was not opened");
+        const std::wstring label = Text(Control(frame_, IDC_FILE_NAME));
+        if (label == L"No file opened!") Fail("the image was not opened");
+        std::printf("opened: %s\n", Narrow(label).c_str());
     }
 
     void ConfirmSettings() {
         Press(Control(frame_, IDC_SETTINGS));
         const HWND dialog = WaitDialog(pid_, L"Settings");
+        if (options_.cal) {
+            const HWND box = GetDlgItem(dialog, IDC_WITH_CAL);
+            PostMessageW(box, BM_CLICK, 0, 0);
+            for (int i = 0; i < 100 && SendMessageW(box, BM_GETCHECK, 0, 0) != BST_CHECKED; ++i) std::this_thread::sleep_for(50ms);
+            if (SendMessageW(box, BM_GETCHECK, 0, 0) != BST_CHECKED) Fail("the calibration box did not take the tick");
+        }
         Close(dialog, IDOK);
         if (SendMessageW(Control(frame_, IDC_TASK_LIST), LVM_GETITEMCOUNT, 0, 0) == 0) Fail("Settings built no task list");
     }
@@ -310,15 +330,19 @@ public:
     void CloseWhileRunning() {
         Press(Control(frame_, IDC_DONE));
         std::this_thread::sleep_for(2s);
+        Quit();
+    }
+
+    void Quit() {
         const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid_);
         if (!process) Fail("cannot watch the program's process");
         const auto closing = Clock::now();
         PostMessageW(frame_, WM_CLOSE, 0, 0);
         const DWORD ended = WaitForSingleObject(process, 10000);
         CloseHandle(process);
-        if (ended != WAIT_OBJECT_0) Fail("the program did not end when its window was closed during a job");
+        if (ended != WAIT_OBJECT_0) Fail("the program did not end when its window was closed");
         const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - closing).count();
-        std::printf("closed during a job: the program ended after %lld ms\n", static_cast<long long>(took));
+        std::printf("closed: the program ended after %lld ms\n", static_cast<long long>(took));
     }
 
 private:
@@ -342,7 +366,12 @@ int wmain(int argc, wchar_t** argv) {
     // The main window is up once it shows, with its form.
     HWND frame = nullptr;
     for (int i = 0; i < 600; ++i) {
-        frame = FindWindowW(nullptr, L"ZOLT");
+        // A box before the window (the page catalogue that cannot be opened, say) is a failure.
+        if (const HWND box = FindWindowW(L"#32770", L"ZOLT"); box && IsWindowVisible(box)) {
+            const HWND text = GetDlgItem(box, 0xFFFF);
+            Fail("the program shows a message at start: " + Narrow(text ? Text(text) : Text(box)));
+        }
+        frame = FindWindowW(L"ZOLTMainFrame", L"ZOLT");
         ChildSearch form{IDC_PORT};
         if (frame && IsWindowVisible(frame)) EnumChildWindows(frame, FindChild, reinterpret_cast<LPARAM>(&form));
         if (form.found) break;
@@ -372,7 +401,9 @@ int wmain(int argc, wchar_t** argv) {
         return 0;
     }
     Operator op(frame, pid, options);
-    if (options.stage == L"job") {
+    if (options.stage == L"quit") {
+        op.Quit();
+    } else if (options.stage == L"job") {
         op.AttachPorts();
         op.SetConfigFromTheWorkingFolder();
         op.OpenImage();

@@ -9,6 +9,7 @@
 
 #include "res/resource.h"
 #include "ui/image_button.h"
+#include "ui/render_win32.h"  // tests/ui
 #include "ui/text_progress_ctrl.h"
 #include "ui/transparent_static.h"
 
@@ -45,30 +46,7 @@ void Pump(HWND window) {
     }
 }
 
-// The client area of `window` as the window paints it for WM_PRINTCLIENT over `fill`,
-// row by row from the top, as COLORREFs.
-std::vector<COLORREF> Render(HWND window, int width, int height, COLORREF fill) {
-    BITMAPINFO info{};
-    info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-    void* bits = nullptr;
-    HDC dc = CreateCompatibleDC(nullptr);
-    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(dc, bitmap);
-    RECT all{0, 0, width, height};
-    HBRUSH brush = CreateSolidBrush(fill);
-    FillRect(dc, &all, brush);
-    DeleteObject(brush);
-    SendMessageW(window, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
-    GdiFlush();
-    std::vector<COLORREF> pixels(static_cast<std::size_t>(width * height));
-    const auto* bgra = static_cast<const unsigned char*>(bits);
-    for (std::size_t i = 0; i < pixels.size(); ++i)
-        pixels[i] = RGB(bgra[4 * i + 2], bgra[4 * i + 1], bgra[4 * i]);
-    SelectObject(dc, old);
-    DeleteObject(bitmap);
-    DeleteDC(dc);
-    return pixels;
-}
+using test::Render;
 
 class Controls : public ::testing::Test {
 protected:

@@ -7,15 +7,19 @@
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <fstream>
 #include <map>
 #include <thread>
 
+#include "io/paths.h"
 #include "io/texts.h"
 #include "res/resource.h"
+#include "support/temp_dir.h"
 #include "ui/form_logic.h"
 #include "ui/list_view.h"
 #include "ui/main_frame.h"
 #include "ui/port_select_dlg.h"
+#include "ui/render_win32.h"  // tests/ui
 #include "ui/wide_text.h"
 
 namespace zolt {
@@ -322,6 +326,75 @@ TEST_F(Form, DoneWithoutAFileAsksForOneAndStillStartsTheTimer) {
     EXPECT_TRUE(frame->Job().timerRunning);
     Click(IDC_RESET);
     EXPECT_FALSE(frame->Job().timerRunning);
+}
+
+TEST_F(Form, AColourChangeReachesTheFormsControls) {
+    const int elements[] = {COLOR_BTNFACE, COLOR_HIGHLIGHT};
+    const COLORREF before[] = {GetSysColor(COLOR_BTNFACE), GetSysColor(COLOR_HIGHLIGHT)};
+    const COLORREF after[] = {RGB(40, 200, 90), RGB(200, 30, 120)};
+    const HWND lamp = Item(IDC_LAMP1), bar = Item(IDC_PROGRESS1);
+    RECT lampRect{}, barRect{};
+    GetClientRect(lamp, &lampRect);
+    GetClientRect(bar, &barRect);
+    frame->View().ShowLineProgress(0, 50);
+    // The lamp captures the form's background at its first paint.
+    (void)test::Render(lamp, lampRect.right, lampRect.bottom, RGB(1, 2, 3));
+
+    ASSERT_TRUE(SetSysColors(2, elements, after));  // tells every top-level window
+    Pump();
+    const auto lampPixels = test::Render(lamp, lampRect.right, lampRect.bottom, RGB(1, 2, 3));
+    const auto barPixels = test::Render(bar, barRect.right, barRect.bottom, RGB(1, 2, 3));
+    SetSysColors(2, elements, before);
+    Pump();
+    EXPECT_EQ(lampPixels[0], after[0]) << "the lamp's corner shows the form's old background";
+    EXPECT_EQ(barPixels[static_cast<std::size_t>(barRect.bottom / 2 * barRect.right + 2)], after[1]) << "the bar's fill";
+}
+
+// A folder whose name the ANSI code page spells (José) and one it cannot (Łódź, given by
+// its short name), each holding the files of a job; the program started in it.
+TEST(FormInAFolder, PathsReachTheCoreAsItsACallsSpellThem) {
+    if (GetACP() != 1252) GTEST_SKIP() << "the folder names are chosen for the ANSI code page 1252";
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&controls);
+    const test::TempDir root;
+    for (const wchar_t* name : {L"Jos\u00e9", L"\u0141\u00f3d\u017a"}) {
+        const auto folder = root.path() / name;
+        std::filesystem::create_directories(folder);
+        std::ofstream(folder / L"ZOLT.ini", std::ios::binary) << "[MainConfig]\r\nMobileName=HERE\r\nUpdateFlag=4\r\n";
+        std::ofstream(folder / L"job.srp", std::ios::binary) << "x";
+        const test::CurrentDirectoryGuard inFolder(folder);
+
+        RecordingPrompt prompt;
+        AnsweringDialogs dialogs;
+        FrameServices services;
+        services.prompt = &prompt;
+        services.fileDialogs = &dialogs;
+        services.quitOnDestroy = false;
+        CMainFrame frame(std::move(services));
+        ASSERT_TRUE(frame.Create());
+        const auto click = [&](int id) {
+            SendMessageW(GetDlgItem(frame.View().Handle(), id), BM_CLICK, 0, 0);
+            Pump();
+        };
+        EXPECT_EQ(frame.Job().config.updateFlag, 4) << "ZOLT.ini at start";
+        click(IDC_SET_CONFIG);  // cancelled: ZOLT.ini of the current folder
+        EXPECT_EQ(frame.Job().config.mobileName, "HERE");
+        ASSERT_EQ(dialogs.requests.size(), 1u);
+        EXPECT_EQ(dialogs.requests[0].initialName, (folder / L"ZOLT_CONFIG" / L"*.ini").wstring());
+
+        dialogs.answers.push_back((folder / L"job.srp").wstring());
+        click(IDC_SCRIPT);
+        EXPECT_EQ(test::ReadFile(frame.View().filePath()), "x");
+        WithDialog(L"Settings", [](HWND dialog) { Press(dialog, IDOK); }, [&] { click(IDC_SETTINGS); });
+        EXPECT_EQ(test::ReadFile(JoinPath(frame.View().workDir(), "ZOLT.ini")).substr(0, 12), "[MainConfig]");
+
+        // A file the code page cannot spell and that has no short name is not handed on.
+        prompt.shown.clear();
+        dialogs.answers.push_back((folder / L"\u0141\u00f3d\u017a.srp").wstring());
+        click(IDC_SCRIPT);
+        EXPECT_EQ(prompt.shown, (std::vector<Shown>{{FILE_PATH_UNUSABLE, PromptIcon::Error}})) << folder;
+        EXPECT_EQ(test::ReadFile(frame.View().filePath()), "x") << "the last file stays";
+    }
 }
 
 TEST(LineMessage, TheStopSignalClosesTheWorkersBox) {
