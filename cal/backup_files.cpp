@@ -2,10 +2,10 @@
 
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <string_view>
 
 #include "io/file_error.h"
+#include "io/file_system.h"
 #include "io/input_file.h"
 #include "io/paths.h"
 #include "io/sha256.h"
@@ -100,7 +100,7 @@ bool WriteWhole(const std::string& path, std::string_view bytes, std::string& re
 // the same text saved twice in one second.
 std::string FreeArchivePath(const std::string& path) {
     std::string candidate = path;
-    for (int n = 2; std::filesystem::exists(candidate) || std::filesystem::exists(SettingFilePath(candidate)); ++n) {
+    for (int n = 2; PathExists(candidate) || PathExists(SettingFilePath(candidate)); ++n) {
         candidate = path.substr(0, path.size() - 4) + "-" + std::to_string(n) + ".srp";
     }
     return candidate;
@@ -109,10 +109,8 @@ std::string FreeArchivePath(const std::string& path) {
 bool WriteArchive(const std::string& workDir, int lineIndex, std::string_view text, const std::string& setting,
                   std::string& reason) {
     const std::string folder = BackupArchiveFolder(workDir);
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
-    if (error) {
-        reason = "Couldn't create the folder " + folder + ": " + error.message();
+    if (std::string why; !MakeFolders(folder, why)) {
+        reason = "Couldn't create the folder " + folder + ": " + why;
         return false;
     }
     const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());

@@ -58,11 +58,10 @@ void CalMessageCatalog::LoadFromText(std::string_view text) {
     }
 }
 
-bool CalMessageCatalog::LoadFile(const std::filesystem::path& file, std::string& reason) {
+bool CalMessageCatalog::LoadFile(const std::string& name, std::string& reason) {
     LoadFromText({});
     // InputFile takes regular files only: a pipe or device under the catalogue's name is
     // refused instead of being waited on.
-    const std::string name = file.string();
     InputFile in;
     std::uint64_t length = 0;
     FileError error = in.Open(name);

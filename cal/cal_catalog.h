@@ -52,7 +52,7 @@ public:
     // Loads `file`, which must be a regular file. Returns false, leaving the catalogue empty
     // and putting the operator's text for the file error into `reason` (it names the file),
     // when the file cannot be opened or read.
-    [[nodiscard]] bool LoadFile(const std::filesystem::path& file, std::string& reason);
+    [[nodiscard]] bool LoadFile(const std::string& file, std::string& reason);
 
     // Loads FILE_NAME from `folder` (the current working directory when empty); when it
     // cannot be opened, shows "Couldn't open file: " and the reason through `prompt` (without

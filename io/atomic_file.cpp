@@ -1,6 +1,7 @@
 #include "io/atomic_file.h"
 
-#include <filesystem>
+#include "io/file_system.h"
+
 #include <random>
 
 namespace zolt {
@@ -50,8 +51,7 @@ FileError AtomicFile::Commit() {
 void AtomicFile::Abandon() {
     (void)temp_.Close();
     if (!tempPath_.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove(tempPath_, ignored);
+        RemoveFileQuietly(tempPath_);
         tempPath_.clear();
     }
     Release();

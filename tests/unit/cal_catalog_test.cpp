@@ -183,7 +183,7 @@ TEST(CalMessageCatalog, LoadsFromTheWorkingDirectoryOrSaysWhyNot) {
 
     // A failed load leaves nothing of an earlier one.
     std::string reason;
-    EXPECT_FALSE(c.LoadFile(dir.path() / "missing.ini", reason));
+    EXPECT_FALSE(c.LoadFile(dir.File("missing.ini"), reason));
     EXPECT_FALSE(reason.empty());
     EXPECT_EQ(c.pageCount, 0);
     EXPECT_EQ(c.sectionCount, 0);
