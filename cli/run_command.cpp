@@ -1,4 +1,5 @@
 // `zolt run`: one job on up to 32 lines, from a terminal or a script.
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -250,6 +251,12 @@ int RunCommand(const std::vector<std::string>& args, const std::string& folder) 
     // written and read: a restore checks a saved file against the catalogue it was made with.
     LineGroups groups(static_cast<int>(options->ports.size()), view, prompt, queue, folder, workDir,
                       options->trace ? &trace : nullptr);
+
+    if (options->phoneWaitSeconds) {
+        Timing timing = Timing::Standard();
+        timing.phoneWait = std::chrono::seconds(*options->phoneWaitSeconds);
+        for (int g = 0; g < groups.Count(); ++g) groups.Group(g).SetTiming(timing);
+    }
 
     std::vector<int> lineIndexes;
     if (const auto status = PrepareJob(groups, *options, prompt, lineIndexes)) return *status;

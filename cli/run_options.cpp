@@ -23,6 +23,13 @@ const char* const RUN_USAGE =
     "                   beside it (FILE with .setting for .srp); a file that is not a whole\n"
     "                   backup of the catalogue's pages, or whose setting file does not name\n"
     "                   it, is refused before anything is sent\n"
+    "  --phone-wait SECONDS\n"
+    "                   give up on a phone that has not answered for this long where a line\n"
+    "                   would otherwise wait until it does: for the boot loader, for\n"
+    "                   file-system access, for the echo that opens a restore or script, and\n"
+    "                   for the phone's setting to be read or written; the line then fails,\n"
+    "                   saying what it waited for (default: wait until the phone answers or\n"
+    "                   the job is stopped)\n"
     "exit status: 0 every line finished every task, 1 a line failed, 2 usage, configuration\n"
     "or file error, 130 interrupted\n";
 
@@ -46,7 +53,7 @@ std::optional<RunOptions> ParseRunOptions(const std::vector<std::string>& args, 
             o.withCal = true;
             continue;
         } else if (a == "--image" || a == "--script" || a == "--restore" || a == "--update" || a == "--port" || a == "--config" ||
-                   a == "--workdir" || a == "--report" || a == "--trace") {
+                   a == "--workdir" || a == "--report" || a == "--trace" || a == "--phone-wait") {
             if (!(v = value(i, a))) return std::nullopt;
         } else {
             error = "unknown option " + a;
@@ -61,6 +68,17 @@ std::optional<RunOptions> ParseRunOptions(const std::vector<std::string>& args, 
         if (a == "--workdir") o.workdir = *v;
         if (a == "--report") o.report = *v;
         if (a == "--trace") o.trace = *v;
+        if (a == "--phone-wait") {
+            // Whole seconds, 1 to a day: a wait shorter than a handshake would fail every phone.
+            const std::string& text = *v;
+            const bool digits = text.size() <= 6 && text.find_first_not_of("0123456789") == std::string::npos;
+            const int seconds = digits ? std::stoi(text) : 0;
+            if (seconds < 1 || seconds > 86400) {
+                error = "--phone-wait needs a number of seconds from 1 to 86400, not " + text;
+                return std::nullopt;
+            }
+            o.phoneWaitSeconds = seconds;
+        }
     }
     if (!o.image.empty() + !o.script.empty() + !o.restore.empty() != 1) {
         error = "give one of --image, --script or --restore";

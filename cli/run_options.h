@@ -25,6 +25,7 @@ struct RunOptions {
     std::optional<std::string> workdir;
     std::optional<std::string> report;
     std::optional<std::string> trace;
+    std::optional<int> phoneWaitSeconds;  // --phone-wait: bound of the waits for a phone
     bool help = false;
 };
 

@@ -238,6 +238,21 @@ TEST_F(CliRunFixture, CtrlCStopsEveryLineWithinASecondAndKeepsWhatHadFailed) {
     EXPECT_NE(out.find("stopped  "), std::string::npos) << out;
 }
 
+// A phone that never answers the boot-loader handshake holds its line for ever, unless the run
+// bounds the wait for a phone: then the line fails and says what it waited for.
+TEST_F(CliRunFixture, PhoneWaitFailsALineWhosePhoneNeverAnswers) {
+    StartPhones(1, [](sim::SimPhone& phone, int) {
+        phone.Handlers().On(sim::PhoneMode::Firmware, sim::ID_LOOPBACK, [](sim::PhoneContext&, const sim::Request&) {
+            return true;
+        });
+    });
+    Process zolt(Run({"--image", (dir.path() / "image.bin").string(), "--update", "boot", "--phone-wait", "1"}),
+                 dir.path() / "out.txt");
+    EXPECT_EQ(zolt.Wait(20s), 1);
+    EXPECT_NE(Read(dir.path() / "out.txt").find("No answer from the phone in 1 s (boot loader)!"), std::string::npos)
+        << Read(dir.path() / "out.txt");
+}
+
 TEST_F(CliRunFixture, MissingPortOrImageIsAUsageErrorAndNothingIsSent) {
     StartPhones(1);
     Process missingPort(Run({"--image", (dir.path() / "image.bin").string(), "--update", "all", "--port", "/dev/zolt-no-such-port"}),

@@ -20,8 +20,9 @@ std::optional<cli::RunOptions> Parse(std::vector<std::string> args, std::string*
 
 TEST(RunOptions, AcceptsAnImageJobAndKeepsPortOrder) {
     auto o = Parse({"--image", "a.bin", "--update", "all", "--with-cal", "--port", "/dev/b", "--port", "/dev/a",
-                    "--workdir", "w", "--report", "r.json", "--config", "c.ini"});
+                    "--workdir", "w", "--report", "r.json", "--config", "c.ini", "--phone-wait", "30"});
     ASSERT_TRUE(o);
+    EXPECT_EQ(o->phoneWaitSeconds, 30);
     EXPECT_EQ(o->choice, 1);
     EXPECT_TRUE(o->withCal);
     EXPECT_EQ(o->ports, (std::vector<std::string>{"/dev/b", "/dev/a"}));
@@ -48,6 +49,10 @@ TEST(RunOptions, RefusesWhatCannotMakeAJob) {
         {"--restore", "c.srp", "--port", "p", "--port", "q"},             // one phone's backup
         {"--restore", "c.srp", "--update", "all", "--port", "p"},
         {"--restore", "c.srp", "--script", "s.srp", "--port", "p"},
+        {"--script", "s.srp", "--port", "p", "--phone-wait", "0"},
+        {"--script", "s.srp", "--port", "p", "--phone-wait", "-5"},
+        {"--script", "s.srp", "--port", "p", "--phone-wait", "1.5"},
+        {"--script", "s.srp", "--port", "p", "--phone-wait", "9999999999"},
     };
     for (const auto& args : bad) {
         std::string error;
