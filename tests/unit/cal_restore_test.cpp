@@ -116,12 +116,11 @@ TEST_F(RestoreFixture, ThreePagesAreWrittenInFileOrderThenClosedThenTheSettingWr
     // Each page is read back before the records are closed, and the setting in a file-system
     // session of its own after it is written.
     const std::vector<Bytes> expected = {
-        test::CAL_FS_ACCESS,      test::CAL_OPEN,          WRITE_A,
-        WRITE_B,                  WriteC(),                PageRead(PAGE_A),
-        PageRead(PAGE_B),    PageRead(PAGE_C),   test::CAL_CLOSE,
-        test::CAL_FS_DONE_1,      test::CAL_FS_DONE_2,     test::SettingWrite(0x5A),
-        test::CAL_FS_ACCESS,      test::CAL_SETTING_READ,  test::CAL_FS_DONE_1,
-        test::CAL_FS_DONE_2};
+        test::CAL_FS_ACCESS, test::CAL_OPEN, WRITE_A, WRITE_B, WriteC(),
+        PageRead(PAGE_A), PageRead(PAGE_B), PageRead(PAGE_C),
+        test::CAL_CLOSE, test::CAL_FS_DONE_1, test::CAL_FS_DONE_2,
+        test::SettingWrite(0x5A), test::CAL_FS_ACCESS, test::CAL_SETTING_READ,
+        test::CAL_FS_DONE_1, test::CAL_FS_DONE_2};
     EXPECT_EQ(Sequence(), expected);
     EXPECT_EQ(Status(), " PASS...");
     EXPECT_EQ(totals, (std::vector<std::int32_t>{3, 3, 3}));
@@ -159,9 +158,7 @@ TEST_F(RestoreFixture, BackupFilesGiveAWipedPhoneItsCalibrationBackAfterAFailedR
     EXPECT_EQ(phone.pages, before);
     EXPECT_EQ(phone.setting, 33);
     EXPECT_EQ(line.flashBlockCount, 0);
-    CalState none;
-    std::string reason;
-    EXPECT_FALSE(LoadSavedBackup(none, (dir.path() / "nothing.srp").string(), reason));
+    const std::string reason = Load(dir.File("nothing.srp"));
     EXPECT_NE(reason.find("was not found"), std::string::npos) << reason;
     EXPECT_EQ(SettingFilePath("a/COM-3calibration.srp"), "a/COM-3calibration.setting");
 }
