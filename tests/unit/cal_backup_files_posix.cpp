@@ -115,7 +115,7 @@ TEST_F(BackupFilesFixture, FileIsLockedWhileWrittenAndAFileLockedElsewhereIsLeft
     ASSERT_EQ(Backup(), RESULT_OK) << Status();
     std::vector<bool> lockableAtPageRead;
     phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
-        if (body.size() == 8) lockableAtPageRead.push_back(OthersCanLock(path));
+        if (test::IsPageRead(body)) lockableAtPageRead.push_back(OthersCanLock(path));
         return std::nullopt;
     };
     ASSERT_EQ(Backup(), RESULT_OK) << Status();

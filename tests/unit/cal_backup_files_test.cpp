@@ -58,7 +58,7 @@ TEST_F(BackupPairFixture, StoppedBackupLeavesThePreviousFilesAsTheyWere) {
         phone.pages[{0, 1}] = {9, 9, 9, 9};
         int pageReads = 0;
         phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
-            if (body.size() == 8 && pageReads++ == stopAt) {
+            if (test::IsPageRead(body) && pageReads++ == stopAt) {
                 line.stop.Raise();
                 return std::vector<Bytes>{};
             }

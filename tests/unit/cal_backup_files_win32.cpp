@@ -33,7 +33,7 @@ TEST_F(CalibrationFileWin32, NoOtherProgramOpensItWhileTheBackupWritesIt) {
     ASSERT_EQ(Backup(), RESULT_OK) << Status();
     DWORD errorAtPageRead = ERROR_SUCCESS;
     phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
-        if (body.size() == 8) errorAtPageRead = OpenError(path);
+        if (test::IsPageRead(body)) errorAtPageRead = OpenError(path);
         return std::nullopt;
     };
     ASSERT_EQ(Backup(), RESULT_OK) << Status();
