@@ -127,14 +127,7 @@ struct CliRunFixture : ::testing::Test {
         return args;
     }
     // The catalogue of the test pages, where `zolt run` reads it when run in the test's folder.
-    void WriteCatalog() {
-        std::ofstream ini(dir.path() / "calibration.ini");
-        for (const test::SimPage& p : test::SIM_PAGES) {
-            ini << "[" << p.name << "]\nETS, Id=" << test::SIM_PAGE_READ_ID << "\nDB Id=" << p.db << "\nMsgstring="
-                << p.name << "\nSegment=" << p.segment << "\nOffset=" << p.offset << "\nBytes=" << p.bytes << "\n";
-        }
-        ini << "[MAXPAGECONUT]\nCount=" << test::SIM_PAGES.size() << "\n";
-    }
+    void WriteCatalog() { test::WriteCatalog(dir.path(), test::SIM_PAGES, test::SIM_PAGE_READ_ID); }
     // A bank of one phone keeps its state in "phones" itself.
     fs::path PhoneFolder(int number) const {
         return bank->Size() > 1 ? dir.path() / "phones" / ("phone-" + std::to_string(number)) : dir.path() / "phones";

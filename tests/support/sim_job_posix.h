@@ -11,7 +11,6 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,6 +18,7 @@
 #include "link/flash.h"
 #include "sim/cal_database.h"
 #include "sim/sim_phone.h"
+#include "support/catalog_text.h"
 #include "support/fake_prober.h"
 #include "support/recording_prompt.h"
 #include "support/recording_sink.h"
@@ -54,13 +54,7 @@ inline Timing FaultJobTiming() {
     return t;
 }
 
-struct SimPage {
-    const char* name;
-    int db;
-    int segment;
-    int offset;
-    int bytes;
-};
+using SimPage = CatalogPage;
 
 // Both databases, pages in one segment side by side, sizes around the data items' line
 // breaks, and a page of 300 bytes.
@@ -87,7 +81,7 @@ public:
            const std::shared_ptr<sim::TraceSink>& trace = TestTrace(),
            std::vector<SimPage> catalogue = SIM_PAGES)
         : pages(std::move(catalogue)) {
-        work.Write("calibration.ini", CatalogText());
+        WriteCatalog(work.path(), pages, SIM_PAGE_READ_ID);
         auto prober = std::make_unique<FakeProber>();
         for (std::size_t i = 0; i < options.size(); ++i) {
             options[i].stateDir = PhoneFolder(static_cast<int>(i));
@@ -200,17 +194,6 @@ public:
 private:
     std::vector<std::vector<int>> outcomes_;
     std::vector<std::string> statuses_;
-
-    std::string CatalogText() const {
-        std::ostringstream ini;
-        for (const SimPage& p : pages) {
-            ini << "[" << p.name << "]\nETS, Id=" << SIM_PAGE_READ_ID << "\nDB Id=" << p.db
-                << "\nMsgstring=" << p.name << "\nSegment=" << p.segment << "\nOffset=" << p.offset
-                << "\nBytes=" << p.bytes << "\n";
-        }
-        ini << "[MAXPAGECONUT]\nCount=" << pages.size() << "\n";
-        return ini.str();
-    }
 
     // Sections of a few blocks each, and the identification the configuration expects.
     void ConfigureImage() {

@@ -10,37 +10,21 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <csignal>
 #include <filesystem>
-#include <fstream>
-#include <map>
 #include <string>
 
 #include "cal/backup.h"
 #include "io/atomic_file.h"
 #include "io/file_error.h"
-#include "support/recording_prompt.h"
-#include "support/scripted_phone.h"
-#include "support/short_timing.h"
-#include "support/temp_dir.h"
+#include "support/cal_line_fixture.h"
 
 namespace zolt {
 namespace {
 
-using namespace std::chrono_literals;
 using test::Bytes;
-using test::ScriptedPhone;
-using test::RecordingPrompt;
-using test::ScriptedDevice;
-using test::TempDir;
-
-constexpr const char* CATALOG =
-    "[PageA]\nETS, Id=17\nDB Id=0\nMsgstring=PageA\nSegment=1\nOffset=0\nBytes=40\n"
-    "[PageB]\nETS, Id=17\nDB Id=0\nMsgstring=PageB\nSegment=2\nOffset=0\nBytes=40\n"
-    "[MAXPAGECONUT]\nCount=2\n";
-
 using test::ReadFile;
+using test::RecordingPrompt;
 
 // Whether another program that asks for a lock of its own gets the file.
 bool OthersCanLock(const std::string& path) {
@@ -72,32 +56,8 @@ private:
     void (*previousHandler_)(int) = SIG_DFL;
 };
 
-struct BackupFilesFixture : ::testing::Test {
-    LinkSession line;
-    ScriptedDevice device{line.stop};
-    ScriptedPhone phone{device, false};
-    CalState cal;
-    RecordingPrompt prompt;
-    TempDir dir;
-    std::string path;
-
-    void SetUp() override {
-        line.device = &device;
-        line.timing = test::ShortTiming();
-        line.timing.receiveFrameLimit = 60ms;
-        cal.catalog.LoadFromText(CATALOG);
-        path = CalibrationFilePath(dir.path().string(), 0);
-    }
-    int Backup() { return BackupCalibration(line, cal, 0, dir.path().string(), prompt); }
-    // Every file below the work folder, by its path, with its bytes.
-    std::map<std::string, std::string> Files() const {
-        std::map<std::string, std::string> files;
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path())) {
-            if (entry.is_regular_file()) files[entry.path().string()] = ReadFile(entry.path().string());
-        }
-        return files;
-    }
-    std::string Status() const { return line.statusText.Get(); }
+struct BackupFilesFixture : test::CalLineFixture {
+    BackupFilesFixture() { Catalog({{"PageA", 0, 1, 0, 40}, {"PageB", 0, 2, 0, 40}}); }
 };
 
 TEST_F(BackupFilesFixture, WriteErrorFailsTheBackupAndLeavesThePreviousFilesAsTheyWere) {
@@ -114,7 +74,7 @@ TEST_F(BackupFilesFixture, WriteErrorFailsTheBackupAndLeavesThePreviousFilesAsTh
     EXPECT_EQ(Files(), before);
     EXPECT_FALSE(cal.backupHeld);
     // The backup stopped at the failed page: no setting read, no release.
-    EXPECT_TRUE(phone.Requests([](const Bytes& b) { return b == test::CAL_SETTING_READ; }).empty());
+    EXPECT_EQ(Sent(test::CAL_SETTING_READ), 0u);
 }
 
 // A process killed while it writes the new content leaves the line's file whole; what it
@@ -136,21 +96,18 @@ TEST_F(BackupFilesFixture, WriterKilledBeforeItsCommitLeavesTheFileWhole) {
         ASSERT_EQ(::waitpid(child, &status, 0), child);
         ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
         EXPECT_EQ(ReadFile(path), before);
-        CalState saved;
-        saved.catalog.LoadFromText(CATALOG);
-        std::string reason;
-        EXPECT_TRUE(LoadSavedBackup(saved, path, reason)) << reason;
+        EXPECT_EQ(Load(path), "");
         // The left-over temporary file is refused, and the next backup takes no notice of it.
         int leftOver = 0;
         for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
             const std::string name = entry.path().string();
             if (!name.ends_with(".tmp")) continue;
             ++leftOver;
-            EXPECT_FALSE(LoadSavedBackup(saved, name, reason)) << name;
+            EXPECT_NE(Load(name), "") << name;
         }
         EXPECT_EQ(leftOver, 1);
         ASSERT_EQ(Backup(), RESULT_OK);
-        EXPECT_TRUE(LoadSavedBackup(saved, path, reason)) << reason;
+        EXPECT_EQ(Load(path), "");
     }
 }
 
@@ -158,7 +115,7 @@ TEST_F(BackupFilesFixture, FileIsLockedWhileWrittenAndAFileLockedElsewhereIsLeft
     ASSERT_EQ(Backup(), RESULT_OK) << Status();
     std::vector<bool> lockableAtPageRead;
     phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
-        if (body.size() == 8) lockableAtPageRead.push_back(OthersCanLock(path));
+        if (test::IsPageRead(body)) lockableAtPageRead.push_back(OthersCanLock(path));
         return std::nullopt;
     };
     ASSERT_EQ(Backup(), RESULT_OK) << Status();

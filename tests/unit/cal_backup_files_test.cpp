@@ -11,10 +11,7 @@
 #include "cal/backup.h"
 #include "io/atomic_file.h"
 #include "io/sha256.h"
-#include "support/recording_prompt.h"
-#include "support/scripted_phone.h"
-#include "support/short_timing.h"
-#include "support/temp_dir.h"
+#include "support/cal_line_fixture.h"
 
 namespace zolt {
 namespace {
@@ -22,12 +19,6 @@ namespace {
 using namespace std::chrono_literals;
 using test::Bytes;
 using test::ReadFile;
-
-constexpr const char* CATALOG =
-    "[PageA]\nETS, Id=17\nDB Id=0\nMsgstring=PageA\nSegment=1\nOffset=0\nBytes=4\n"
-    "[PageB]\nETS, Id=17\nDB Id=0\nMsgstring=PageB\nSegment=2\nOffset=0\nBytes=4\n"
-    "[PageC]\nETS, Id=17\nDB Id=1\nMsgstring=PageC\nSegment=3\nOffset=8\nBytes=4\n"
-    "[MAXPAGECONUT]\nCount=3\n";
 
 TEST(Sha256, StandardVectors) {
     struct Case {
@@ -46,47 +37,14 @@ TEST(Sha256, StandardVectors) {
     }
 }
 
-struct BackupPairFixture : ::testing::Test {
-    LinkSession line;
-    test::ScriptedDevice device{line.stop};
-    test::ScriptedPhone phone{device, false};
-    CalState cal;
-    test::RecordingPrompt prompt;
-    test::TempDir dir;
-    std::string path;
-
-    void SetUp() override {
-        line.device = &device;
-        line.timing = test::ShortTiming();
-        line.timing.receiveFrameLimit = 60ms;
-        cal.catalog.LoadFromText(CATALOG);
-        path = CalibrationFilePath(dir.path().string(), 0);
-    }
-    int Backup() { return BackupCalibration(line, cal, 0, dir.path().string(), prompt); }
-    // Every file below the work folder, by its relative path, with its bytes.
-    std::map<std::string, std::string> Files() const {
-        std::map<std::string, std::string> files;
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path())) {
-            if (entry.is_regular_file()) {
-                files[std::filesystem::relative(entry.path(), dir.path()).generic_string()] = ReadFile(entry.path().string());
-            }
-        }
-        return files;
-    }
+struct BackupPairFixture : test::CalLineFixture {
+    BackupPairFixture() { Catalog({{"PageA", 0, 1, 0, 4}, {"PageB", 0, 2, 0, 4}, {"PageC", 1, 3, 8, 4}}); }
     std::vector<std::string> Archive() const {
         std::vector<std::string> names;
         for (const auto& [name, bytes] : Files()) {
             if (name.starts_with("backups/")) names.push_back(name);
         }
         return names;
-    }
-    std::string Load(const std::string& file) {
-        CalState saved;
-        saved.catalog = cal.catalog;
-        std::string reason;
-        if (!LoadSavedBackup(saved, file, reason)) return reason;
-        EXPECT_TRUE(saved.backupHeld);
-        return "";
     }
 };
 
@@ -100,7 +58,7 @@ TEST_F(BackupPairFixture, StoppedBackupLeavesThePreviousFilesAsTheyWere) {
         phone.pages[{0, 1}] = {9, 9, 9, 9};
         int pageReads = 0;
         phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
-            if (body.size() == 8 && pageReads++ == stopAt) {
+            if (test::IsPageRead(body) && pageReads++ == stopAt) {
                 line.stop.Raise();
                 return std::vector<Bytes>{};
             }
@@ -181,8 +139,7 @@ TEST_F(BackupPairFixture, SavedBackupThatCannotBePlayedBackWholeIsRefused) {
 }
 
 TEST_F(BackupPairFixture, RecordThatTheRestoreWouldRefuseIsRefusedOnLoad) {
-    cal.catalog.LoadFromText(
-        "[PageA]\nETS, Id=17\nDB Id=0\nMsgstring=PageA\nSegment=1\nOffset=0\nBytes=4\n[MAXPAGECONUT]\nCount=1\n");
+    Catalog({{"PageA", 0, 1, 0, 4}});
     const std::string text = "ETS, Id=CP Power, Power=Down\n"
                              "ETS, Id=CP DB Write, DB id=CP Write, Segment=PageA, Offset=0, Bytes=4, Write Thru=1, Data=" +
                              std::string(3000, ' ') + "0x01 0x02 0x03 0x04 \nEND\n";

@@ -4,22 +4,17 @@
 
 #include <windows.h>
 
-#include <chrono>
-#include <fstream>
 #include <string>
 
 #include "cal/backup.h"
 #include "io/file_error.h"
-#include "support/recording_prompt.h"
-#include "support/scripted_phone.h"
-#include "support/short_timing.h"
-#include "support/temp_dir.h"
+#include "support/cal_line_fixture.h"
 
 namespace zolt {
 namespace {
 
-using namespace std::chrono_literals;
 using test::Bytes;
+using test::ReadFile;
 
 // Opens `path` as a reader that shares everything; the handle is closed at once.
 DWORD OpenError(const std::string& path) {
@@ -31,31 +26,17 @@ DWORD OpenError(const std::string& path) {
     return ERROR_SUCCESS;
 }
 
-using test::ReadFile;
+using CalibrationFileWin32 = test::CalLineFixture;
 
-TEST(CalibrationFileWin32, NoOtherProgramOpensItWhileTheBackupWritesIt) {
-    LinkSession line;
-    test::ScriptedDevice device{line.stop};
-    test::ScriptedPhone phone{device, false};
-    CalState cal;
-    test::RecordingPrompt prompt;
-    test::TempDir dir;
-    line.device = &device;
-    line.timing = test::ShortTiming();
-    line.timing.receiveFrameLimit = 60ms;
-    cal.catalog.LoadFromText(
-        "[PageA]\nETS, Id=17\nDB Id=0\nMsgstring=PageA\nSegment=1\nOffset=0\nBytes=4\n"
-        "[MAXPAGECONUT]\nCount=1\n");
-    const std::string path = CalibrationFilePath(dir.path().string(), 0);
-    auto backup = [&] { return BackupCalibration(line, cal, 0, dir.path().string(), prompt); };
-
-    ASSERT_EQ(backup(), RESULT_OK) << line.statusText.Get();
+TEST_F(CalibrationFileWin32, NoOtherProgramOpensItWhileTheBackupWritesIt) {
+    Catalog({{"PageA", 0, 1, 0, 4}});
+    ASSERT_EQ(Backup(), RESULT_OK) << Status();
     DWORD errorAtPageRead = ERROR_SUCCESS;
     phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
-        if (body.size() == 8) errorAtPageRead = OpenError(path);
+        if (test::IsPageRead(body)) errorAtPageRead = OpenError(path);
         return std::nullopt;
     };
-    ASSERT_EQ(backup(), RESULT_OK) << line.statusText.Get();
+    ASSERT_EQ(Backup(), RESULT_OK) << Status();
     EXPECT_EQ(errorAtPageRead, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     EXPECT_EQ(OpenError(path), static_cast<DWORD>(ERROR_SUCCESS));
 
@@ -65,7 +46,7 @@ TEST(CalibrationFileWin32, NoOtherProgramOpensItWhileTheBackupWritesIt) {
                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(other, INVALID_HANDLE_VALUE);
     phone.requests.clear();
-    EXPECT_EQ(backup(), RESULT_FAIL);
+    EXPECT_EQ(Backup(), RESULT_FAIL);
     ::CloseHandle(other);
     EXPECT_EQ(prompt.texts(), std::vector<std::string>{"Couldn't open file: " +
                                                        FileErrorText(FileError::SharingViolation, path)});

@@ -6,82 +6,25 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 
 #include "cal/backup.h"
 #include "cal/restore.h"
-#include "support/recording_prompt.h"
-#include "support/scripted_phone.h"
-#include "support/short_timing.h"
-#include "support/temp_dir.h"
+#include "support/cal_line_fixture.h"
 
 namespace zolt {
 namespace {
 
 using namespace std::chrono_literals;
 using test::Bytes;
+using test::CatalogPage;
+using test::IsPageRead;
+using test::PageRead;
 using test::ScriptedPhone;
-using test::RecordingPrompt;
-using test::ScriptedDevice;
-using test::TempDir;
+using BackupFixture = test::CalLineFixture;
 
-struct Page {
-    std::string name;
-    int db;
-    int segment;
-    int offset;
-    int bytes;
-};
-
-std::string CatalogText(const std::vector<Page>& pages) {
-    std::ostringstream ini;
-    for (const Page& p : pages) {
-        ini << "[" << p.name << "]\nETS, Id=17\nDB Id=" << p.db << "\nMsgstring=" << p.name
-            << "\nSegment=" << p.segment << "\nOffset=" << p.offset << "\nBytes=" << p.bytes << "\n";
-    }
-    ini << "[MAXPAGECONUT]\nCount=" << pages.size() << "\n";
-    return ini.str();
-}
-
-Bytes PageRequest(const Page& p) {
-    return {17, 0, static_cast<std::uint8_t>(p.db), static_cast<std::uint8_t>(p.segment),
-            static_cast<std::uint8_t>(p.offset), static_cast<std::uint8_t>(p.offset >> 8),
-            static_cast<std::uint8_t>(p.bytes), static_cast<std::uint8_t>(p.bytes >> 8)};
-}
-
-bool IsPageRead(const Bytes& body) { return body.size() == 8 && body[0] == 17 && body[1] == 0; }
-
-using test::ReadFile;
-
-struct BackupFixture : ::testing::Test {
-    LinkSession line;
-    ScriptedDevice device{line.stop};
-    ScriptedPhone phone{device, false};
-    CalState cal;
-    RecordingPrompt prompt;
-    TempDir dir;
-
-    void SetUp() override {
-        line.device = &device;
-        // A reply is queued before its receive starts, so a short limit never cuts one off;
-        // it only bounds the silence after the setting read's first answer.
-        line.timing = test::ShortTiming();
-        line.timing.receiveFrameLimit = 60ms;
-        line.timing.probeGap = 1ms;
-    }
-    void Catalog(const std::vector<Page>& pages) { cal.catalog.LoadFromText(CatalogText(pages)); }
-    int Backup(int lineIndex = 2) {
-        return BackupCalibration(line, cal, lineIndex, dir.path().string(), prompt);
-    }
-    std::string File(int lineIndex = 2) const {
-        return ReadFile(CalibrationFilePath(dir.path().string(), lineIndex));
-    }
-    std::string Status() const { return line.statusText.Get(); }
-    std::string HeldText() const { return std::string(cal.backupText.begin(), cal.backupText.end()); }
-};
+const CatalogPage PAGE_A{"PageA", 0, 2, 0, 3};
 
 TEST(CalibrationFilePath, CarriesTheLineNumberAndNeverDoublesTheSeparator) {
     const std::string name = CalibrationFilePath("", 2);
@@ -93,7 +36,7 @@ TEST(CalibrationFilePath, CarriesTheLineNumberAndNeverDoublesTheSeparator) {
 }
 
 TEST_F(BackupFixture, OnePageFileIsWrittenByteForByteAndHeldForTheRestore) {
-    Catalog({{"PageA", 0, 2, 0, 3}});
+    Catalog({PAGE_A});
     phone.pages[{0, 2}] = {0x01, 0x02, 0xAB};
     phone.setting = 0x37;
 
@@ -118,7 +61,7 @@ TEST_F(BackupFixture, OnePageFileIsWrittenByteForByteAndHeldForTheRestore) {
     // first answer), then the release of the file system.
     const std::vector<Bytes> sent = phone.requests;
     ASSERT_GE(sent.size(), 5u);
-    EXPECT_EQ(sent[sent.size() - 5], PageRequest({"PageA", 0, 2, 0, 3}));
+    EXPECT_EQ(sent[sent.size() - 5], PageRead(PAGE_A));
     EXPECT_EQ(sent[sent.size() - 4], test::CAL_SETTING_READ);
     EXPECT_EQ(sent[sent.size() - 3], test::CAL_SETTING_READ);
     EXPECT_EQ(sent[sent.size() - 2], test::CAL_FS_DONE_1);
@@ -162,7 +105,7 @@ TEST_F(BackupFixture, CatalogueWithoutPagesLeavesAnEmptyFileAndStillReadsTheSett
     Catalog({});
     phone.setting = 0x99;
     ASSERT_EQ(Backup(), RESULT_OK);
-    EXPECT_TRUE(std::filesystem::exists(CalibrationFilePath(dir.path().string(), 2)));
+    EXPECT_TRUE(std::filesystem::exists(path));
     EXPECT_EQ(File(), "");
     EXPECT_TRUE(cal.backupHeld);
     EXPECT_TRUE(cal.backupText.empty());
@@ -205,9 +148,8 @@ const std::vector<SpoiledReply> SPOILED_REPLIES = {
 
 TEST_F(BackupFixture, SpoiledReplyFailsOnTheFirstPageAndIsAskedAgainOnALaterOne) {
     line.timing.receiveFrameLimit = 10ms;  // every case waits for silence at least once
-    const Page pageA{"PageA", 0, 2, 0, 3};
-    const Page pageB{"PageB", 1, 3, 8, 4};
-    Catalog({pageA, pageB});
+    const CatalogPage pageB{"PageB", 1, 3, 8, 4};
+    Catalog({PAGE_A, pageB});
     phone.pages[{0, 2}] = {0x01, 0x02, 0xAB};
     phone.pages[{1, 3}] = {0xDE, 0xAD, 0xBE, 0xEF};
     const std::string wholeFile =
@@ -219,12 +161,12 @@ TEST_F(BackupFixture, SpoiledReplyFailsOnTheFirstPageAndIsAskedAgainOnALaterOne)
         "END\n";
 
     for (const SpoiledReply& spoiled : SPOILED_REPLIES) {
-        for (const Page& page : {pageA, pageB}) {
+        for (const CatalogPage& page : {PAGE_A, pageB}) {
             SCOPED_TRACE(std::string(spoiled.what) + " to " + page.name);
             phone.requests.clear();
             bool spoilt = false;
             phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
-                if (body != PageRequest(page) || spoilt) return std::nullopt;
+                if (body != PageRead(page) || spoilt) return std::nullopt;
                 spoilt = true;
                 return spoiled.reply(body, phone.pages[{page.db, page.segment}]);
             };
@@ -236,7 +178,7 @@ TEST_F(BackupFixture, SpoiledReplyFailsOnTheFirstPageAndIsAskedAgainOnALaterOne)
             } else {
                 ASSERT_EQ(Backup(), RESULT_OK) << Status();
                 EXPECT_EQ(phone.Requests(IsPageRead),
-                          (std::vector<Bytes>{PageRequest(pageA), PageRequest(pageB), PageRequest(pageB)}));
+                          (std::vector<Bytes>{PageRead(PAGE_A), PageRead(pageB), PageRead(pageB)}));
                 EXPECT_EQ(File(), wholeFile);
             }
         }
@@ -246,7 +188,7 @@ TEST_F(BackupFixture, SpoiledReplyFailsOnTheFirstPageAndIsAskedAgainOnALaterOne)
 // A reply counts only when it echoes the whole request: one with another ETS id or offset
 // answers some other page (two pages of one segment and size differ by offset alone).
 TEST_F(BackupFixture, ReplyThatEchoesAnotherIdOrOffsetIsNotThePages) {
-    Catalog({{"PageA", 0, 2, 0, 3}});
+    Catalog({PAGE_A});
     for (const std::size_t at : {0u, 1u, 4u, 5u}) {
         SCOPED_TRACE(at);
         phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
@@ -261,7 +203,7 @@ TEST_F(BackupFixture, ReplyThatEchoesAnotherIdOrOffsetIsNotThePages) {
 }
 
 TEST_F(BackupFixture, LaterPageThatNeverMatchesFailsAfterTheAttemptLimit) {
-    Catalog({{"PageA", 0, 2, 0, 3}, {"PageB", 0, 3, 0, 3}});
+    Catalog({PAGE_A, {"PageB", 0, 3, 0, 3}});
     phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
         if (!IsPageRead(body) || body[3] != 3) return std::nullopt;
         Bytes other = body;
@@ -280,7 +222,7 @@ TEST_F(BackupFixture, LaterPageThatNeverMatchesFailsAfterTheAttemptLimit) {
 }
 
 TEST_F(BackupFixture, StopEndsAPageThatIsAskedForAgainAndAgain) {
-    Catalog({{"PageA", 0, 2, 0, 3}, {"PageB", 0, 3, 0, 3}});
+    Catalog({PAGE_A, {"PageB", 0, 3, 0, 3}});
     int asked = 0;
     phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
         if (!IsPageRead(body) || body[3] != 3) return std::nullopt;
@@ -329,14 +271,14 @@ TEST_F(BackupFixture, PageWhoseDataMakeItsRequestTooLongFailsBeforeItsRecordIsWr
     for (const std::uint8_t fill : {0x01, 0xFE}) {
         SCOPED_TRACE(static_cast<int>(fill));
         phone.requests.clear();
-        Catalog({{"PageA", 0, 2, 0, 3}, {"PageB", 0, 3, 0, 500}});
+        Catalog({PAGE_A, {"PageB", 0, 3, 0, 500}});
         phone.pages[{0, 2}] = {0x01, 0x02, 0xAB};
         phone.pages[{0, 3}] = Bytes(500, fill);
         if (fill == 0xFE) {
             EXPECT_EQ(Backup(), RESULT_FAIL);
             EXPECT_EQ(Status(), "Calibration page PageB cannot be restored: record too long for one request!");
             EXPECT_EQ(File(), good);
-            EXPECT_TRUE(phone.Requests([](const Bytes& b) { return b == test::CAL_SETTING_READ; }).empty());
+            EXPECT_EQ(Sent(test::CAL_SETTING_READ), 0u);
             EXPECT_FALSE(cal.backupHeld);
         } else {
             ASSERT_EQ(Backup(), RESULT_OK) << Status();
@@ -378,9 +320,9 @@ TEST_F(BackupFixture, BackupRefusesExactlyThePagesWhoseRecordTheRestoreWouldRefu
 }
 
 TEST_F(BackupFixture, PageRequestThatCannotBeSentFailsWithoutATextOfItsOwn) {
-    Catalog({{"PageA", 0, 2, 0, 3}, {"PageB", 0, 3, 0, 3}});
+    Catalog({PAGE_A, {"PageB", 0, 3, 0, 3}});
     phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
-        if (body == PageRequest({"PageA", 0, 2, 0, 3})) device.closed = true;  // the port goes away
+        if (body == PageRead(PAGE_A)) device.closed = true;  // the port goes away
         return std::nullopt;
     };
     EXPECT_EQ(Backup(), RESULT_FAIL);
@@ -389,7 +331,7 @@ TEST_F(BackupFixture, PageRequestThatCannotBeSentFailsWithoutATextOfItsOwn) {
 }
 
 TEST_F(BackupFixture, SettingReadTakesOnlyAWholeA1Reply) {
-    Catalog({{"PageA", 0, 2, 0, 3}});
+    Catalog({PAGE_A});
     int asked = 0;
     phone.script = [&](const Bytes& body) -> std::optional<std::vector<Bytes>> {
         if (body != test::CAL_SETTING_READ) return std::nullopt;
@@ -409,7 +351,7 @@ TEST_F(BackupFixture, SettingReadTakesOnlyAWholeA1Reply) {
 }
 
 TEST_F(BackupFixture, FileThatCannotBeCreatedFailsTheBackupBeforeAnyPageIsRead) {
-    Catalog({{"PageA", 0, 2, 0, 3}});
+    Catalog({PAGE_A});
     // A folder below a regular file cannot exist, whoever runs the test.
     const std::string plainFile = dir.Write("plain", "x");
     cal.backupText = {1, 2, 3};
@@ -427,11 +369,11 @@ TEST_F(BackupFixture, FileThatCannotBeCreatedFailsTheBackupBeforeAnyPageIsRead) 
 }
 
 TEST_F(BackupFixture, RunnerFailsWhenTheFileSystemHandshakeFails) {
-    Catalog({{"PageA", 0, 2, 0, 3}});
+    Catalog({PAGE_A});
     device.closed = true;
     EXPECT_EQ(RunBackupCal(line, cal, 0, dir.path().string(), prompt), RESULT_FAIL);
     EXPECT_EQ(Status(), "Timeout on message loopback!");
-    EXPECT_FALSE(std::filesystem::exists(CalibrationFilePath(dir.path().string(), 0)));
+    EXPECT_FALSE(std::filesystem::exists(path));
 
     device.closed = false;
     ASSERT_EQ(RunBackupCal(line, cal, 0, dir.path().string(), prompt), RESULT_OK);

@@ -4,32 +4,18 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "cal/cal_catalog.h"
 #include "io/file_error.h"
+#include "support/catalog_text.h"
 #include "support/recording_prompt.h"
 #include "support/temp_dir.h"
 
 namespace zolt {
 namespace {
 
-constexpr std::string_view TWO_PAGES =
-    "[PageA]\n"
-    "ETS, Id=17\n"
-    "DB Id=1\n"
-    "Msgstring=PageA\n"
-    "Segment=2\n"
-    "Offset=0\n"
-    "Bytes=64\n"
-    "[PageB]\n"
-    "ETS, Id=17\n"
-    "DB Id=0\n"
-    "Msgstring=PageB\n"
-    "Segment=5\n"
-    "Offset=128\n"
-    "Bytes=32\n"
-    "[MAXPAGECONUT]\n"
-    "Count=2\n";
+const std::vector<test::CatalogPage> TWO_PAGES = {{"PageA", 1, 2, 0, 64}, {"PageB", 0, 5, 128, 32}};
 
 CalMessageCatalog Load(std::string_view text) {
     CalMessageCatalog catalog;
@@ -38,7 +24,7 @@ CalMessageCatalog Load(std::string_view text) {
 }
 
 TEST(CalMessageCatalog, FillsOneSlotPerHeaderInFileOrder) {
-    const CalMessageCatalog c = Load(TWO_PAGES);
+    const CalMessageCatalog c = Load(test::CatalogText(TWO_PAGES));
     EXPECT_EQ(c.sectionCount, 3);
     EXPECT_EQ(c.pageCount, 2);
     const CalMessageEntry& a = c.entries[0];
@@ -175,7 +161,7 @@ TEST(CalMessageCatalog, LoadsFromTheWorkingDirectoryOrSaysWhyNot) {
               "Couldn't open file: " + FileErrorText(FileError::AccessDenied, path));
     std::filesystem::remove(path);
 
-    dir.Write("calibration.ini", TWO_PAGES);
+    test::WriteCatalog(dir.path(), TWO_PAGES);
     c.LoadCatalog(prompt, {});
     EXPECT_EQ(prompt.messages().size(), 2u);
     EXPECT_EQ(c.pageCount, 2);

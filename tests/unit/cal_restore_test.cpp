@@ -16,26 +16,22 @@
 #include "cal/backup.h"
 #include "cal/phone_reads.h"
 #include "cal/restore.h"
-#include "support/recording_prompt.h"
-#include "support/scripted_phone.h"
-#include "support/short_timing.h"
-#include "support/temp_dir.h"
+#include "support/cal_line_fixture.h"
 
 namespace zolt {
 namespace {
 
 using namespace std::chrono_literals;
 using test::Bytes;
+using test::CatalogPage;
+using test::PageRead;
 using test::ScriptedPhone;
 using test::IsDbWrite;
 using test::IsSidbWrite;
-using test::ScriptedDevice;
 
-constexpr const char* CATALOG =
-    "[PageA]\nETS, Id=17\nDB Id=0\nMsgstring=PageA\nSegment=2\nOffset=0\nBytes=3\n"
-    "[PageB]\nETS, Id=17\nDB Id=1\nMsgstring=PageB\nSegment=5\nOffset=16\nBytes=2\n"
-    "[PageC]\nETS, Id=17\nDB Id=0\nMsgstring=PageC\nSegment=7\nOffset=4\nBytes=17\n"
-    "[MAXPAGECONUT]\nCount=3\n";
+const CatalogPage PAGE_A{"PageA", 0, 2, 0, 3};
+const CatalogPage PAGE_B{"PageB", 1, 5, 16, 2};
+const CatalogPage PAGE_C{"PageC", 0, 7, 4, 17};
 
 // A backup file of the three pages above, as the backup writes it.
 constexpr const char* THREE_PAGES =
@@ -48,10 +44,6 @@ constexpr const char* THREE_PAGES =
     "0x01 0x02 0x03 0x04 0x05 0x06 0x07 0x08 0x09 0x0a 0x0b 0x0c 0x0d 0x0e 0x0f 0x10 \n"
     "\n"
     "END\n";
-
-Bytes PageRead(std::uint8_t db, std::uint8_t segment, std::uint8_t offset, std::uint8_t bytes) {
-    return {ScriptedPhone::PAGE_READ_ID, 0, db, segment, offset, 0, bytes, 0};
-}
 
 const Bytes WRITE_A = {0x30, 0x01, 0, 2, 0, 0, 3, 0, 1, 0x01, 0x02, 0xAB};
 const Bytes WRITE_B = {0x30, 0x01, 1, 5, 16, 0, 2, 0, 1, 0x0A, 0xFF};
@@ -76,53 +68,15 @@ const std::string SCRIPT =
 
 bool IsRecord(const Bytes& body) { return IsDbWrite(body) || IsSidbWrite(body); }
 
-// Passes everything to the scripted device and notes the status line at every send, the
-// sends that fail included. A request that `fails` picks is not sent: the port is closed.
-class StatusAtSend : public SerialDevice {
-public:
-    StatusAtSend(SerialDevice& inner, const LinkSession& line) : inner_(inner), line_(line) {}
-    int ReadData(std::uint8_t* buffer, int maxCount) override { return inner_.ReadData(buffer, maxCount); }
-    int SendData(const std::uint8_t* bytes, int count) override {
-        statuses.push_back(line_.statusText.Get());
-        if (fails && fails(test::BodyOf(Bytes(bytes, bytes + count)))) return -1;
-        return inner_.SendData(bytes, count);
-    }
-    WaitResult WaitReadable(Millis limit) override { return inner_.WaitReadable(limit); }
-    std::vector<std::string> statuses;
-    std::function<bool(const Bytes& body)> fails;
-
-private:
-    SerialDevice& inner_;
-    const LinkSession& line_;
-};
-
-struct RestoreFixture : ::testing::Test {
-    LinkSession line;
-    ScriptedDevice device{line.stop};
-    ScriptedPhone phone{device, false};
-    StatusAtSend recorder{device, line};
-    CalState cal;
-
-    void SetUp() override {
-        line.device = &recorder;
-        line.timing = test::ShortTiming();
-        line.timing.receiveFrameLimit = 60ms;
-        line.timing.probeGap = 1ms;
-        cal.catalog.LoadFromText(CATALOG);
-    }
-    void Hold(const std::string& text, std::uint8_t setting = 0x5A) {
-        cal.backupText.assign(text.begin(), text.end());
-        cal.backupHeld = true;
-        cal.savedSettingByte = setting;
-    }
+struct RestoreFixture : test::CalLineFixture {
+    RestoreFixture() { Catalog({PAGE_A, PAGE_B, PAGE_C}); }
     // Gives the phone the catalogue's three pages (escapes among them) and a setting, and
-    // backs them up into `dir`.
-    int BackUpThreePages(const test::TempDir& dir) {
+    // backs them up into the work folder.
+    int BackUpThreePages() {
         phone.pages[{0, 2}] = {0xFE, 0xFD, 0x00};
         phone.pages[{1, 5}] = ScriptedPhone::PatternPage({1, 5}, 2);
         phone.pages[{0, 7}] = ScriptedPhone::PatternPage({0, 7}, 17);
         phone.setting = 0x21;
-        test::RecordingPrompt prompt;
         return RunBackupCal(line, cal, 0, dir.path().string(), prompt);
     }
     int Script(const std::string& text) {
@@ -133,7 +87,6 @@ struct RestoreFixture : ::testing::Test {
     std::vector<Bytes> Sequence() const {
         return phone.Requests([](const Bytes& body) { return body != test::CAL_PROBE; });
     }
-    std::string Status() const { return line.statusText.Get(); }
     // Answers record requests by `answer` (given how often this request has been sent,
     // from 1); nothing means the phone's own answer.
     void AnswerRecords(std::function<std::optional<Bytes>(const Bytes& body, int send)> answer) {
@@ -163,12 +116,11 @@ TEST_F(RestoreFixture, ThreePagesAreWrittenInFileOrderThenClosedThenTheSettingWr
     // Each page is read back before the records are closed, and the setting in a file-system
     // session of its own after it is written.
     const std::vector<Bytes> expected = {
-        test::CAL_FS_ACCESS,      test::CAL_OPEN,          WRITE_A,
-        WRITE_B,                  WriteC(),                PageRead(0, 2, 0, 3),
-        PageRead(1, 5, 16, 2),    PageRead(0, 7, 4, 17),   test::CAL_CLOSE,
-        test::CAL_FS_DONE_1,      test::CAL_FS_DONE_2,     test::SettingWrite(0x5A),
-        test::CAL_FS_ACCESS,      test::CAL_SETTING_READ,  test::CAL_FS_DONE_1,
-        test::CAL_FS_DONE_2};
+        test::CAL_FS_ACCESS, test::CAL_OPEN, WRITE_A, WRITE_B, WriteC(),
+        PageRead(PAGE_A), PageRead(PAGE_B), PageRead(PAGE_C),
+        test::CAL_CLOSE, test::CAL_FS_DONE_1, test::CAL_FS_DONE_2,
+        test::SettingWrite(0x5A), test::CAL_FS_ACCESS, test::CAL_SETTING_READ,
+        test::CAL_FS_DONE_1, test::CAL_FS_DONE_2};
     EXPECT_EQ(Sequence(), expected);
     EXPECT_EQ(Status(), " PASS...");
     EXPECT_EQ(totals, (std::vector<std::int32_t>{3, 3, 3}));
@@ -186,10 +138,8 @@ TEST_F(RestoreFixture, ThreePagesAreWrittenInFileOrderThenClosedThenTheSettingWr
 // A restore that failed after the reflash leaves the calibration only in the files the backup
 // wrote: they give the phone back every page, and the setting saved with them.
 TEST_F(RestoreFixture, BackupFilesGiveAWipedPhoneItsCalibrationBackAfterAFailedRestore) {
-    test::TempDir dir;
-    ASSERT_EQ(BackUpThreePages(dir), RESULT_OK) << Status();
+    ASSERT_EQ(BackUpThreePages(), RESULT_OK) << Status();
     const auto before = phone.pages;
-    const std::string path = CalibrationFilePath(dir.path().string(), 0);
     EXPECT_EQ(test::ReadFile(SettingFilePath(path)), SettingFileText(33, test::ReadFile(path)));
     AnswerRecords([](const Bytes&, int) { return Bytes{0x9B, 0x08}; });
     phone.pages.clear();
@@ -200,7 +150,7 @@ TEST_F(RestoreFixture, BackupFilesGiveAWipedPhoneItsCalibrationBackAfterAFailedR
     phone.pages.clear();
     phone.setting = 0;
     CalState saved;
-    saved.catalog.LoadFromText(CATALOG);
+    saved.catalog = cal.catalog;
     std::string why;
     ASSERT_TRUE(LoadSavedBackup(saved, path, why)) << why;
     line.flashBlockCount = 9;
@@ -208,9 +158,7 @@ TEST_F(RestoreFixture, BackupFilesGiveAWipedPhoneItsCalibrationBackAfterAFailedR
     EXPECT_EQ(phone.pages, before);
     EXPECT_EQ(phone.setting, 33);
     EXPECT_EQ(line.flashBlockCount, 0);
-    CalState none;
-    std::string reason;
-    EXPECT_FALSE(LoadSavedBackup(none, (dir.path() / "nothing.srp").string(), reason));
+    const std::string reason = Load(dir.File("nothing.srp"));
     EXPECT_NE(reason.find("was not found"), std::string::npos) << reason;
     EXPECT_EQ(SettingFilePath("a/COM-3calibration.srp"), "a/COM-3calibration.setting");
 }
@@ -280,7 +228,7 @@ TEST_F(RestoreFixture, RefusedOrUnansweredRecordsAreSentAgainUpToTheAttemptLimit
         };
         EXPECT_EQ(RestoreCalibration(line, cal), c.result);
         EXPECT_EQ(Status(), c.status);
-        EXPECT_EQ(phone.Requests([&](const Bytes& b) { return b == c.record; }).size(), c.sends);
+        EXPECT_EQ(Sent(c.record), c.sends);
         if (c.result == RESULT_OK) {
             EXPECT_EQ(phone.Requests(IsDbWrite).size(), 3 + c.sends - 1);
         } else {
@@ -322,7 +270,7 @@ TEST_F(RestoreFixture, AnswerToAnEarlierSendIsNotTakenForTheNextRecordsAcceptanc
         };
         Hold(THREE_PAGES);
         ASSERT_EQ(c.script ? Script(SCRIPT) : RestoreCalibration(line, cal), RESULT_OK) << Status();
-        EXPECT_EQ(phone.Requests([&](const Bytes& b) { return b == c.next; }).size(), 2u);
+        EXPECT_EQ(Sent(c.next), 2u);
     }
 }
 
@@ -564,7 +512,7 @@ TEST_F(RestoreFixture, AnswerOwedToASlowPhonesEarlierSendIsNotTheNextRecordsAcce
         Hold(THREE_PAGES);
         EXPECT_EQ(c.what == std::string("script") ? Script(SCRIPT) : RestoreCalibration(line, cal), RESULT_FAIL);
         EXPECT_EQ(Status(), c.status);
-        EXPECT_EQ(phone.Requests([&](const Bytes& b) { return b == c.slow; }).size(), 2u);
+        EXPECT_EQ(Sent(c.slow), 2u);
     }
 }
 
@@ -608,17 +556,14 @@ TEST_F(RestoreFixture, RestorePassesOnlyWhatReadsBack) {
         EXPECT_EQ(RestoreCalibration(line, cal), c.result);
         EXPECT_EQ(Status(), c.status);
         EXPECT_EQ(cal.pagesRewritten, c.rewritten);
-        EXPECT_EQ(phone.Requests([](const Bytes& b) { return b == WRITE_B; }).size(),
-                  static_cast<std::size_t>(std::min(c.spoilB, 3) + 1));
+        EXPECT_EQ(Sent(WRITE_B), static_cast<std::size_t>(std::min(c.spoilB, 3) + 1));
     }
 }
 
 // Two pages of one segment and size differ only by offset: the first page's reply, delivered
 // twice by the line (at once, or late), is not the second page's data.
 TEST_F(RestoreFixture, DoubledPageReplyIsNotTheNextPagesData) {
-    cal.catalog.LoadFromText(
-        "[P1]\nETS, Id=17\nDB Id=0\nMsgstring=P1\nSegment=2\nOffset=0\nBytes=4\n"
-        "[P2]\nETS, Id=17\nDB Id=0\nMsgstring=P2\nSegment=2\nOffset=4\nBytes=4\n[MAXPAGECONUT]\nCount=2\n");
+    Catalog({{"P1", 0, 2, 0, 4}, {"P2", 0, 2, 4, 4}});
     phone.pagesAt[{0, 2, 0}] = {1, 2, 3, 4};
     phone.pagesAt[{0, 2, 4}] = {5, 6, 7, 8};
     for (const Millis late : {0ms, 20ms}) {
@@ -630,8 +575,6 @@ TEST_F(RestoreFixture, DoubledPageReplyIsNotTheNextPagesData) {
             device.Queue(reply, late);
             return std::vector<Bytes>{};
         };
-        test::TempDir dir;
-        test::RecordingPrompt prompt;
         ASSERT_EQ(RunBackupCal(line, cal, 0, dir.path().string(), prompt), RESULT_OK) << Status();
         const std::string text(cal.backupText.begin(), cal.backupText.end());
         EXPECT_NE(text.find("Segment=P2, Offset=4, Bytes=4, Write Thru=1, Data=0x05 \n0x06 0x07 0x08 \n"),
