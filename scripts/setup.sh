@@ -10,7 +10,7 @@ packages=(build-essential cmake ninja-build g++ ccache)
 if [ "$need" != demo ]; then
   packages+=(
     clang libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev
-    g++-mingw-w64-x86-64-posix wine wine64 xvfb imagemagick socat python3 unzip
+    g++-mingw-w64-x86-64-posix wine wine64 xvfb imagemagick socat python3 unzip lintian
   )
 fi
 
@@ -25,7 +25,7 @@ if [ "$need" != demo ]; then
     x86_64-w64-mingw32-windres:binutils-mingw-w64-x86-64
     wine:wine wineserver:wine wineboot:wine
     xvfb-run:xvfb socat:socat python3:python3 flock:util-linux unzip:unzip
-    dpkg-shlibdeps:dpkg-dev import:imagemagick
+    dpkg-shlibdeps:dpkg-dev import:imagemagick lintian:lintian
   )
 fi
 
