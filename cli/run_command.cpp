@@ -174,6 +174,20 @@ std::optional<int> PrepareJob(LineGroups& groups, const RunOptions& options, Pro
     return std::nullopt;
 }
 
+// What the trace's markers name: the job's tasks and each line's outcomes and status.
+TracedJob TracedJobOf(LineGroups& groups) {
+    TracedJob traced;
+    const TaskList& tasks = groups.Group(0).tasks;
+    for (int t = 0; t < tasks.taskCount; ++t) traced.tasks.emplace_back(TaskName(tasks.tasks[t].code));
+    traced.outcome = [&groups](int lineNumber, int task) {
+        const int line = lineNumber - 1;
+        const TaskList& own = groups.Group(LineGroups::GroupOf(line)).tasks;
+        return std::string(TaskStatusName(own.LineOutcome(task, LineGroups::IndexInGroup(line))));
+    };
+    traced.status = [&groups](int lineNumber) { return groups.Line(lineNumber - 1).statusText.Get(); };
+    return traced;
+}
+
 // Follows the started job until every line has ended or Ctrl-C stopped it; `summarize` is
 // called while the lines still hold their outcomes. Returns whether the job was interrupted.
 bool FollowJob(LineGroups& job, EventQueue& queue, TerminalView& view, int started,
@@ -249,7 +263,8 @@ int RunCommand(const std::vector<std::string>& args, const std::string& folder) 
     if (options->trace && !trace.Open(*options->trace)) return Fail("cannot write the trace " + *options->trace);
     // The catalogue comes from the work folder, where the calibration files it describes are
     // written and read: a restore checks a saved file against the catalogue it was made with.
-    LineGroups groups(static_cast<int>(options->ports.size()), view, prompt, queue, folder, workDir,
+    TraceMarkers markers(queue, options->trace ? &trace : nullptr);
+    LineGroups groups(static_cast<int>(options->ports.size()), view, prompt, markers, folder, workDir,
                       options->trace ? &trace : nullptr);
 
     if (options->phoneWaitSeconds) {
@@ -264,6 +279,9 @@ int RunCommand(const std::vector<std::string>& args, const std::string& folder) 
     for (std::size_t k = 0; k < lineIndexes.size(); ++k) view.SetPortLabel(lineIndexes[k], options->ports[k]);
     const std::string& path = JobFilePath(*options);
     view.Begin(lineIndexes);
+    std::vector<int> lineNumbers;
+    for (const int index : lineIndexes) lineNumbers.push_back(index + 1);
+    markers.Begin(TracedJobOf(groups), lineNumbers);
     const int started = groups.StartJob(path, workDir);
     if (started == 0) return EXIT_USAGE;
 
@@ -281,6 +299,7 @@ int RunCommand(const std::vector<std::string>& args, const std::string& folder) 
             summary.lines.push_back(line);
         }
     });
+    if (interrupted) markers.MarkStopped();
     return Report(summary, interrupted, options->report);
 }
 
