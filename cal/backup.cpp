@@ -25,11 +25,6 @@ int Fail(LinkSession& line, const std::string& text) {
     return RESULT_FAIL;
 }
 
-void ReleaseBackup(CalState& cal) {
-    cal.backupText = {};
-    cal.backupHeld = false;
-}
-
 // One page as it stands in the file. The first text line carries one data item and every
 // further line sixteen: calibration files already kept from earlier jobs have this shape,
 // and the text reader takes items wherever the line breaks fall.
@@ -147,7 +142,7 @@ int RunBackupCal(LinkSession& line, CalState& cal, int lineIndex, const std::str
                  Prompt& prompt) {
     // Another phone's text must not outlive a backup that fails; and a catalogue that cannot
     // work is refused before the handshake, so that nothing at all is sent.
-    ReleaseBackup(cal);
+    cal.ReleaseBackup();
     if (CheckPages(line, cal) != RESULT_OK) return RESULT_FAIL;
     if (line.WaitForFs(FS_BACKUP) != RESULT_OK) return RESULT_FAIL;
     return BackupCalibration(line, cal, lineIndex, workDir, prompt);
@@ -155,7 +150,7 @@ int RunBackupCal(LinkSession& line, CalState& cal, int lineIndex, const std::str
 
 int BackupCalibration(LinkSession& line, CalState& cal, int lineIndex, const std::string& workDir,
                       Prompt& prompt) {
-    ReleaseBackup(cal);
+    cal.ReleaseBackup();
     const CalMessageCatalog& catalog = cal.catalog;
     if (CheckPages(line, cal) != RESULT_OK) return RESULT_FAIL;
 

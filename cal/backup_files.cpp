@@ -225,8 +225,7 @@ bool ReadSettingFile(std::string_view settingText, std::string_view calibration,
 }
 
 bool LoadSavedBackup(CalState& cal, const std::string& calibrationPath, std::string& reason) {
-    cal.backupText = {};
-    cal.backupHeld = false;
+    cal.ReleaseBackup();
     std::vector<std::uint8_t> text;
     if (const FileError error = ReadWholeFile(calibrationPath, text); error != FileError::None) {
         reason = FileErrorText(error, calibrationPath);

@@ -27,6 +27,13 @@ struct CalState {
     // Pages that the last restore found different when it read them back, and wrote again.
     int pagesRewritten = 0;
     SrpReader reader;
+
+    // Lets go of the held text; the reader, which may point into it, forgets it too.
+    void ReleaseBackup() {
+        backupText = {};
+        backupHeld = false;
+        (void)reader.SplitRecords(nullptr, 0);
+    }
 };
 
 }  // namespace zolt

@@ -117,9 +117,7 @@ int RecordPlayer::Deliver(const Sent& sent, bool again) {
     Clock::time_point firstSend{};
     for (int attempt = 1;; ++attempt) {
         if (line_.SendFrame() < 0) {
-            cal_.backupText = {};
-            cal_.backupHeld = false;
-            (void)cal_.reader.SplitRecords(nullptr, 0);
+            cal_.ReleaseBackup();
             return RESULT_FAIL;
         }
         if (sends++ == 0) firstSend = Clock::now();

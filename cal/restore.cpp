@@ -27,13 +27,6 @@ bool ChecksumValidAt(const LinkSession& line, int at) {
     return FrameChecksum(line.rxFrame.data(), at) == line.rxFrame[static_cast<std::size_t>(at)];
 }
 
-void ReleaseBackup(CalState& cal) {
-    cal.backupText = {};
-    cal.backupHeld = false;
-    // The reader must not keep pointing into the released text.
-    (void)cal.reader.SplitRecords(nullptr, 0);
-}
-
 void BuildProbe(LinkSession& line) { line.BuildRequest(msg::PROBE); }
 
 // File-system access, two loopback probes and their echo, then 31 01 00 00. The access
@@ -218,7 +211,7 @@ int RestoreCalibration(LinkSession& line, CalState& cal) {
     if (cal.writeSettingBack && RestoreSetting(line, cal.savedSettingByte) != RESULT_OK) return RESULT_FAIL;
     line.SetStatusText(texts::RESTORE_FINISHED);
     line.SetStatusText(texts::PASS);
-    ReleaseBackup(cal);
+    cal.ReleaseBackup();
     return RESULT_OK;
 }
 
@@ -240,7 +233,7 @@ int RunScriptFile(LinkSession& line, CalState& cal, std::span<const std::uint8_t
     // the run fails, though the status line (as the tool always has) still says " PASS...".
     if (SendClosing(line) < 0) return RESULT_FAIL;
     (void)line.FinishFsAccess();
-    ReleaseBackup(cal);
+    cal.ReleaseBackup();
     return RESULT_OK;
 }
 
