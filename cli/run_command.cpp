@@ -6,6 +6,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
+#include <string_view>
 
 #include "cli/commands.h"
 #include "cli/console_prompt.h"
@@ -19,6 +21,7 @@
 #include "cli/trace_file.h"
 #include "cli/tty.h"
 #include "cal/backup.h"
+#include "cal/srp_reader.h"
 #include "job/config_file.h"
 #include "job/update_choices.h"
 #include "io/texts.h"
@@ -120,6 +123,16 @@ LineSummary SummarizeLine(const JobControl& job, int index, double seconds) {
     return l;
 }
 
+// A script sends only its FFS SIDB writes; an operator who put calibration pages in one
+// hears, before anything is sent, that they will not reach the phone.
+void TellSkippedDbWrites(std::span<const std::uint8_t> script) {
+    const int skipped =
+        CountRecordsOfKind(std::string_view(reinterpret_cast<const char*>(script.data()), script.size()), SRP_DB_WRITE);
+    if (skipped == 0) return;
+    std::fprintf(stderr, "zolt: %d database-write record%s not sent by a script; use a restore for them\n",
+                 skipped, skipped == 1 ? " is" : "s are");
+}
+
 const std::string& JobFilePath(const RunOptions& options) {
     return !options.script.empty() ? options.script : !options.restore.empty() ? options.restore : options.image;
 }
@@ -163,6 +176,7 @@ std::optional<int> PrepareJob(LineGroups& groups, const RunOptions& options, Pro
         }
     }
     if (auto failure = AttachPorts(groups, options.ports, devices, lineIndexes)) return Fail(*failure);
+    if (isScript) TellSkippedDbWrites(groups.Group(0).file.Bytes());
     // A saved backup goes to the one line as if that line's own backup had just read it.
     if (isRestore) {
         CalState& cal = groups.Line(lineIndexes.front()).cal;
