@@ -55,6 +55,18 @@ std::string AllowedChoicesText(std::int32_t updateFlag) {
     return text.empty() ? "none" : text;
 }
 
+// With update flag 4, --update cp writes the Data section as well and so erases the
+// calibration: as for data, only when --no-cal says so. The message, or nothing.
+std::optional<std::string> CpCalibrationError(const RunOptions& options, std::int32_t updateFlag) {
+    if (options.choice != CHOICE_CP) return std::nullopt;
+    if (updateFlag == 4 && !options.noCal) {
+        return "with the configuration's update flag 4, --update cp also writes the Data section, which erases "
+               "the phone's calibration: add --no-cal if erasing it is intended";
+    }
+    if (updateFlag != 4 && options.noCal) return "--no-cal only goes with --update all or data";
+    return std::nullopt;
+}
+
 // Image bytes a finished flash task wrote.
 std::uint64_t PayloadOf(std::uint8_t code, const Config& config) {
     auto size = [](std::int32_t s) { return s > 0 ? static_cast<std::uint64_t>(s) : 0; };
@@ -162,6 +174,7 @@ std::optional<int> PrepareJob(LineGroups& groups, const RunOptions& options, Pro
             return Fail("the configuration's update flag " + std::to_string(job.config.updateFlag) +
                         " allows --update " + AllowedChoicesText(job.config.updateFlag));
         }
+        if (auto error = CpCalibrationError(options, job.config.updateFlag)) return Fail(*error);
         const int loaded = isScript || isRestore ? job.file.LoadPlainFile(path) : job.file.LoadRomImage(path);
         if (loaded == LOAD_FORMAT_ERROR) {
             prompt.ShowMessage(texts::FILE_FORMAT_ERROR, PromptIcon::Error);

@@ -9,10 +9,12 @@ namespace {
 // Writing the Data section erases the phone's calibration: the operator says whether it is
 // kept (--with-cal, all only) or may go (--no-cal), never the default.
 std::optional<std::string> CalibrationError(const RunOptions& o) {
-    const bool erasesCal = o.choice == 1 || o.choice == 4;
+    // cp writes the Data section too where the configuration's update flag says so: that is
+    // checked against the configuration, once it is read.
+    const bool mayEraseCal = o.choice == 1 || o.choice == 3 || o.choice == 4;
     if (o.withCal && o.noCal) return "give --with-cal or --no-cal, not both";
     if (o.withCal && o.choice != 1) return "--with-cal only goes with --update all";
-    if (o.noCal && !erasesCal) return "--no-cal only goes with --update all or data";
+    if (o.noCal && !mayEraseCal) return "--no-cal only goes with --update all or data";
     if (o.choice == 1 && !o.withCal && !o.noCal) {
         return "--update all erases the phone's calibration with the Data section: add --with-cal to back it up "
                "and restore it around the update, or --no-cal if erasing it is intended";
@@ -35,13 +37,15 @@ const char* const RUN_USAGE =
     "what is sent:\n"
     "  --update all     the image's Boot, CP and Data sections\n"
     "  --update boot    its Boot section\n"
-    "  --update cp      its CP section (and its Data section where the\n"
-    "                   configuration's update flag is 4)\n"
+    "  --update cp      its CP section (and its Data section where the update flag\n"
+    "                   is 4: see --config)\n"
     "  --update data    its Data section\n"
     "                   The Data section holds the phone's calibration: writing it\n"
-    "                   erases the calibration, so all and data need one of\n"
-    "  --with-cal       (all only) back the calibration up before the update and\n"
-    "                   restore it after, reading every page back to check it\n"
+    "                   erases the calibration, so all and data (and cp with update\n"
+    "                   flag 4) need one of\n"
+    "  --with-cal       (all only, where the update flag allows it) back the\n"
+    "                   calibration up before the update and restore it after,\n"
+    "                   reading every page back to check it\n"
     "  --no-cal         erasing the calibration is intended: no backup is made\n"
     "  --script FILE    the script's FFS SIDB writes; its database writes are not\n"
     "                   sent (a restore sends them)\n"
@@ -56,9 +60,10 @@ const char* const RUN_USAGE =
     "                   or one of its /dev/serial/by-id or by-path names: see\n"
     "                   'zolt ports'); repeat for up to 32 lines, numbered in the\n"
     "                   order given\n"
-    "  --config FILE    the configuration, whose update flag says which --update\n"
-    "                   choices are allowed (default: ZOLT.ini of the current\n"
-    "                   directory)\n"
+    "  --config FILE    the configuration: the image's sections and identification\n"
+    "                   (default: ZOLT.ini of the current directory); the update\n"
+    "                   flag, which says which --update choices are allowed, is\n"
+    "                   always read from ZOLT.ini of the current directory\n"
     "  --workdir DIR    the work folder (default: the current directory), where\n"
     "                   the catalogue of calibration pages, calibration.ini, is\n"
     "                   read and a backup's calibration files are written\n"

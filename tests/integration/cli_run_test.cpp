@@ -265,10 +265,27 @@ TEST_F(CliRunFixture, MissingPortOrImageIsAUsageErrorAndNothingIsSent) {
 // a script names the calibration pages it will not send, and still plays its SIDB writes.
 TEST_F(CliRunFixture, ErasingTheCalibrationMustBeAskedForAndAScriptSaysWhatItSkips) {
     StartPhones(1);
-    Process data(Run({"--image", (dir.path() / "image.bin").string(), "--update", "data"}), dir.path() / "out1.txt");
-    EXPECT_EQ(data.Wait(20s), 2);
-    EXPECT_NE(Read(dir.path() / "out1.txt").find("--update data erases the phone's calibration"), std::string::npos)
-        << Read(dir.path() / "out1.txt");
+    const std::string image = (dir.path() / "image.bin").string();
+    // The update flag is read where `zolt run` starts; with flag 4 the CP choice writes the Data
+    // section as well.
+    const test::TempDir flag4;
+    flag4.Write("ZOLT.ini", "[MainConfig]\nUpdateFlag=4\n");
+    struct Case {
+        std::vector<std::string> words;
+        fs::path folder;
+        const char* said;
+    };
+    const std::vector<Case> cases = {
+        {{"--image", image, "--update", "data"}, {}, "--update data erases the phone's calibration"},
+        {{"--image", image, "--update", "cp"}, flag4.path(), "--update cp also writes the Data section"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        const fs::path out = dir.path() / ("refused" + std::to_string(++n) + ".txt");
+        Process refused(Run(c.words), out, c.folder);
+        EXPECT_EQ(refused.Wait(20s), 2);
+        EXPECT_NE(Read(out).find(c.said), std::string::npos) << Read(out);
+    }
     EXPECT_EQ((*bank)[0].Inspect([](const sim::PhoneCore& p) { return p.State().framesReceived; }), 0u);
 
     const std::string script = dir.Write("settings.srp",

@@ -84,7 +84,6 @@ TEST(RunOptions, AnUpdateThatErasesTheCalibrationSaysWhatBecomesOfIt) {
         {{"--image", "a.bin", "--update", "data", "--with-cal"}, "--with-cal only goes with --update all"},
         {{"--image", "a.bin", "--update", "all", "--with-cal", "--no-cal"}, "not both"},
         {{"--image", "a.bin", "--update", "boot", "--no-cal"}, "--no-cal only goes with"},
-        {{"--image", "a.bin", "--update", "cp", "--no-cal"}, "--no-cal only goes with"},
         {{"--script", "s.srp", "--no-cal"}, "--no-cal only goes with"},
         {{"--restore", "c.srp", "--no-cal"}, "--no-cal only goes with"},
         {{"--image", "a.bin", "--update", "all", "--no-cal"}, nullptr},
