@@ -341,6 +341,15 @@ SrpReader::Check SrpReader::CheckRecords(SrpRun run, const CalMessageCatalog& ca
     return check;
 }
 
+int CountRecordsOfKind(std::string_view text, SrpRecordKind kind) {
+    SrpReader reader;
+    const CalMessageCatalog noPages;  // a record's kind does not depend on its page names
+    const int records = std::min(reader.SplitRecords(text), SrpReader::MAX_RECORDS);
+    int count = 0;
+    for (int r = 0; r < records; ++r) count += reader.ReadRecord(r, noPages).kind == kind ? 1 : 0;
+    return count;
+}
+
 std::string SrpReader::RefusalText(SrpRefusal refusal, int index) const {
     std::string text = "Record " + std::to_string(index + 1);
     std::size_t start = textLength_;

@@ -183,4 +183,8 @@ private:
     bool lineCut_ = false;                // the current record did not fit recordLine
 };
 
+// How many of the records of `text` that a run reads (the first MAX_RECORDS) are of `kind`:
+// a script counts the database writes it will skip, so that the operator hears of them.
+[[nodiscard]] int CountRecordsOfKind(std::string_view text, SrpRecordKind kind);
+
 }  // namespace zolt

@@ -155,7 +155,7 @@ std::vector<std::string> RunWords(const fs::path& dir, sim::SimBank& bank, bool 
     std::vector<std::string> run = {"--config",  (dir / "ZOLT.ini").string(),    "--workdir", dir.string(),
                                     "--image",   (dir / "image.bin").string(),   "--update",  "all",
                                     "--report",  (dir / "report.json").string()};
-    if (withCal) run.push_back("--with-cal");
+    run.push_back(withCal ? "--with-cal" : "--no-cal");
     for (std::size_t k = 0; k < bank.Size(); ++k) {
         run.push_back("--port");
         run.push_back(bank[k].Path());

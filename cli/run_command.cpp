@@ -6,6 +6,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
+#include <string_view>
 
 #include "cli/commands.h"
 #include "cli/console_prompt.h"
@@ -19,6 +21,7 @@
 #include "cli/trace_file.h"
 #include "cli/tty.h"
 #include "cal/backup.h"
+#include "cal/srp_reader.h"
 #include "job/config_file.h"
 #include "job/update_choices.h"
 #include "io/texts.h"
@@ -50,6 +53,18 @@ std::string AllowedChoicesText(std::int32_t updateFlag) {
     add(c.cp || c.cpAndData, updateFlag == 4 ? "cp (Update CP and Update Data)" : "cp");
     add(c.data, "data");
     return text.empty() ? "none" : text;
+}
+
+// With update flag 4, --update cp writes the Data section as well and so erases the
+// calibration: as for data, only when --no-cal says so. The message, or nothing.
+std::optional<std::string> CpCalibrationError(const RunOptions& options, std::int32_t updateFlag) {
+    if (options.choice != CHOICE_CP) return std::nullopt;
+    if (updateFlag == 4 && !options.noCal) {
+        return "with the configuration's update flag 4, --update cp also writes the Data section, which erases "
+               "the phone's calibration: add --no-cal if erasing it is intended";
+    }
+    if (updateFlag != 4 && options.noCal) return "--no-cal only goes with --update all or data";
+    return std::nullopt;
 }
 
 // Image bytes a finished flash task wrote.
@@ -120,6 +135,16 @@ LineSummary SummarizeLine(const JobControl& job, int index, double seconds) {
     return l;
 }
 
+// A script sends only its FFS SIDB writes; an operator who put calibration pages in one
+// hears, before anything is sent, that they will not reach the phone.
+void TellSkippedDbWrites(std::span<const std::uint8_t> script) {
+    const int skipped =
+        CountRecordsOfKind(std::string_view(reinterpret_cast<const char*>(script.data()), script.size()), SRP_DB_WRITE);
+    if (skipped == 0) return;
+    std::fprintf(stderr, "zolt: %d database-write record%s not sent by a script; use a restore for them\n",
+                 skipped, skipped == 1 ? " is" : "s are");
+}
+
 const std::string& JobFilePath(const RunOptions& options) {
     return !options.script.empty() ? options.script : !options.restore.empty() ? options.restore : options.image;
 }
@@ -149,6 +174,7 @@ std::optional<int> PrepareJob(LineGroups& groups, const RunOptions& options, Pro
             return Fail("the configuration's update flag " + std::to_string(job.config.updateFlag) +
                         " allows --update " + AllowedChoicesText(job.config.updateFlag));
         }
+        if (auto error = CpCalibrationError(options, job.config.updateFlag)) return Fail(*error);
         const int loaded = isScript || isRestore ? job.file.LoadPlainFile(path) : job.file.LoadRomImage(path);
         if (loaded == LOAD_FORMAT_ERROR) {
             prompt.ShowMessage(texts::FILE_FORMAT_ERROR, PromptIcon::Error);
@@ -163,6 +189,7 @@ std::optional<int> PrepareJob(LineGroups& groups, const RunOptions& options, Pro
         }
     }
     if (auto failure = AttachPorts(groups, options.ports, devices, lineIndexes)) return Fail(*failure);
+    if (isScript) TellSkippedDbWrites(groups.Group(0).file.Bytes());
     // A saved backup goes to the one line as if that line's own backup had just read it.
     if (isRestore) {
         CalState& cal = groups.Line(lineIndexes.front()).cal;

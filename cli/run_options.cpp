@@ -4,34 +4,83 @@
 
 namespace zolt::cli {
 
+namespace {
+
+// Writing the Data section erases the phone's calibration: the operator says whether it is
+// kept (--with-cal, all only) or may go (--no-cal), never the default.
+std::optional<std::string> CalibrationError(const RunOptions& o) {
+    // cp writes the Data section too where the configuration's update flag says so: that is
+    // checked against the configuration, once it is read.
+    const bool mayEraseCal = o.choice == 1 || o.choice == 3 || o.choice == 4;
+    if (o.withCal && o.noCal) return "give --with-cal or --no-cal, not both";
+    if (o.withCal && o.choice != 1) return "--with-cal only goes with --update all";
+    if (o.noCal && !mayEraseCal) return "--no-cal only goes with --update all or data";
+    if (o.choice == 1 && !o.withCal && !o.noCal) {
+        return "--update all erases the phone's calibration with the Data section: add --with-cal to back it up "
+               "and restore it around the update, or --no-cal if erasing it is intended";
+    }
+    if (o.choice == 4 && !o.noCal) {
+        return "--update data erases the phone's calibration with the Data section: use --update all --with-cal "
+               "to back it up and restore it around the update, or add --no-cal if erasing it is intended";
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 const char* const RUN_USAGE =
-    "usage: zolt run --image FILE.bin --update all|boot|cp|data [--with-cal] --port DEVICE...\n"
+    "usage: zolt run --image FILE.bin --update all --with-cal --port DEVICE...\n"
+    "       zolt run --image FILE.bin --update all|data --no-cal --port DEVICE...\n"
+    "       zolt run --image FILE.bin --update boot|cp --port DEVICE...\n"
     "       zolt run --script FILE.srp --port DEVICE...\n"
     "       zolt run --restore COM-1calibration.srp --port DEVICE\n"
+    "what is sent:\n"
+    "  --update all     the image's Boot, CP and Data sections\n"
+    "  --update boot    its Boot section\n"
+    "  --update cp      its CP section (and its Data section where the update flag\n"
+    "                   is 4: see --config)\n"
+    "  --update data    its Data section\n"
+    "                   The Data section holds the phone's calibration: writing it\n"
+    "                   erases the calibration, so all and data (and cp with update\n"
+    "                   flag 4) need one of\n"
+    "  --with-cal       (all only, where the update flag allows it) back the\n"
+    "                   calibration up before the update and restore it after,\n"
+    "                   reading every page back to check it\n"
+    "  --no-cal         erasing the calibration is intended: no backup is made\n"
+    "  --script FILE    the script's FFS SIDB writes; its database writes are not\n"
+    "                   sent (a restore sends them)\n"
+    "  --restore FILE   a calibration file saved by an earlier backup (a line's\n"
+    "                   file or one of the backups folder), to one phone, with the\n"
+    "                   setting saved beside it (FILE with .setting for .srp); a\n"
+    "                   file that is not a whole backup of the catalogue's pages,\n"
+    "                   or whose setting file does not name it, is refused before\n"
+    "                   anything is sent\n"
     "options:\n"
-    "  --port DEVICE    a phone's port (COMn on Windows, a device path or one of its\n"
-    "                   /dev/serial/by-id or by-path names elsewhere: see 'zolt ports');\n"
-    "                   repeat for up to 32 lines, numbered in the order given\n"
-    "  --config FILE    the configuration (default: ZOLT.ini of the current directory)\n"
-    "  --workdir DIR    where calibration.ini is read and calibration files go (default: the\n"
-    "                   current directory); every complete backup is also kept in its\n"
-    "                   backups folder\n"
+    "  --port DEVICE    a phone's port (COMn on Windows, elsewhere a device path\n"
+    "                   or one of its /dev/serial/by-id or by-path names: see\n"
+    "                   'zolt ports'); repeat for up to 32 lines, numbered in the\n"
+    "                   order given\n"
+    "  --config FILE    the configuration: the image's sections and identification\n"
+    "                   (default: ZOLT.ini of the current directory); the update\n"
+    "                   flag, which says which --update choices are allowed, is\n"
+    "                   always read from ZOLT.ini of the current directory\n"
+    "  --workdir DIR    the work folder (default: the current directory), where\n"
+    "                   the catalogue of calibration pages, calibration.ini, is\n"
+    "                   read and a backup's calibration files are written\n"
+    "                   (COM-<line>calibration.srp and .setting); every complete\n"
+    "                   backup is also kept in its backups folder\n"
     "  --report FILE    also write the outcome as JSON\n"
     "  --trace FILE     write every frame sent and received on every line to FILE\n"
-    "  --restore FILE   play a calibration file saved by an earlier backup (a line's file or\n"
-    "                   one of the backups folder) back to one phone, with the setting saved\n"
-    "                   beside it (FILE with .setting for .srp); a file that is not a whole\n"
-    "                   backup of the catalogue's pages, or whose setting file does not name\n"
-    "                   it, is refused before anything is sent\n"
     "  --phone-wait SECONDS\n"
-    "                   give up on a phone that has not answered for this long where a line\n"
-    "                   would otherwise wait until it does: for the boot loader, for\n"
-    "                   file-system access, for the echo that opens a restore or script, and\n"
-    "                   for the phone's setting to be read or written; the line then fails,\n"
-    "                   saying what it waited for (default: wait until the phone answers or\n"
-    "                   the job is stopped)\n"
-    "exit status: 0 every line finished every task, 1 a line failed, 2 usage, configuration\n"
-    "or file error, 130 interrupted\n";
+    "                   give up on a phone that has not answered for this long\n"
+    "                   where a line would otherwise wait until it does: for the\n"
+    "                   boot loader, for file-system access, for the echo that\n"
+    "                   opens a restore or script, and for the phone's setting to\n"
+    "                   be read or written; the line then fails, saying what it\n"
+    "                   waited for (default: wait until the phone answers or the\n"
+    "                   job is stopped)\n"
+    "exit status: 0 every line finished every task, 1 a line failed, 2 usage,\n"
+    "configuration or file error, 130 interrupted (Ctrl-C)\n";
 
 std::optional<RunOptions> ParseRunOptions(const std::vector<std::string>& args, std::string& error) {
     RunOptions o;
@@ -49,8 +98,8 @@ std::optional<RunOptions> ParseRunOptions(const std::vector<std::string>& args, 
         if (a == "--help" || a == "-h") {
             o.help = true;
             return o;
-        } else if (a == "--with-cal") {
-            o.withCal = true;
+        } else if (a == "--with-cal" || a == "--no-cal") {
+            (a == "--with-cal" ? o.withCal : o.noCal) = true;
             continue;
         } else if (a == "--image" || a == "--script" || a == "--restore" || a == "--update" || a == "--port" || a == "--config" ||
                    a == "--workdir" || a == "--report" || a == "--trace" || a == "--phone-wait") {
@@ -101,8 +150,8 @@ std::optional<RunOptions> ParseRunOptions(const std::vector<std::string>& args, 
         error = "--update goes with --image only";
         return std::nullopt;
     }
-    if (o.withCal && o.choice != 1) {
-        error = "--with-cal only goes with --update all";
+    if (auto calError = CalibrationError(o)) {
+        error = *calError;
         return std::nullopt;
     }
     if (o.ports.empty() || o.ports.size() > static_cast<std::size_t>(MAX_PORTS)) {

@@ -19,7 +19,8 @@ struct RunOptions {
     std::string script;    // --script, or
     std::string restore;   // --restore: a saved calibration file
     int choice = 0;        // from --update: 1 all, 2 boot, 3 cp, 4 data
-    bool withCal = false;
+    bool withCal = false;  // --with-cal: back the calibration up and restore it around the update
+    bool noCal = false;    // --no-cal: the update may erase the calibration
     std::vector<std::string> ports;
     std::optional<std::string> config;
     std::optional<std::string> workdir;

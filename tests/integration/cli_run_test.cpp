@@ -154,8 +154,8 @@ TEST_F(CliRunFixture, EightLinesFlashEverySectionAndTheReportSaysSo) {
     StartPhones(8);
     const fs::path report = dir.path() / "report.json";
     const fs::path trace = dir.path() / "trace.txt";
-    Process zolt(Run({"--image", (dir.path() / "image.bin").string(), "--update", "all", "--report", report.string(),
-                      "--trace", trace.string()}),
+    Process zolt(Run({"--image", (dir.path() / "image.bin").string(), "--update", "all", "--no-cal", "--report",
+                      report.string(), "--trace", trace.string()}),
                  dir.path() / "out.txt");
     ASSERT_EQ(zolt.Wait(120s), 0) << Read(dir.path() / "out.txt");
     for (int k = 1; k <= 8; ++k) {
@@ -217,7 +217,8 @@ TEST_F(CliRunFixture, CtrlCStopsEveryLineWithinASecondAndKeepsWhatHadFailed) {
             return true;
         });
     });
-    Process zolt(Run({"--image", (dir.path() / "image.bin").string(), "--update", "all"}), dir.path() / "out.txt");
+    Process zolt(Run({"--image", (dir.path() / "image.bin").string(), "--update", "all", "--no-cal"}),
+                 dir.path() / "out.txt");
     for (int i = 0; i < 1000 && Read(dir.path() / "out.txt").find("Flash Erase error!") == std::string::npos; ++i) {
         std::this_thread::sleep_for(10ms);
     }
@@ -251,14 +252,55 @@ TEST_F(CliRunFixture, PhoneWaitFailsALineWhosePhoneNeverAnswers) {
 
 TEST_F(CliRunFixture, MissingPortOrImageIsAUsageErrorAndNothingIsSent) {
     StartPhones(1);
-    Process missingPort(Run({"--image", (dir.path() / "image.bin").string(), "--update", "all", "--port", "/dev/zolt-no-such-port"}),
+    Process missingPort(Run({"--image", (dir.path() / "image.bin").string(), "--update", "all", "--no-cal", "--port",
+                             "/dev/zolt-no-such-port"}),
                         dir.path() / "out1.txt");
     EXPECT_EQ(missingPort.Wait(20s), 2);
     EXPECT_NE(Read(dir.path() / "out1.txt").find("/dev/zolt-no-such-port does not exist"), std::string::npos);
-    Process missingImage(Run({"--image", (dir.path() / "none.bin").string(), "--update", "all"}), dir.path() / "out2.txt");
+    Process missingImage(Run({"--image", (dir.path() / "none.bin").string(), "--update", "all", "--no-cal"}),
+                         dir.path() / "out2.txt");
     EXPECT_EQ(missingImage.Wait(20s), 2);
     EXPECT_NE(Read(dir.path() / "out2.txt").find("none.bin was not found."), std::string::npos);
     EXPECT_EQ((*bank)[0].Inspect([](const sim::PhoneCore& p) { return p.State().framesReceived; }), 0u);
+}
+
+// An update that would erase the calibration unasked is refused before the phone hears of it;
+// a script names the calibration pages it will not send, and still plays its SIDB writes.
+TEST_F(CliRunFixture, ErasingTheCalibrationMustBeAskedForAndAScriptSaysWhatItSkips) {
+    StartPhones(1);
+    const std::string image = (dir.path() / "image.bin").string();
+    // The update flag is read where `zolt run` starts; with flag 4 the CP choice writes the Data
+    // section as well.
+    const test::TempDir flag4;
+    flag4.Write("ZOLT.ini", "[MainConfig]\nUpdateFlag=4\n");
+    struct Case {
+        std::vector<std::string> words;
+        fs::path folder;
+        const char* said;
+    };
+    const std::vector<Case> cases = {
+        {{"--image", image, "--update", "data"}, {}, "--update data erases the phone's calibration"},
+        {{"--image", image, "--update", "cp"}, flag4.path(), "--update cp also writes the Data section"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        const fs::path out = dir.path() / ("refused" + std::to_string(++n) + ".txt");
+        Process refused(Run(c.words), out, c.folder);
+        EXPECT_EQ(refused.Wait(20s), 2);
+        EXPECT_NE(Read(out).find(c.said), std::string::npos) << Read(out);
+    }
+    EXPECT_EQ((*bank)[0].Inspect([](const sim::PhoneCore& p) { return p.State().framesReceived; }), 0u);
+
+    const std::string script = dir.Write("settings.srp",
+                                         "ETS, Id=CP Power, Power=Down\n"  // no record: the text's first ETS
+                                         "ETS, Id=CP DB Write, DB id=CP Write, Segment=2, Offset=0, Bytes=1, "
+                                         "Write Thru=1, Data=0x10 \n"
+                                         "ETS, Id=CP FFS SIDB WRITE, Type=18, id=3, len=1, offset=0, Data=0x01 \nEND\n");
+    Process run(Run({"--script", script}), dir.path() / "out2.txt");
+    EXPECT_EQ(run.Wait(60s), 0) << Read(dir.path() / "out2.txt");
+    EXPECT_NE(Read(dir.path() / "out2.txt").find("1 database-write record is not sent by a script; use a restore for them"),
+              std::string::npos)
+        << Read(dir.path() / "out2.txt");
 }
 
 TEST_F(CliRunFixture, ThirtyTwoLinesRunAsFourGroupsNumberedOneToThirtyTwoAndKeepTheirOwnBackups) {
@@ -296,7 +338,7 @@ TEST_F(CliRunFixture, RestoreFromTheSavedFilesBringsBackASpoiledCalibrationByteF
     Process backup(Run({"--image", imageFile, "--update", "all", "--with-cal"}), dir.path() / "out1.txt", dir.path());
     ASSERT_EQ(backup.Wait(120s), 0) << Read(dir.path() / "out1.txt");
     // A reflash of the Data area wipes the calibration, as it does on a real phone.
-    Process spoil(Run({"--image", imageFile, "--update", "data"}), dir.path() / "out2.txt", dir.path());
+    Process spoil(Run({"--image", imageFile, "--update", "data", "--no-cal"}), dir.path() / "out2.txt", dir.path());
     ASSERT_EQ(spoil.Wait(120s), 0) << Read(dir.path() / "out2.txt");
     ASSERT_NE(CalDifferences(1), "");
     Process restore(Run({"--restore", (dir.path() / "COM-1calibration.srp").string()}), dir.path() / "out3.txt",

@@ -42,10 +42,10 @@ TEST(RunOptions, RefusesWhatCannotMakeAJob) {
         {"--image", "a.bin", "--update", "cp", "--with-cal", "--port", "p"},
         {"--script", "s.srp", "--update", "all", "--port", "p"},
         {"--image", "a.bin", "--script", "s.srp", "--update", "all", "--port", "p"},
-        {"--image", "a.bin", "--update", "all"},                          // no port
-        {"--image", "a.bin", "--update", "all", "--port", "p", "--port", "p"},
-        {"--image", "a.bin", "--update", "all", "--port"},                // value missing
-        {"--image", "a.bin", "--update", "all", "--port", "p", "--colour"},
+        {"--image", "a.bin", "--update", "all", "--no-cal"},              // no port
+        {"--image", "a.bin", "--update", "all", "--no-cal", "--port", "p", "--port", "p"},
+        {"--image", "a.bin", "--update", "all", "--no-cal", "--port"},    // value missing
+        {"--image", "a.bin", "--update", "all", "--no-cal", "--port", "p", "--colour"},
         {"--restore", "c.srp", "--port", "p", "--port", "q"},             // one phone's backup
         {"--restore", "c.srp", "--update", "all", "--port", "p"},
         {"--restore", "c.srp", "--script", "s.srp", "--port", "p"},
@@ -69,6 +69,37 @@ TEST(RunOptions, RefusesWhatCannotMakeAJob) {
     ports.push_back("--port");
     ports.push_back("32");
     EXPECT_FALSE(Parse(ports));
+}
+
+// Writing the Data section erases the calibration: the operator must say whether it is kept
+// or may go, and a word about the calibration where nothing erases it is a mistake too.
+TEST(RunOptions, AnUpdateThatErasesTheCalibrationSaysWhatBecomesOfIt) {
+    struct Case {
+        std::vector<std::string> words;
+        const char* said;  // nullptr: accepted
+    };
+    const std::vector<Case> cases = {
+        {{"--image", "a.bin", "--update", "all"}, "--update all erases the phone's calibration"},
+        {{"--image", "a.bin", "--update", "data"}, "--update data erases the phone's calibration"},
+        {{"--image", "a.bin", "--update", "data", "--with-cal"}, "--with-cal only goes with --update all"},
+        {{"--image", "a.bin", "--update", "all", "--with-cal", "--no-cal"}, "not both"},
+        {{"--image", "a.bin", "--update", "boot", "--no-cal"}, "--no-cal only goes with"},
+        {{"--script", "s.srp", "--no-cal"}, "--no-cal only goes with"},
+        {{"--restore", "c.srp", "--no-cal"}, "--no-cal only goes with"},
+        {{"--image", "a.bin", "--update", "all", "--no-cal"}, nullptr},
+        {{"--image", "a.bin", "--update", "data", "--no-cal"}, nullptr},
+        {{"--image", "a.bin", "--update", "boot"}, nullptr},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = c.words;
+        args.insert(args.end(), {"--port", "p"});
+        std::string error;
+        const auto o = Parse(args, &error);
+        EXPECT_EQ(o.has_value(), c.said == nullptr) << ::testing::PrintToString(args) << ": " << error;
+        if (c.said) {
+            EXPECT_NE(error.find(c.said), std::string::npos) << error;
+        }
+    }
 }
 
 TEST(UpdateChoices, FollowTheUpdateFlag) {
