@@ -102,7 +102,10 @@ TEST(TraceFile, KeepsEveryByteOfTheFrameBehindItsName) {
 std::vector<std::string> Markers(const std::string& trace) {
     std::vector<std::string> markers;
     std::istringstream in(trace);
-    for (std::string line; std::getline(in, line);) markers.push_back(line.substr(line.find("line ")));
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();  // a text file on Windows
+        markers.push_back(line.substr(line.find("line ")));
+    }
     return markers;
 }
 
