@@ -2,6 +2,8 @@
 # with the example files and the documents an operator reads. The .deb also carries what a
 # Debian system expects of every package (manual pages, copyright, changelog), so that lintian
 # finds no error in it.
+# The project's own folder, also when a build (the fuzz targets) includes it from another.
+get_filename_component(zolt_root "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
 set(CPACK_PACKAGE_NAME zolt)
 set(CPACK_PACKAGE_VENDOR "ZOLT")
 set(CPACK_PACKAGE_CONTACT "ZOLT maintainers <zolt@example.invalid>")
@@ -45,7 +47,7 @@ file(MAKE_DIRECTORY ${deb_files})
 # The date of the changelog entry and of the copyright: SOURCE_DATE_EPOCH when given, else the
 # last commit's, so that the same source gives the same package bytes.
 if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
-  execute_process(COMMAND git log -1 --format=%ct WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
+  execute_process(COMMAND git log -1 --format=%ct WORKING_DIRECTORY ${zolt_root}
                   OUTPUT_VARIABLE commit_time OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
   if(commit_time MATCHES "^[0-9]+$")
     set(ENV{SOURCE_DATE_EPOCH} ${commit_time})
@@ -68,12 +70,12 @@ set(man_pages docs/man/zolt.1 docs/man/zolt-phone.1)
 set(man_gz)
 foreach(page IN LISTS man_pages)
   get_filename_component(name ${page} NAME)
-  file(READ ${CMAKE_SOURCE_DIR}/${page} text)
+  file(READ ${zolt_root}/${page} text)
   string(REGEX REPLACE "(^|\n)(\\.TH [^\n]*)\"ZOLT [^\"]*\"" "\\1\\2\"ZOLT ${PROJECT_VERSION}\"" text "${text}")
   file(WRITE ${deb_files}/${name} "${text}")
   zolt_gzip(${deb_files}/${name} ${deb_files}/${name}.gz)
   list(APPEND man_gz ${deb_files}/${name}.gz)
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${page})
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${zolt_root}/${page})
 endforeach()
 
 file(CONFIGURE OUTPUT ${deb_files}/changelog.Debian @ONLY CONTENT
