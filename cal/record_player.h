@@ -69,7 +69,6 @@ private:
     int unrecognised_ = 0;
     std::chrono::milliseconds answerTime_{0};  // the longest the phone took to accept a record
     std::vector<Sent> sent_;
-    std::vector<int> pageOf_;  // per record, the catalogue page of a database write, or -1
 };
 
 // Whether a played request writes the calibration setting (Type 18, id 3, one byte at 0), and

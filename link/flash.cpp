@@ -47,25 +47,10 @@ bool IsBootLoaderReply(const LinkSession& s) {
            s.rxFrame[msg::BOOT_REPLY_LENGTH + 3] == msg::BOOT_REPLY_CHECKSUM;
 }
 
-struct FlashReply {
-    std::uint32_t block;
-    std::uint8_t status;
-};
-
-// The B2 04 reply in rxFrame, if that is what came. A frame too short to hold the block
-// number and status, or one damaged on the line (bad checksum), is no reply at all: acting
-// on a block number that noise produced could skip blocks and end a write as a success with
-// a hole in the phone's flash. The time-out frame (id 32) is no reply either.
-std::optional<FlashReply> ReadFlashReply(const LinkSession& s) {
-    if (BodyLength(s) < FLASH_REPLY_LENGTH || !ChecksumValid(s)) return std::nullopt;
-    const auto& f = s.rxFrame;
-    if (msg::IdOf(f.data() + 3) != msg::ID_FLASH) return std::nullopt;
-    const std::uint32_t block = static_cast<std::uint32_t>(f[5]) |
-                                (static_cast<std::uint32_t>(f[6]) << 8) |
-                                (static_cast<std::uint32_t>(f[7]) << 16) |
-                                (static_cast<std::uint32_t>(f[8]) << 24);
-    return FlashReply{block, f[9]};
-}
+// The B2 04 reply in rxFrame, if that is what came (link/replies.h): a frame damaged on the
+// line, or too short for a block number and status, is no reply at all, as acting on a block
+// number that noise produced could skip blocks and end a write with a hole in the flash.
+std::optional<FlashAnswer> ReadFlashReply(const LinkSession& s) { return ReadFlashAnswer(s.Received()); }
 
 // A B2 04 acceptance of another block than `block`: the answer to another request (a block
 // accepted late). A request to send some block is an answer the phone may give to any.
@@ -75,7 +60,7 @@ bool IsOtherBlockAcceptance(const LinkSession& s, std::uint32_t block) {
 }
 
 // Moves flashBlock as a reply says. Returns true when the reply accepted a block.
-bool FollowReply(LinkSession& s, const FlashReply& reply) {
+bool FollowReply(LinkSession& s, const FlashAnswer& reply) {
     if (reply.status == FLASH_ACCEPTED) {
         // Block 0xFFFFFFFF accepted wraps to block 0, which the write takes as an erase
         // failure, as it does every block whose position is negative in 32 bits.
