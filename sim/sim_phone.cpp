@@ -125,9 +125,20 @@ void SimPhone::Loop() {
             if (line_.IsOpen()) chatter = core_.Chatter(Clock::now());
             if (line_.IsOpen()) step = Transmit(Clock::now());
             if (line_.IsOpen() && core_.Vanishing() && core_.Output().empty() && transmitter_.Idle()) {
-                line_.Close();
-                core_.Vanished();
-                changed_.notify_all();
+                // A pseudo-terminal drops what the tool has not read yet once its other end
+                // closes; a phone pulled out has its last reply in the adapter already. So the
+                // line goes a little after the last reply, however slowly the tool reads.
+                constexpr auto LINGER = std::chrono::milliseconds(100);
+                const TimePoint now = Clock::now();
+                if (!vanishAt_) vanishAt_ = now + LINGER;
+                if (now >= *vanishAt_) {
+                    vanishAt_.reset();
+                    line_.Close();
+                    core_.Vanished();
+                    changed_.notify_all();
+                } else if (!step.wakeAt || *vanishAt_ < *step.wakeAt) {
+                    step.wakeAt = *vanishAt_;
+                }
             }
         }
 

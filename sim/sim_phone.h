@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -80,6 +81,8 @@ private:
     mutable std::condition_variable changed_;
     PhoneCore core_;
     Transmitter transmitter_;
+    // When a vanishing phone, its last reply out, closes its line.
+    std::optional<TimePoint> vanishAt_;
     PhoneLine line_;
     std::string path_;
     std::string link_;
