@@ -103,40 +103,41 @@ bool RecordWritesThePage(CalState& cal, const std::string& record, const CalMess
     return same;
 }
 
-int PageRefused(LinkSession& line, const CalMessageEntry& entry, SrpRefusal refusal) {
-    return Fail(line, "Calibration page " + entry.msgString + " cannot be restored: record " +
-                          RefusalReason(refusal) + "!");
+std::string RefusedPageText(const CalMessageEntry& entry, SrpRefusal refusal) {
+    return "Calibration page " + entry.msgString + " cannot be restored: record " + RefusalReason(refusal) + "!";
 }
 
-// Refuses, before anything is sent, a catalogue that the backup could not read or the restore
-// could not play back, whatever the pages hold: a page whose reply would not fit the receive
-// buffer, or whose record would not fit the reader's buffers. A record's length does not
-// depend on the data (every item is five characters), and with data that need no escapes its
-// request is far below a frame whenever its line fits, so zeros stand in for the data here;
-// the real data are checked again before each record is written.
 int CheckPages(LinkSession& line, CalState& cal) {
-    const CalMessageCatalog& catalog = cal.catalog;
-    for (int i = 0; i < catalog.pageCount; ++i) {
-        const CalMessageEntry& entry = catalog.entries[static_cast<std::size_t>(i)];
-        if (PAGE_REPLY_OVERHEAD + entry.bytes > EtsFrame::BUFFER_SIZE) {
-            return Fail(line, "Calibration page " + entry.msgString + " of " +
-                                  std::to_string(entry.bytes) + " bytes is too large for a reply (" +
-                                  std::to_string(EtsFrame::BUFFER_SIZE - PAGE_REPLY_OVERHEAD) +
-                                  " bytes at most)!");
-        }
-        const std::vector<std::uint8_t> zeros(entry.bytes, 0);
-        const std::string record = PageRecord(entry, zeros.data());
-        const SrpRefusal refusal = PlaybackRefusal(cal, record, i, catalog.pageCount);
-        if (refusal != SrpRefusal::None) return PageRefused(line, entry, refusal);
-        if (!RecordWritesThePage(cal, record, entry, zeros.data())) {
-            return Fail(line, "Calibration page " + entry.msgString +
-                                  " cannot be restored: its record would not write it back!");
-        }
-    }
+    if (auto problem = CatalogProblem(cal)) return Fail(line, *problem);
     return RESULT_OK;
 }
 
 }  // namespace
+
+// A page whose reply would not fit the receive buffer, or whose record would not fit the
+// reader's buffers, is refused whatever the page holds. A record's length does not depend on
+// the data (every item is five characters), and with data that need no escapes its request is
+// far below a frame whenever its line fits, so zeros stand in for the data here; the real data
+// are checked again before each record is written.
+std::optional<std::string> CatalogProblem(CalState& cal) {
+    const CalMessageCatalog& catalog = cal.catalog;
+    for (int i = 0; i < catalog.pageCount; ++i) {
+        const CalMessageEntry& entry = catalog.entries[static_cast<std::size_t>(i)];
+        if (PAGE_REPLY_OVERHEAD + entry.bytes > EtsFrame::BUFFER_SIZE) {
+            return "Calibration page " + entry.msgString + " of " + std::to_string(entry.bytes) +
+                   " bytes is too large for a reply (" + std::to_string(EtsFrame::BUFFER_SIZE - PAGE_REPLY_OVERHEAD) +
+                   " bytes at most)!";
+        }
+        const std::vector<std::uint8_t> zeros(entry.bytes, 0);
+        const std::string record = PageRecord(entry, zeros.data());
+        const SrpRefusal refusal = PlaybackRefusal(cal, record, i, catalog.pageCount);
+        if (refusal != SrpRefusal::None) return RefusedPageText(entry, refusal);
+        if (!RecordWritesThePage(cal, record, entry, zeros.data())) {
+            return "Calibration page " + entry.msgString + " cannot be restored: its record would not write it back!";
+        }
+    }
+    return std::nullopt;
+}
 
 int RunBackupCal(LinkSession& line, CalState& cal, int lineIndex, const std::string& workDir,
                  Prompt& prompt) {
@@ -181,7 +182,7 @@ int BackupCalibration(LinkSession& line, CalState& cal, int lineIndex, const std
         const std::string record = PageRecord(entry, data->data());
         // Escapes make a request longer on the wire by its data: only now is it known.
         const SrpRefusal refusal = PlaybackRefusal(cal, record, i, catalog.pageCount);
-        if (refusal != SrpRefusal::None) return PageRefused(line, entry, refusal);
+        if (refusal != SrpRefusal::None) return Fail(line, RefusedPageText(entry, refusal));
         std::string text;
         if (i == 0) text = FIRST_LINE;
         text += record;

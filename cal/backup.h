@@ -11,6 +11,7 @@
 // no flash follows, rather than write a record that the restore's reader would refuse.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "cal/backup_files.h"
@@ -19,6 +20,11 @@
 #include "link/link_session.h"
 
 namespace zolt {
+
+// Why the catalogue in `cal` could not serve a backup and its restore, whatever the pages hold,
+// in the operator's words ("Calibration page X cannot be restored: ..."); nothing when it can.
+// Uses the line's reader, so call it only where no run uses that line.
+[[nodiscard]] std::optional<std::string> CatalogProblem(CalState& cal);
 
 // The runner of Backup Cal-Data: releases any text held in `cal`, makes the catalogue check
 // of BackupCalibration (before anything is sent), runs the file-system handshake (mode 1),

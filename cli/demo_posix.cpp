@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/commands.h"
@@ -68,21 +69,32 @@ std::vector<std::uint8_t> MakeImage() {
     return image;
 }
 
-void WriteFiles(const fs::path& dir, const std::vector<std::uint8_t>& image) {
-    std::ofstream(dir / "image.bin", std::ios::binary)
-        .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
-    std::ofstream(dir / "ZOLT.ini")
+// Writes the sample files; on failure says which and returns false.
+bool WriteFiles(const fs::path& dir, const std::vector<std::uint8_t>& image) {
+    std::ofstream imageFile(dir / "image.bin", std::ios::binary);
+    imageFile.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    std::ofstream config(dir / "ZOLT.ini");
+    config
         << "[MainConfig]\nCheckInfo=ZOLTDEMO\nMobileName=SIM-8\nCombineVer=0\nUpdateFlag=0\n"
         << "[BootConfig]\nStart=" << DemoLayout::bootStart << "\nSize=" << DemoLayout::bootSize
         << "\nChksumPos=" << DemoLayout::bootChksumPos << "\n"
         << "[CpConfig]\nStart=" << DemoLayout::cpStart << "\nSize=" << DemoLayout::cpSize
         << "\nChksumPos=" << DemoLayout::cpChksumPos << "\n"
         << "[DataConfig]\nStart=" << DemoLayout::dataStart << "\nSize=" << DemoLayout::dataSize << "\n";
-    std::ofstream(dir / "calibration.ini")
-        << "[RxGain]\nETS, Id=17\nDB Id=1\nMsgstring=RxGain\nSegment=2\nOffset=0\nBytes=64\n"
+    std::ofstream catalog(dir / "calibration.ini");
+    catalog << "[RxGain]\nETS, Id=17\nDB Id=1\nMsgstring=RxGain\nSegment=2\nOffset=0\nBytes=64\n"
         << "[TxPower]\nETS, Id=17\nDB Id=1\nMsgstring=TxPower\nSegment=3\nOffset=16\nBytes=48\n"
         << "[Tuning]\nETS, Id=17\nDB Id=0\nMsgstring=Tuning\nSegment=5\nOffset=128\nBytes=32\n"
         << "[MAXPAGECONUT]\nCount=3\n";
+    const std::pair<std::ofstream*, const char*> written[] = {
+        {&imageFile, "image.bin"}, {&config, "ZOLT.ini"}, {&catalog, "calibration.ini"}};
+    for (const auto& [file, name] : written) {
+        if (!file->flush()) {
+            std::fprintf(stderr, "zolt demo: cannot write %s in the folder %s\n", name, dir.c_str());
+            return false;
+        }
+    }
+    return true;
 }
 
 // Whether the phone's flash area of `type` holds exactly the image's bytes of that section.
@@ -195,7 +207,7 @@ int DemoCommand(const std::vector<std::string>& args) {
     const fs::path dir = MakeFolder(options->dir);
     if (dir.empty()) return EXIT_USAGE;
     const auto image = MakeImage();
-    WriteFiles(dir, image);
+    if (!WriteFiles(dir, image)) return EXIT_USAGE;
     std::printf("Demo folder: %s\n", dir.c_str());
     if (options->filesOnly) return EXIT_OK;
 

@@ -1,11 +1,12 @@
 // `zolt info`.
 #include <cstdio>
-#include <filesystem>
 #include <optional>
 
 #include "cli/commands.h"
 #include "cli/console_prompt.h"
+#include "cli/run_checks.h"
 #include "cli/run_options.h"
+#include "job/job_checks.h"
 #include "job/config_file.h"
 #include "job/rom_image.h"
 
@@ -40,8 +41,9 @@ int InfoCommand(const std::vector<std::string>& args) {
         std::fprintf(stderr, "zolt info: give --image FILE\n%s", INFO_USAGE);
         return EXIT_USAGE;
     }
-    if (configPath && !std::filesystem::is_regular_file(*configPath)) {
-        std::fprintf(stderr, "zolt: cannot read the configuration %s\n", configPath->c_str());
+    if (auto problem = ConfigFileProblem(configPath ? *configPath : DefaultConfigPath())) {
+        std::fprintf(stderr, "zolt: %s%s\n", problem->c_str(),
+                     configPath ? "" : ": run zolt in the folder that holds ZOLT.ini, or give --config FILE");
         return EXIT_USAGE;
     }
     Config config;
@@ -54,17 +56,25 @@ int InfoCommand(const std::vector<std::string>& args) {
     const ImageInfo& info = file.info();
     std::printf("Image:         %s (%u bytes)\n", image.c_str(), file.image().fileLength);
     std::printf("Configuration: %s\n", read.c_str());
-    std::printf("Boot Ver:      %s\n", info.BootVersionText().c_str());
+    std::printf("Boot Ver:      %s\n", PrintableText(info.BootVersionText()).c_str());
     std::printf("Boot Chksum:   %s\n", FormatChecksum(info.bootChksum).c_str());
-    std::printf("CP Ver:        %s\n", info.CpVersionText().c_str());
+    std::printf("CP Ver:        %s\n", PrintableText(info.CpVersionText()).c_str());
     std::printf("CP Chksum:     %s\n", FormatChecksum(info.cpChksum).c_str());
-    std::printf("Mobile Name:   %s\n", info.imageModel.c_str());
+    std::printf("Mobile Name:   %s\n", PrintableText(info.imageModel).c_str());
+    // A cut-off image would otherwise pass here and fail half-way through a flash.
+    TaskList all;
+    all.Assign({TASK_UPDATE_BOOT, TASK_UPDATE_CP, TASK_UPDATE_DATA});
+    if (auto problem = ImageSectionProblem(all, config, file.image().fileLength, image)) {
+        std::printf("Check:         %s\n", problem->c_str());
+        return EXIT_USAGE;
+    }
     if (result == LOAD_OK) {
         std::printf("Check:         matches the configuration\n");
         return EXIT_OK;
     }
     std::printf("Check:         File format error ! (identification \"%s\", expected \"%s\"; model \"%s\", expected \"%s\")\n",
-                info.imageIdent.c_str(), config.checkInfo.c_str(), info.imageModel.c_str(), config.mobileName.c_str());
+                PrintableText(info.imageIdent).c_str(), PrintableText(config.checkInfo).c_str(),
+                PrintableText(info.imageModel).c_str(), PrintableText(config.mobileName).c_str());
     return EXIT_USAGE;
 }
 

@@ -32,8 +32,8 @@ private:
 
 }  // namespace
 
-// What every group reads when it is made (the page catalogue) is the same file: a fault in it
-// is told once, by the first group.
+// What the groups read when they are made (the page catalogue) is told by the job's own
+// checks, and only when the job needs it: a flash-only job has no use for the catalogue.
 class LineGroups::SetUpPrompt final : public Prompt {
 public:
     explicit SetUpPrompt(Prompt& target) : target_(target) {}
@@ -54,7 +54,7 @@ LineGroups::LineGroups(int lineCount, JobView& view, Prompt& prompt, LineEventSi
     for (int offset = 0; offset < std::max(lineCount, 1); offset += LINE_COUNT) {
         views_.push_back(std::make_unique<OffsetView>(view, offset));
         prompts_.push_back(std::make_unique<SetUpPrompt>(prompt));
-        prompts_.back()->quiet = offset > 0;
+        prompts_.back()->quiet = true;
         jobs_.push_back(std::make_unique<JobControl>(*views_.back(), *prompts_.back(), sink, PortProber::Standard(),
                                                      TaskRunners::Standard(), folder, catalogFolder));
         prompts_.back()->quiet = false;

@@ -1,8 +1,6 @@
 // `zolt run`: one job on up to 32 lines, from a terminal or a script.
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -16,13 +14,16 @@
 #include "cli/job_summary.h"
 #include "cli/line_groups.h"
 #include "cli/port_listing.h"
+#include "cli/run_checks.h"
 #include "cli/run_options.h"
 #include "cli/terminal_view.h"
 #include "cli/trace_file.h"
 #include "cli/tty.h"
 #include "cal/backup.h"
 #include "cal/srp_reader.h"
+#include "io/atomic_file.h"
 #include "job/config_file.h"
+#include "job/job_checks.h"
 #include "job/update_choices.h"
 #include "io/texts.h"
 
@@ -93,7 +94,7 @@ std::optional<std::string> AttachPorts(LineGroups& groups, const std::vector<std
         const int group = LineGroups::GroupOf(static_cast<int>(k));
         JobControl& job = groups.Group(group);
         const int row = job.RowOfDevice(devices[k]);
-        if (row < 0) return "port " + typed[k] + " does not exist";
+        if (row < 0) return MissingPortText(typed[k], devices[k]);
         if (job.portList[row].state != PORT_FREE) return RefusalOf(job.portList[row], typed[k]);
         const int line = job.AttachRow(row);
         if (line < 0) return RefusalOf(job.portList[row], typed[k]);
@@ -145,51 +146,58 @@ void TellSkippedDbWrites(std::span<const std::uint8_t> script) {
                  skipped, skipped == 1 ? " is" : "s are");
 }
 
-const std::string& JobFilePath(const RunOptions& options) {
-    return !options.script.empty() ? options.script : !options.restore.empty() ? options.restore : options.image;
-}
-
-// Reads the configuration and the job's file into every group, builds the task lists and
-// attaches the ports. Returns the exit status when the job cannot start.
-std::optional<int> PrepareJob(LineGroups& groups, const RunOptions& options, Prompt& prompt,
-                              std::vector<int>& lineIndexes) {
+// Reads the configuration and the job's file into one group and builds its task list.
+// Returns the exit status when the job cannot start.
+std::optional<int> LoadGroup(JobControl& job, const RunOptions& options, Prompt& prompt, const std::string& workDir) {
     const bool isScript = !options.script.empty();
     const bool isRestore = !options.restore.empty();
     const std::string& path = JobFilePath(options);
-    if (options.config && !std::filesystem::is_regular_file(*options.config)) {
-        return Fail("cannot read the configuration " + *options.config);
+    ReadConfig(job.config, options.config);
+    if (!isScript && !isRestore && !ChoiceAllowed(job.config.updateFlag, options.choice, options.withCal)) {
+        return Fail("the configuration's update flag " + std::to_string(job.config.updateFlag) + " allows --update " +
+                    AllowedChoicesText(job.config.updateFlag));
     }
+    if (auto error = CpCalibrationError(options, job.config.updateFlag)) return Fail(*error);
+    if (isRestore) {
+        job.tasks.Assign({TASK_RESTORE_CAL});
+    } else {
+        job.BuildTaskList(isScript ? CHOICE_SCRIPT : options.choice, options.withCal);
+    }
+    const int loaded = isScript || isRestore ? job.file.LoadPlainFile(path) : job.file.LoadRomImage(path);
+    if (loaded == LOAD_FAILED) return EXIT_USAGE;  // the loader has said why
+    // A file too short for what the tasks write says so, whatever its version blocks hold.
+    if (!isScript && !isRestore) {
+        if (auto problem = ImageSectionProblem(job.tasks, job.config, job.file.Bytes().size(), path)) {
+            return Fail(*problem);
+        }
+    }
+    if (loaded == LOAD_FORMAT_ERROR) {
+        prompt.ShowMessage(texts::FILE_FORMAT_ERROR, PromptIcon::Error);
+        return Fail(MismatchText(path, job.file.info(), job.config));
+    }
+    if (auto problem = job.CheckJob(path, workDir)) return Fail(*problem);
+    return std::nullopt;
+}
+
+// Reads the configuration and the job's file into every group, builds the task lists, checks
+// that the job can run whole and attaches the ports. Returns the exit status when the job
+// cannot start.
+std::optional<int> PrepareJob(LineGroups& groups, const RunOptions& options, Prompt& prompt, const std::string& workDir,
+                              std::vector<int>& lineIndexes) {
     std::vector<std::string> devices;
     if (auto failure = ResolvePorts(options.ports, devices)) return Fail(*failure);
+    for (int g = 0; g < groups.Count(); ++g) {
+        if (auto status = LoadGroup(groups.Group(g), options, prompt, workDir)) return status;
+    }
     // A saved backup that cannot be played back whole is refused before any port is opened.
+    const bool isRestore = !options.restore.empty();
     CalState saved;
     if (isRestore) {
         saved.catalog = groups.Line(0).cal.catalog;
-        if (std::string reason; !LoadSavedBackup(saved, path, reason)) return Fail(reason);
-    }
-    for (int g = 0; g < groups.Count(); ++g) {
-        JobControl& job = groups.Group(g);
-        ReadConfig(job.config, options.config);
-        if (!isScript && !isRestore && !ChoiceAllowed(job.config.updateFlag, options.choice, options.withCal)) {
-            return Fail("the configuration's update flag " + std::to_string(job.config.updateFlag) +
-                        " allows --update " + AllowedChoicesText(job.config.updateFlag));
-        }
-        if (auto error = CpCalibrationError(options, job.config.updateFlag)) return Fail(*error);
-        const int loaded = isScript || isRestore ? job.file.LoadPlainFile(path) : job.file.LoadRomImage(path);
-        if (loaded == LOAD_FORMAT_ERROR) {
-            prompt.ShowMessage(texts::FILE_FORMAT_ERROR, PromptIcon::Error);
-            return Fail(path + " does not match the configuration (identification \"" + job.file.info().imageIdent +
-                        "\", model \"" + job.file.info().imageModel + "\")");
-        }
-        if (loaded != LOAD_OK) return EXIT_USAGE;  // the loader has said why
-        if (isRestore) {
-            job.tasks.Assign({TASK_RESTORE_CAL});
-        } else {
-            job.BuildTaskList(isScript ? CHOICE_SCRIPT : options.choice, options.withCal);
-        }
+        if (std::string reason; !LoadSavedBackup(saved, options.restore, reason)) return Fail(reason);
     }
     if (auto failure = AttachPorts(groups, options.ports, devices, lineIndexes)) return Fail(*failure);
-    if (isScript) TellSkippedDbWrites(groups.Group(0).file.Bytes());
+    if (!options.script.empty()) TellSkippedDbWrites(groups.Group(0).file.Bytes());
     // A saved backup goes to the one line as if that line's own backup had just read it.
     if (isRestore) {
         CalState& cal = groups.Line(lineIndexes.front()).cal;
@@ -257,10 +265,14 @@ int Report(JobSummary& summary, bool interrupted, const std::optional<std::strin
     std::fputs(("\n" + FormatSummary(summary)).c_str(), stdout);
     std::fflush(stdout);
     if (reportPath) {
-        std::ofstream report(*reportPath, std::ios::binary | std::ios::trunc);
-        report << FormatJson(summary);
-        if (!report.flush()) {
-            std::fprintf(stderr, "zolt: cannot write the report %s\n", reportPath->c_str());
+        // Replaced whole: a report that a full disk cut short would pass for the job's.
+        AtomicFile report;
+        FileError error = report.Begin(*reportPath);
+        if (error == FileError::None) error = report.Write(FormatJson(summary));
+        if (error == FileError::None) error = report.Commit();
+        if (error != FileError::None) {
+            std::fprintf(stderr, "zolt: cannot write the report %s: %s\n", reportPath->c_str(),
+                         report.ErrorText().empty() ? FileErrorText(error, *reportPath).c_str() : report.ErrorText().c_str());
             if (summary.exitStatus == EXIT_OK) summary.exitStatus = EXIT_USAGE;
         }
     }
@@ -278,7 +290,7 @@ int RunCommand(const std::vector<std::string>& args, const std::string& folder) 
         return EXIT_OK;
     }
     const std::string workDir = options->workdir.value_or(CurrentDirectory());
-    if (!std::filesystem::is_directory(workDir)) return Fail("working folder " + workDir + " does not exist");
+    if (auto problem = CheckRunInputs(*options, workDir)) return Fail(*problem);
 
     // Ctrl-C from here on stops the job as Reset does.
     EventQueue queue;
@@ -294,14 +306,15 @@ int RunCommand(const std::vector<std::string>& args, const std::string& folder) 
     LineGroups groups(static_cast<int>(options->ports.size()), view, prompt, markers, folder, workDir,
                       options->trace ? &trace : nullptr);
 
+    Timing timing = Timing::Standard();
     if (options->phoneWaitSeconds) {
-        Timing timing = Timing::Standard();
         timing.phoneWait = std::chrono::seconds(*options->phoneWaitSeconds);
         for (int g = 0; g < groups.Count(); ++g) groups.Group(g).SetTiming(timing);
     }
+    view.SetWaitHintAfter(timing.phoneWaitHint);
 
     std::vector<int> lineIndexes;
-    if (const auto status = PrepareJob(groups, *options, prompt, lineIndexes)) return *status;
+    if (const auto status = PrepareJob(groups, *options, prompt, workDir, lineIndexes)) return *status;
     // The operator sees the port as typed: a by-path name says which socket of the hub it is.
     for (std::size_t k = 0; k < lineIndexes.size(); ++k) view.SetPortLabel(lineIndexes[k], options->ports[k]);
     const std::string& path = JobFilePath(*options);

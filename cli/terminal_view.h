@@ -30,6 +30,8 @@ public:
     // Shows the line's port as `label` (the name the operator gave) rather than its device.
     // After the line was attached.
     void SetPortLabel(int line, const std::string& label) { rows_[line].port = label; }
+    // After how long at a wait for the phone a line's row is followed by a hint.
+    void SetWaitHintAfter(std::chrono::milliseconds after) { hintAfter_ = after; }
 
     void SetLinePanel(int line, bool attached, int comPort, const std::string& portName) override;
     void ResetLinePanel(int line) override;
@@ -51,6 +53,8 @@ public:
         bool finished = false;
         bool failed = false;
         std::chrono::steady_clock::time_point end;
+        std::chrono::steady_clock::time_point statusSince;  // when the status text last changed
+        bool hinted = false;                                // the hint for this status was printed
     };
     const Row& row(int line) const { return rows_[line]; }
     double Seconds(int line) const;
@@ -59,6 +63,11 @@ private:
     // The row of `line`, at most `width` columns: the whole row where it fits, else the lamp,
     // the line, the percentage and the status, cut with "..." where even that does not.
     std::string Format(int line, int width) const;
+    // The hint of a line that has waited for its phone long enough: what it waits for and what
+    // usually helps; empty otherwise.
+    std::string HintOf(int line) const;
+    // On a pipe or file each hint is written once, when it becomes due.
+    void WriteDueHints();
 
     std::FILE* out_;
     bool live_;
@@ -66,6 +75,7 @@ private:
     std::vector<int> shown_;
     std::chrono::steady_clock::time_point start_;
     std::function<int()> columns_;
+    std::chrono::milliseconds hintAfter_{30000};
     std::vector<std::string> drawn_;  // the rows as last drawn
 };
 

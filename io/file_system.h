@@ -10,6 +10,9 @@ namespace zolt {
 // Whether anything (a file, a folder) has this name.
 [[nodiscard]] bool PathExists(const std::string& path);
 
+// Whether `path` is a folder (following links).
+[[nodiscard]] bool IsFolder(const std::string& path);
+
 // Makes the folder and any missing folders above it. Returns false, with the system's reason
 // in `reason`, when it is not a folder afterwards.
 [[nodiscard]] bool MakeFolders(const std::string& path, std::string& reason);

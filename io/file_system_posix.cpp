@@ -13,6 +13,11 @@ bool PathExists(const std::string& path) {
     return ::lstat(path.c_str(), &info) == 0;
 }
 
+bool IsFolder(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 bool MakeFolders(const std::string& path, std::string& reason) {
     // Each folder from the top down. A part that cannot be made (one that exists, one we may
     // not write in) is passed over: only whether the whole is a folder in the end counts.

@@ -8,6 +8,11 @@ namespace zolt {
 
 bool PathExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+bool IsFolder(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 bool MakeFolders(const std::string& path, std::string& reason) {
     // Each folder from the top down. A part that cannot be made (a drive, a share, one that
     // exists) is passed over: only whether the whole is a folder in the end counts.

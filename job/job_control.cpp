@@ -3,6 +3,8 @@
 #include <thread>
 
 #include "job/config_file.h"
+#include "job/job_checks.h"
+#include "io/paths.h"
 #include "io/texts.h"
 
 namespace zolt {
@@ -14,10 +16,16 @@ constexpr int PROBE_BAUD = 115200;
 JobControl::JobControl(JobView& view, Prompt& prompt, LineEventSink& sink,
                        std::unique_ptr<PortProber> prober, TaskRunners runners, const std::string& folder,
                        const std::string& catalogFolder)
-    : file(config, prompt), view_(view), prompt_(prompt), sink_(sink), prober_(std::move(prober)), runners_(std::move(runners)) {
+    : file(config, prompt),
+      view_(view),
+      prompt_(prompt),
+      sink_(sink),
+      prober_(std::move(prober)),
+      runners_(std::move(runners)),
+      catalogFolder_(!catalogFolder.empty() ? catalogFolder : !folder.empty() ? folder : CurrentDirectory()) {
     // Each line keeps its own copy of the page catalogue; the file is read, and a missing
     // one reported, once.
-    lines[0].cal.catalog.LoadCatalog(prompt_, catalogFolder.empty() ? folder : catalogFolder);
+    lines[0].cal.catalog.LoadCatalog(prompt_, catalogFolder_);
     for (int i = 0; i < LINE_COUNT; ++i) {
         lines[i].lineNumber = i + 1;
         if (i > 0) lines[i].cal.catalog = lines[0].cal.catalog;
@@ -173,6 +181,10 @@ int JobControl::StartJob(const std::string& filePath, const std::string& workDir
         return 0;
     }
     view_.ShowImageInfo(true, file.info());
+    if (auto problem = CheckJob(filePath, workDir)) {
+        prompt_.ShowMessage(*problem, PromptIcon::Error);
+        return 0;
+    }
     context_.file = file.Bytes();
 
     int started = 0;
@@ -186,6 +198,19 @@ int JobControl::StartJob(const std::string& filePath, const std::string& workDir
     }
     if (started == 0) prompt_.ShowMessage(texts::SELECT_PORTS, PromptIcon::Information);
     return started;
+}
+
+std::optional<std::string> JobControl::CheckJob(const std::string& filePath, const std::string& workDir) {
+    if (file.lastLoadedKind() == JobFileKind::Image) {
+        if (auto problem = ImageSectionProblem(tasks, config, file.Bytes().size(), filePath)) return problem;
+    }
+    if (auto problem = CatalogProblemForTasks(tasks, lines[0].cal, catalogFolder_)) return problem;
+    // Every line backs up and restores with the catalogue just checked.
+    for (int i = 1; i < LINE_COUNT; ++i) lines[i].cal.catalog = lines[0].cal.catalog;
+    if (TasksWriteCalFiles(tasks)) {
+        return FolderWriteProblem(workDir.empty() ? CurrentDirectory() : workDir, "the work folder");
+    }
+    return std::nullopt;
 }
 
 void JobControl::StopJob() {

@@ -68,7 +68,14 @@ public:
     int BuildTaskList(int choice, bool withCal);
     int ResetTaskStatuses();
 
-    // Starts a job on every attached line. Returns the number of lines started.
+    // Whether the loaded job file, the task list, the page catalogue and the work folder can
+    // serve the job, before any line sends a byte (job/job_checks.h): the problem in the
+    // operator's words, or nothing. Reads the catalogue afresh and gives every line the copy.
+    // Only while no line runs.
+    [[nodiscard]] std::optional<std::string> CheckJob(const std::string& filePath, const std::string& workDir);
+
+    // Starts a job on every attached line, after CheckJob (whose problem is shown through the
+    // prompt). Returns the number of lines started.
     int StartJob(const std::string& filePath, const std::string& workDir);
     void StopJob();
     void OnTimer();
@@ -97,6 +104,7 @@ private:
     TaskRunners runners_;
     JobContext context_;
     Timing timing_ = Timing::Standard();
+    std::string catalogFolder_;  // where "calibration.ini" is read, as the lines were made
 };
 
 }  // namespace zolt

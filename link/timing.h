@@ -99,6 +99,10 @@ struct Timing {
     // does; automation bounds it so that a line with no phone fails instead of hanging.
     Millis phoneWait{-1};
 
+    // After this long at a wait for the phone, the command line's display says what the line
+    // waits for and what usually helps: an operator must not stare at an endless wait.
+    Millis phoneWaitHint{30000};
+
     // Attempts of one flash block (time-outs and unusable replies) before the write fails.
     int flashAttemptLimit{100};
 

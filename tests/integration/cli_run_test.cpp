@@ -250,17 +250,60 @@ TEST_F(CliRunFixture, PhoneWaitFailsALineWhosePhoneNeverAnswers) {
         << Read(dir.path() / "out.txt");
 }
 
-TEST_F(CliRunFixture, MissingPortOrImageIsAUsageErrorAndNothingIsSent) {
+// An operator's ordinary mistakes: each is refused with exit status 2 and a message naming
+// what is wrong, before the phone hears a byte. "PORT" stands for the phone's port.
+TEST_F(CliRunFixture, BadInputsAreRefusedBeforeAnyByteSayingWhatIsWrong) {
     StartPhones(1);
-    Process missingPort(Run({"--image", (dir.path() / "image.bin").string(), "--update", "all", "--no-cal", "--port",
-                             "/dev/zolt-no-such-port"}),
-                        dir.path() / "out1.txt");
-    EXPECT_EQ(missingPort.Wait(20s), 2);
-    EXPECT_NE(Read(dir.path() / "out1.txt").find("/dev/zolt-no-such-port does not exist"), std::string::npos);
-    Process missingImage(Run({"--image", (dir.path() / "none.bin").string(), "--update", "all", "--no-cal"}),
-                         dir.path() / "out2.txt");
-    EXPECT_EQ(missingImage.Wait(20s), 2);
-    EXPECT_NE(Read(dir.path() / "out2.txt").find("none.bin was not found."), std::string::npos);
+    const fs::path d = dir.path();
+    const std::string image = (d / "image.bin").string(), config = (d / "ZOLT.ini").string();
+    dir.Write("short.bin", std::vector<std::uint8_t>(this->image.begin(), this->image.begin() + BOOT_SIZE - 1000));
+    dir.Write("cut.bin", std::vector<std::uint8_t>(this->image.begin(), this->image.begin() + DATA_START + 100));
+    dir.Write("keyless.ini", "[MainConfig]\nCheckInfo=TESTID\n");
+    dir.Write("nopages/calibration.ini", "[MAXPAGECONUT]\nCount=0\n");
+    fs::create_directories(d / "bare");
+    const std::string bare = (d / "bare").string(), nowhere = (d / "nowhere").string();
+    struct Case {
+        std::vector<std::string> words;
+        std::string said;
+    };
+    const std::vector<Case> cases = {
+        {{"run", "--image", image, "--update", "boot", "--port", "PORT"}, "ZOLT.ini was not found: run zolt in the folder"},
+        {{"run", "--config", (d / "keyless.ini").string(), "--image", image, "--update", "boot", "--port", "PORT"},
+         "has no key MobileName in section MainConfig"},
+        {{"run", "--config", config, "--image", d.string(), "--update", "boot", "--port", "PORT"}, "is a folder"},
+        {{"run", "--config", config, "--image", nowhere, "--update", "boot", "--port", "PORT"}, "nowhere was not found"},
+        {{"run", "--config", config, "--image", image, "--update", "boot", "--port", "/dev/null"},
+         "port /dev/null is not a serial port"},
+        {{"run", "--config", config, "--image", image, "--update", "boot", "--port", nowhere}, "nowhere does not exist"},
+        {{"run", "--config", config, "--image", (d / "short.bin").string(), "--update", "boot", "--port", "PORT"},
+         "too short by 1000 bytes for its Boot section"},
+        {{"run", "--config", config, "--image", (d / "cut.bin").string(), "--update", "all", "--no-cal", "--port", "PORT"},
+         "too short by 1400 bytes for its Data section"},
+        {{"run", "--config", config, "--image", image, "--update", "all", "--with-cal", "--workdir", bare, "--port", "PORT"},
+         "calibration.ini not found in"},
+        {{"run", "--config", config, "--image", image, "--update", "all", "--with-cal", "--workdir", (d / "nopages").string(),
+          "--port", "PORT"},
+         "lists no pages"},
+        {{"run", "--config", config, "--image", image, "--update", "all", "--with-cal", "--workdir", "/proc", "--port", "PORT"},
+         "the work folder /proc cannot take new files"},
+        {{"run", "--config", config, "--image", image, "--update", "boot", "--workdir", nowhere, "--port", "PORT"},
+         "nowhere does not exist"},
+        {{"run", "--config", config, "--image", image, "--update", "boot", "--report", nowhere + "/r.json", "--port", "PORT"},
+         "its folder " + nowhere + " does not exist"},
+        {{"run", "--config", config, "--image", image, "--update", "boot", "--trace", bare, "--port", "PORT"},
+         "the trace " + bare + " is a folder"},
+        {{"info", "--config", config, "--image", (d / "cut.bin").string()}, "too short by 1400 bytes for its Data section"},
+        {{"demo", "--files-only", "--dir", "/proc"}, "cannot write image.bin"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {ZOLT_CLI_PATH};
+        for (const std::string& w : c.words) args.push_back(w == "PORT" ? (*bank)[0].Path() : w);
+        const fs::path out = d / ("bad" + std::to_string(++n) + ".txt");
+        Process zolt(args, out, bare);
+        EXPECT_EQ(zolt.Wait(20s), 2) << c.said;
+        EXPECT_NE(Read(out).find(c.said), std::string::npos) << c.said << ": " << Read(out);
+    }
     EXPECT_EQ((*bank)[0].Inspect([](const sim::PhoneCore& p) { return p.State().framesReceived; }), 0u);
 }
 
@@ -407,7 +450,7 @@ TEST_F(CliRunFixture, RestoreRefusesWhatItCannotPlayBackWholeBeforeSendingAnythi
     dir.Write("backups/saved.setting", SettingFileText(7, good));
     Process noCatalogue(Run({"--restore", file, "--workdir", elsewhere.path().string()}), dir.path() / "out0.txt");
     ASSERT_EQ(noCatalogue.Wait(20s), 2) << Read(dir.path() / "out0.txt");
-    EXPECT_NE(Read(dir.path() / "out0.txt").find("the catalogue (calibration.ini) lists 0"), std::string::npos)
+    EXPECT_NE(Read(dir.path() / "out0.txt").find("calibration.ini not found in"), std::string::npos)
         << Read(dir.path() / "out0.txt");
     EXPECT_EQ((*bank)[0].Inspect([](const sim::PhoneCore& p) { return p.State().framesReceived; }), 0u);
     Process restore(Run({"--restore", file}), dir.path() / "out.txt", elsewhere.path());

@@ -195,5 +195,39 @@ TEST(TerminalView, RowsFitTheTerminalAndFollowAResize) {
     EXPECT_NE(moves.find("3A"), std::string::npos) << moves;
 }
 
+// A line that waits for its phone says, once it has waited long enough, what it waits for and
+// what usually helps: once on a pipe, under the rows and within the width on a terminal. Other
+// statuses, and a finished line, get none.
+TEST(TerminalView, ALongWaitForThePhoneSaysWhatHelps) {
+    const auto drawn = [](bool live, const std::vector<std::string>& statuses) {
+        std::FILE* out = std::tmpfile();
+        cli::TerminalView view(out, live, [] { return 60; });
+        view.SetWaitHintAfter(std::chrono::milliseconds(0));
+        for (int line = 0; line < static_cast<int>(statuses.size()); ++line) view.SetLinePanel(line, true, 0, "p");
+        view.Begin({0, 1});
+        for (int line = 0; line < static_cast<int>(statuses.size()); ++line) view.SetLineStatus(line, statuses[line]);
+        view.Redraw();
+        view.Redraw();
+        std::rewind(out);
+        std::string text;
+        for (int c; (c = std::fgetc(out)) != EOF;) text += static_cast<char>(c);
+        std::fclose(out);
+        return text;
+    };
+    const std::string piped = drawn(false, {"Wait for read FS...", "Backup page RxGain"});
+    EXPECT_EQ(piped.find("Line 1 has waited 0 s at \"Wait for read FS...\": the phone may still be in its boot loader"),
+              piped.rfind("Line 1 has waited"))
+        << piped;
+    EXPECT_EQ(piped.find("Line 2 has waited"), std::string::npos) << piped;
+    const std::string live = drawn(true, {"Wait for boot load...", "Wait for read FS..."});
+    EXPECT_NE(live.find("power-cycle it"), std::string::npos) << live;
+    for (std::size_t at = 0, end; (end = live.find('\n', at)) != std::string::npos; at = end + 1) {
+        std::string row = live.substr(at, end - at);
+        if (const auto k = row.rfind("\x1b[K"); k != std::string::npos) row.erase(k);
+        if (const auto r = row.rfind('\r'); r != std::string::npos) row.erase(0, r + 1);
+        EXPECT_LT(row.size(), 60u) << row;
+    }
+}
+
 }  // namespace
 }  // namespace zolt

@@ -6,10 +6,12 @@
 #include <memory>
 
 #include "job/job_control.h"
+#include "support/catalog_text.h"
 #include "support/fake_prober.h"
 #include "support/recording_prompt.h"
 #include "support/recording_sink.h"
 #include "support/recording_view.h"
+#include "support/temp_dir.h"
 
 namespace zolt {
 namespace {
@@ -119,6 +121,41 @@ TEST_F(JobControlFixture, StartWithAnImageThatNoLongerMatchesSaysSo) {
     std::filesystem::remove(path);
     EXPECT_EQ(prompt.messages().back(), (RecordingPrompt::Message{"File format error !", PromptIcon::Error}));
     EXPECT_FALSE(job->IsAnyLineRunning());
+}
+
+// Done refuses, before any line starts, an image too short for a section the tasks write, a
+// calibration job without a usable catalogue, and a backup into a folder that takes no files;
+// the catalogue is read afresh, so one put in place after start-up is used.
+TEST(JobControlChecks, DoneRefusesWhatWouldFailHalfWayThroughTheJob) {
+    RecordingView view;
+    RecordingPrompt prompt;
+    RecordingSink sink;
+    const test::TempDir dir;
+    JobControl job(view, prompt, sink, std::make_unique<FakeProber>(), TaskRunners::Standard(), dir.path().string());
+    job.config.checkInfo = job.config.mobileName = "";  // a zero-filled image then matches
+    job.config.bootSize = 100;
+    const std::string image = dir.Write("image.bin", std::string(64, '\0'));
+    const std::string folder = dir.path().string();
+    struct Case {
+        int choice;
+        bool withCal;
+        std::string workDir;
+        std::string said;
+    };
+    const Case cases[] = {
+        {CHOICE_BOOT, false, folder, "too short by 36 bytes for its Boot section"},
+        {CHOICE_ALL, true, folder, "Couldn't open file: " + folder},
+        {CHOICE_ALL, true, "/proc", "the work folder /proc cannot take new files"},
+        {CHOICE_ALL, true, folder, "Please select the ports for done."},
+    };
+    for (const Case& c : cases) {
+        if (c.said.starts_with("the work")) test::WriteCatalog(dir.path(), {{"RxGain", 1, 2, 0, 8}});
+        job.config.bootSize = c.choice == CHOICE_BOOT ? 100 : 0;
+        job.BuildTaskList(c.choice, c.withCal);
+        EXPECT_EQ(job.StartJob(image, c.workDir), 0);
+        EXPECT_NE(prompt.texts().back().find(c.said), std::string::npos) << prompt.texts().back();
+    }
+    EXPECT_EQ(job.lines[7].cal.catalog.pageCount, 1);
 }
 
 TEST_F(JobControlFixture, EventsFromBadLinesOrTasksAreIgnored) {
