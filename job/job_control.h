@@ -17,6 +17,7 @@
 #include "job/job_task.h"
 #include "job/job_view.h"
 #include "job/line_events.h"
+#include "job/line_record.h"
 #include "job/port_list.h"
 #include "job/port_session.h"
 #include "io/prompt.h"
@@ -81,6 +82,14 @@ public:
     void OnTimer();
     void OnLineEvent(unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
 
+    // Where each line's record goes when its last task has ended (done, failed, or stopped by
+    // StopJob, which records before it resets the statuses); null for nowhere. `port` labels
+    // are what the operator gave: `SetPortLabel` after AttachRow; `jobName` the update choice
+    // as the history names it ("all+cal", "script", ...), set before StartJob.
+    void SetRecorder(LineRecorder* recorder) { recorder_ = recorder; }
+    void SetPortLabel(int line, const std::string& label) { portLabels_[line] = label; }
+    void SetJobName(const std::string& name) { jobName_ = name; }
+
     // Every line's waits, pauses and limits.
     void SetTiming(const Timing& timing);
     // Where every line reports its frames; null for nowhere. Only while no line runs.
@@ -105,6 +114,9 @@ private:
     JobContext context_;
     Timing timing_ = Timing::Standard();
     std::string catalogFolder_;  // where "calibration.ini" is read, as the lines were made
+    LineRecorder* recorder_ = nullptr;
+    std::array<std::string, LINE_COUNT> portLabels_;
+    std::string jobName_;
 };
 
 }  // namespace zolt

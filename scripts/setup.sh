@@ -6,7 +6,7 @@
 set -euo pipefail
 need=${1:-tests}
 
-packages=(build-essential cmake ninja-build g++ ccache)
+packages=(build-essential cmake ninja-build g++ ccache libsqlite3-dev)
 if [ "$need" != demo ]; then
   packages+=(
     clang libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev

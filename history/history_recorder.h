@@ -1,0 +1,57 @@
+// The LineRecorder of a station: turns each line's record into a history entry (station name,
+// a fresh uid) and writes it from a thread of its own, so that neither a line nor the window
+// ever waits for the database. Entries queued when the recorder is destroyed are written
+// first (the destructor waits for them, bounded by the store's own waits).
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "history/history_store.h"
+
+namespace zolt {
+
+class HistoryRecorder final : public LineRecorder {
+public:
+    // `notice` receives, on the recorder's thread, the texts an operator should see once (a
+    // history that cannot be written, a server that went away and came back).
+    HistoryRecorder(std::unique_ptr<HistoryStore> store, std::string station,
+                    std::function<void(const std::string&)> notice);
+    ~HistoryRecorder() override;
+    HistoryRecorder(const HistoryRecorder&) = delete;
+    HistoryRecorder& operator=(const HistoryRecorder&) = delete;
+
+    void Record(LineRecord record) override;
+    // Waits until every entry recorded so far has been written (or failed).
+    void Flush();
+
+private:
+    void Run();
+
+    std::unique_ptr<HistoryStore> store_;
+    std::string station_;
+    std::function<void(const std::string&)> notice_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable drained_;
+    std::deque<LineRecord> queue_;
+    bool busy_ = false;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
+// The station's name when none is given: the host name.
+[[nodiscard]] std::string DefaultStationName();
+
+// The history a run writes, from --history (a path or URL; empty: `zolt-history.sqlite` in
+// `workDir`): the store, opened and checked now, or a HistoryError. A URL gets a spool
+// "zolt-history-spool.sqlite" in `workDir`.
+[[nodiscard]] std::unique_ptr<HistoryStore> OpenHistoryForWriting(const std::string& where, const std::string& workDir,
+                                                                  std::function<void(const std::string&)> notice);
+
+}  // namespace zolt

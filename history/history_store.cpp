@@ -1,0 +1,9 @@
+#include "history/history_store.h"
+
+namespace zolt {
+
+bool IsPostgresUrl(const std::string& where) {
+    return where.rfind("postgresql://", 0) == 0 || where.rfind("postgres://", 0) == 0;
+}
+
+}  // namespace zolt
