@@ -197,9 +197,11 @@ int BackupCalibration(LinkSession& line, CalState& cal, int lineIndex, const std
     cal.savedSettingByte = *settingRead;
     cal.writeSettingBack = true;
     (void)line.FinishFsAccess();
-    if (std::string reason; !CommitBackupFiles(file, whole, cal.savedSettingByte, workDir, lineIndex, reason)) {
+    std::string archived;
+    if (std::string reason; !CommitBackupFiles(file, whole, cal.savedSettingByte, workDir, lineIndex, reason, &archived)) {
         return Fail(line, "Couldn't save the calibration backup: " + reason);
     }
+    cal.lastBackup = {true, whole, cal.savedSettingByte, archived};
     line.SetStatusText(texts::BACKUP_FINISHED);
     line.SetStatusText(texts::PASS);
     cal.backupText.assign(whole.begin(), whole.end());

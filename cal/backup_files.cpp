@@ -107,14 +107,14 @@ std::string FreeArchivePath(const std::string& path) {
 }
 
 bool WriteArchive(const std::string& workDir, int lineIndex, std::string_view text, const std::string& setting,
-                  std::string& reason) {
+                  std::string& path, std::string& reason) {
     const std::string folder = BackupArchiveFolder(workDir);
     if (std::string why; !MakeFolders(folder, why)) {
         reason = "Couldn't create the folder " + folder + ": " + why;
         return false;
     }
     const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    const std::string path = FreeArchivePath(BackupArchivePath(workDir, lineIndex, now, Sha256Hex(text)));
+    path = FreeArchivePath(BackupArchivePath(workDir, lineIndex, now, Sha256Hex(text)));
     return WriteWhole(path, text, reason) && WriteWhole(SettingFilePath(path), setting, reason);
 }
 
@@ -156,9 +156,10 @@ std::string BackupArchivePath(const std::string& workDir, int lineIndex, std::ti
 }
 
 bool CommitBackupFiles(AtomicFile& calibration, std::string_view text, std::uint8_t setting,
-                       const std::string& workDir, int lineIndex, std::string& reason) {
+                       const std::string& workDir, int lineIndex, std::string& reason, std::string* archivePath) {
     const std::string settingText = SettingFileText(setting, text);
-    if (!WriteArchive(workDir, lineIndex, text, settingText, reason)) {
+    std::string archived;
+    if (!WriteArchive(workDir, lineIndex, text, settingText, archived, reason)) {
         calibration.Abandon();
         return false;
     }
@@ -167,6 +168,7 @@ bool CommitBackupFiles(AtomicFile& calibration, std::string_view text, std::uint
         reason = FileErrorText(error, path) + " (" + calibration.ErrorText() + ")";
         return false;
     }
+    if (archivePath) *archivePath = archived;
     return WriteWhole(SettingFilePath(path), settingText, reason);
 }
 

@@ -48,9 +48,11 @@ namespace zolt {
 // 3. the line's setting file.
 // An interruption between 2 and 3 leaves the new calibration file beside the old setting
 // file, which no longer names it and is refused. On failure returns false with the reason;
-// what was not yet renamed is left as it was, and `calibration` is abandoned.
+// what was not yet renamed is left as it was, and `calibration` is abandoned. `archivePath`,
+// when given, receives the archive's copy once the line's file is in place.
 [[nodiscard]] bool CommitBackupFiles(AtomicFile& calibration, std::string_view text, std::uint8_t setting,
-                                     const std::string& workDir, int lineIndex, std::string& reason);
+                                     const std::string& workDir, int lineIndex, std::string& reason,
+                                     std::string* archivePath = nullptr);
 
 // Whether `text`, a saved calibration file, is a whole backup of the pages of cal.catalog that
 // the restore can play back: not empty, closed by its "END" line, exactly one record per

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "cal/cal_catalog.h"
@@ -27,6 +28,15 @@ struct CalState {
     // Pages that the last restore found different when it read them back, and wrote again.
     int pagesRewritten = 0;
     SrpReader reader;
+
+    // The backup this line took in the running job, for the line's history entry: kept after a
+    // restore has let go of backupText. Cleared when a job starts.
+    struct Taken {
+        bool taken = false;
+        std::string text;
+        std::uint8_t setting = 0;
+        std::string archivePath;  // the archive's copy below the work folder
+    } lastBackup;
 
     // Lets go of the held text; the reader, which may point into it, forgets it too.
     void ReleaseBackup() {

@@ -114,6 +114,8 @@ int JobControl::AttachRow(int row) {
         if (result != LINK_FAILED) SetPortState(entry.device, static_cast<PortState>(result));
         if (result != LINK_OPENED) return -1;
         view_.SetLinePanel(i, true, entry.portNumber, entry.name);
+        portLabels_[i] = entry.portNumber > 0 ? "COM" + std::to_string(entry.portNumber) : entry.name;
+        usbSerials_[i] = entry.identity.serial;
         return i;
     }
     return -1;  // every line is attached already
@@ -186,6 +188,7 @@ int JobControl::StartJob(const std::string& filePath, const std::string& workDir
         return 0;
     }
     context_.file = file.Bytes();
+    BeginRecords(filePath);
 
     int started = 0;
     for (int i = 0; i < LINE_COUNT; ++i) {
@@ -214,6 +217,11 @@ std::optional<std::string> JobControl::CheckJob(const std::string& filePath, con
 }
 
 void JobControl::StopJob() {
+    // Each stopped line's record is taken while every line's outcomes still stand: stopping a
+    // line resets the task statuses of all of them.
+    for (int i = 0; i < LINE_COUNT; ++i) {
+        if (lines[i].IsAttached() && lines[i].IsRunning()) RecordLine(i);
+    }
     for (int i = 0; i < LINE_COUNT; ++i) {
         PortSession& line = lines[i];
         if (!line.IsAttached() || !line.IsRunning()) continue;
@@ -249,14 +257,18 @@ void JobControl::OnLineEvent(unsigned message, std::uintptr_t wParam, std::intpt
             if (wParam < MAX_TASKS) {
                 const int row = static_cast<int>(wParam);
                 view_.SetTaskCell(row, static_cast<int>(lParam), tasks.LineOutcome(row, index));
+                NoteTaskEnd(index, row);
             }
             break;
         case WM_PORT_FAILED:
             view_.SetLineStatus(index, line.statusText.Get());
+            if (wParam < MAX_TASKS) NoteTaskEnd(index, static_cast<int>(wParam));
+            RecordLine(index);
             break;
         case WM_PORT_ALL_DONE:
             view_.ShowLineProgress(index, line.DownloadPercent());
             view_.SetLineStatus(index, line.statusText.Get());
+            RecordLine(index);
             break;
         default:
             break;

@@ -83,12 +83,11 @@ public:
     void OnLineEvent(unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
 
     // Where each line's record goes when its last task has ended (done, failed, or stopped by
-    // StopJob, which records before it resets the statuses); null for nowhere. `port` labels
-    // are what the operator gave: `SetPortLabel` after AttachRow; `jobName` the update choice
-    // as the history names it ("all+cal", "script", ...), set before StartJob.
+    // StopJob, which records before it resets the statuses); null for nowhere. A line's port
+    // is recorded by its COM label or device unless SetPortLabel, after AttachRow, gives the
+    // name the operator typed.
     void SetRecorder(LineRecorder* recorder) { recorder_ = recorder; }
     void SetPortLabel(int line, const std::string& label) { portLabels_[line] = label; }
-    void SetJobName(const std::string& name) { jobName_ = name; }
 
     // Every line's waits, pauses and limits.
     void SetTiming(const Timing& timing);
@@ -114,9 +113,18 @@ private:
     JobContext context_;
     Timing timing_ = Timing::Standard();
     std::string catalogFolder_;  // where "calibration.ini" is read, as the lines were made
+    // The records of ended lines (job/line_recording.cpp).
+    void BeginRecords(const std::string& filePath);
+    void NoteTaskEnd(int index, int task);
+    void RecordLine(int index);
+
     LineRecorder* recorder_ = nullptr;
     std::array<std::string, LINE_COUNT> portLabels_;
-    std::string jobName_;
+    std::array<std::string, LINE_COUNT> usbSerials_;
+    LineRecord record_;  // what every line's record of the running job shares
+    std::array<std::int64_t, LINE_COUNT> lineStartedMs_{};
+    std::array<bool, LINE_COUNT> recorded_{};
+    std::array<std::array<std::string, MAX_TASKS>, LINE_COUNT> taskStatus_;
 };
 
 }  // namespace zolt

@@ -26,7 +26,14 @@ using test::RecordingPrompt;
 using test::RecordingSink;
 using test::RecordingView;
 
+// The records job control hands on, in the order it hands them.
+struct RecordsKept : LineRecorder {
+    std::vector<LineRecord> records;
+    void Record(LineRecord record) override { records.push_back(std::move(record)); }
+};
+
 struct LinesFixture : ::testing::Test {
+    RecordsKept recorder;
     RecordingView view;
     RecordingPrompt prompt;
     RecordingSink sink;
@@ -41,6 +48,7 @@ struct LinesFixture : ::testing::Test {
         auto fake = std::make_unique<FakeProber>();
         prober = fake.get();
         job = std::make_unique<JobControl>(view, prompt, sink, std::move(fake), std::move(runners));
+        job->SetRecorder(&recorder);
         prompt.Clear();  // the lines' catalogue messages, when the folder has no calibration.ini
         Timing fast = Timing::Standard();
         fast.threadStartGap = 1ms;
@@ -131,6 +139,19 @@ TEST_F(LinesFixture, OneLineFailsWhileTheOthersSucceed) {
     EXPECT_EQ(view.grid[0][4], "Wait");  // line 4 had no port
     EXPECT_TRUE(view.timer);             // keeps ticking after the job
     EXPECT_TRUE(view.imageShown);        // the reload shows the (cleared) information
+    // One record a line, each with its own outcome and the status its task ended with.
+    ASSERT_EQ(recorder.records.size(), 3u);
+    for (const LineRecord& r : recorder.records) {
+        const bool second = r.line == 2;
+        EXPECT_EQ(r.outcome, second ? "failed" : "ok");
+        EXPECT_EQ(r.port, ptys[static_cast<std::size_t>(r.line - 1)]->path());
+        EXPECT_EQ(r.update, "script");
+        EXPECT_EQ(r.imageSha256.size(), 64u);
+        ASSERT_EQ(r.tasks.size(), 1u);
+        EXPECT_EQ(r.tasks[0].outcome, second ? "Fail" : "Done");
+        EXPECT_EQ(r.tasks[0].status, second ? "Link error!" : "Script done");
+        EXPECT_LE(r.startedMs, r.endedMs);
+    }
 }
 
 TEST_F(LinesFixture, ResetDuringAJobStopsEveryLineAndKeepsThemAttached) {
@@ -159,6 +180,9 @@ TEST_F(LinesFixture, ResetDuringAJobStopsEveryLineAndKeepsThemAttached) {
         EXPECT_EQ(view.grid[0][i + 1], "Wait");
     }
     EXPECT_TRUE(sink.events().empty());
+    // Each stopped line was recorded before the stop set its tasks back.
+    ASSERT_EQ(recorder.records.size(), 2u);
+    for (const LineRecord& r : recorder.records) EXPECT_EQ(r.outcome, "stopped") << r.line;
 
     // The next job runs on the same lines.
     ASSERT_EQ(job->StartJob(script.string(), "."), 2);
