@@ -123,16 +123,12 @@ LineSummary SummarizeLine(const JobControl& job, int index, double seconds) {
     l.device = line.portName;
     l.status = line.statusText.Get();
     l.seconds = seconds;
-    bool failed = false;
-    bool complete = true;
     for (int t = 0; t < job.tasks.taskCount; ++t) {
         const TaskStatus outcome = job.tasks.LineOutcome(t, index);
         l.outcomes.emplace_back(TaskStatusName(outcome));
-        failed |= outcome == TASK_FAIL;
-        complete &= outcome == TASK_DONE;
         if (outcome == TASK_DONE) l.payloadBytes += PayloadOf(job.tasks.tasks[t].code, job.config);
     }
-    l.result = failed ? "failed" : complete ? "ok" : "stopped";
+    l.result = LineResult(job.tasks, index);
     return l;
 }
 
@@ -297,6 +293,7 @@ int RunCommand(const std::vector<std::string>& args, const std::string& folder) 
     InterruptScope interrupts([&queue] { queue.Interrupt(); });
     TerminalView view(stdout, IsTerminal(stdout));
     ConsolePrompt prompt;
+    std::unique_ptr<LineRecorder> history;
     // Before the job control, so that it outlives every line that writes to it.
     TraceFile trace;
     if (options->trace && !trace.Open(*options->trace)) return Fail("cannot write the trace " + *options->trace);
@@ -316,7 +313,12 @@ int RunCommand(const std::vector<std::string>& args, const std::string& folder) 
     std::vector<int> lineIndexes;
     if (const auto status = PrepareJob(groups, *options, prompt, workDir, lineIndexes)) return *status;
     // The operator sees the port as typed: a by-path name says which socket of the hub it is.
-    for (std::size_t k = 0; k < lineIndexes.size(); ++k) view.SetPortLabel(lineIndexes[k], options->ports[k]);
+    for (std::size_t k = 0; k < lineIndexes.size(); ++k) {
+        const int index = lineIndexes[k];
+        view.SetPortLabel(index, options->ports[k]);
+        groups.Group(LineGroups::GroupOf(index)).SetPortLabel(LineGroups::IndexInGroup(index), options->ports[k]);
+    }
+    for (int g = 0; g < groups.Count(); ++g) groups.Group(g).SetRecorder(history.get());
     const std::string& path = JobFilePath(*options);
     view.Begin(lineIndexes);
     std::vector<int> lineNumbers;
@@ -340,7 +342,10 @@ int RunCommand(const std::vector<std::string>& args, const std::string& folder) 
         }
     });
     if (interrupted) markers.MarkStopped();
-    return Report(summary, interrupted, options->report);
+    const int status = Report(summary, interrupted, options->report);
+    // Every entry is written before the program ends, and what the history had to say is said.
+    view.FlushNotices();
+    return status;
 }
 
 }  // namespace zolt::cli

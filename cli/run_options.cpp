@@ -71,6 +71,15 @@ const char* const RUN_USAGE =
     "                   backup is also kept in its backups folder\n"
     "  --report FILE    also write the outcome as JSON\n"
     "  --trace FILE     write every frame sent and received on every line to FILE\n"
+    "  --history PATH|URL\n"
+    "                   where each phone's entry goes when its line ends: a SQLite\n"
+    "                   file (default: zolt-history.sqlite in the work folder) or\n"
+    "                   a PostgreSQL server (postgresql://...), shared by many\n"
+    "                   stations; while the server cannot be reached, entries wait\n"
+    "                   in zolt-history-spool.sqlite in the work folder ('zolt\n"
+    "                   history' reads them)\n"
+    "  --station NAME   the station's name in the history (default: the host name)\n"
+    "  --no-history     keep no history\n"
     "  --phone-wait SECONDS\n"
     "                   give up on a phone that has not answered for this long\n"
     "                   where a line would otherwise wait until it does: for the\n"
@@ -98,11 +107,12 @@ std::optional<RunOptions> ParseRunOptions(const std::vector<std::string>& args, 
         if (a == "--help" || a == "-h") {
             o.help = true;
             return o;
-        } else if (a == "--with-cal" || a == "--no-cal") {
-            (a == "--with-cal" ? o.withCal : o.noCal) = true;
+        } else if (a == "--with-cal" || a == "--no-cal" || a == "--no-history") {
+            (a == "--with-cal" ? o.withCal : a == "--no-cal" ? o.noCal : o.noHistory) = true;
             continue;
         } else if (a == "--image" || a == "--script" || a == "--restore" || a == "--update" || a == "--port" || a == "--config" ||
-                   a == "--workdir" || a == "--report" || a == "--trace" || a == "--phone-wait") {
+                   a == "--workdir" || a == "--report" || a == "--trace" || a == "--phone-wait" || a == "--history" ||
+                   a == "--station") {
             if (!(v = value(i, a))) return std::nullopt;
         } else {
             error = "unknown option " + a;
@@ -117,6 +127,8 @@ std::optional<RunOptions> ParseRunOptions(const std::vector<std::string>& args, 
         if (a == "--workdir") o.workdir = *v;
         if (a == "--report") o.report = *v;
         if (a == "--trace") o.trace = *v;
+        if (a == "--history") o.history = *v;
+        if (a == "--station") o.station = *v;
         if (a == "--phone-wait") {
             // Whole seconds, 1 to a day: a wait shorter than a handshake would fail every phone.
             const std::string& text = *v;
@@ -131,6 +143,10 @@ std::optional<RunOptions> ParseRunOptions(const std::vector<std::string>& args, 
     }
     if (!o.image.empty() + !o.script.empty() + !o.restore.empty() != 1) {
         error = "give one of --image, --script or --restore";
+        return std::nullopt;
+    }
+    if (o.noHistory && (o.history || o.station)) {
+        error = "--no-history goes with neither --history nor --station";
         return std::nullopt;
     }
     // A saved backup is one phone's calibration: never played to another phone as well.

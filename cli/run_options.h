@@ -27,6 +27,9 @@ struct RunOptions {
     std::optional<std::string> report;
     std::optional<std::string> trace;
     std::optional<int> phoneWaitSeconds;  // --phone-wait: bound of the waits for a phone
+    std::optional<std::string> history;   // --history: a SQLite file or a PostgreSQL URL
+    std::optional<std::string> station;   // --station: the station's name in the history
+    bool noHistory = false;               // --no-history
     bool help = false;
 };
 

@@ -122,8 +122,24 @@ void TerminalView::WriteDueHints() {
     }
 }
 
+void TerminalView::AddNotice(const std::string& text) {
+    std::lock_guard lock(noticeMutex_);
+    notices_.push_back(text);
+}
+
+void TerminalView::FlushNotices() {
+    std::vector<std::string> notices;
+    {
+        std::lock_guard lock(noticeMutex_);
+        notices.swap(notices_);
+    }
+    for (const std::string& text : notices) std::fprintf(stderr, "zolt: %s\n", text.c_str());
+    std::fflush(stderr);
+}
+
 void TerminalView::Redraw() {
     if (!live_) {
+        FlushNotices();
         WriteDueHints();
         return;
     }
@@ -135,6 +151,9 @@ void TerminalView::Redraw() {
     for (const std::string& row : drawn_) up += std::max(1, static_cast<int>((row.size() + width) / (width + 1)));
     if (up > 0) std::fprintf(out_, "\x1b[%dA\r\x1b[J", up);
     drawn_.clear();
+    // Notices stay above the rows, which are drawn again below them.
+    std::fflush(out_);
+    FlushNotices();
     for (int i : shown_) {
         drawn_.push_back(Format(i, width));
         std::fprintf(out_, "\r%s\x1b[K\n", drawn_.back().c_str());

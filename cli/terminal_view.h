@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,11 @@ public:
     // Shows the line's port as `label` (the name the operator gave) rather than its device.
     // After the line was attached.
     void SetPortLabel(int line, const std::string& label) { rows_[line].port = label; }
+    // A text the operator should see once (the history's); any thread. Shown above the rows at
+    // the next redraw, or by FlushNotices.
+    void AddNotice(const std::string& text);
+    // Writes the notices not shown yet, to standard error.
+    void FlushNotices();
     // After how long at a wait for the phone a line's row is followed by a hint.
     void SetWaitHintAfter(std::chrono::milliseconds after) { hintAfter_ = after; }
 
@@ -76,6 +82,8 @@ private:
     std::chrono::steady_clock::time_point start_;
     std::function<int()> columns_;
     std::chrono::milliseconds hintAfter_{30000};
+    std::mutex noticeMutex_;
+    std::vector<std::string> notices_;  // not shown yet
     std::vector<std::string> drawn_;  // the rows as last drawn
 };
 

@@ -104,6 +104,20 @@ std::optional<std::string> CatalogProblemForTasks(const TaskList& tasks, CalStat
     return std::nullopt;
 }
 
+std::optional<std::string> ScriptProblem(std::span<const std::uint8_t> text, CalState& cal, const std::string& path) {
+    SrpReader& reader = cal.reader;
+    const SrpMessage kept = reader.message;
+    (void)reader.SplitRecords(text.data(), text.size());
+    const SrpReader::Check check = reader.CheckRecords(SrpRun::Script, cal.catalog);
+    std::optional<std::string> problem;
+    if (check.refusal != SrpRefusal::None) {
+        problem = "the script " + path + " cannot be played: " + reader.RefusalText(check.refusal, check.index);
+    }
+    (void)reader.SplitRecords(nullptr, 0);  // the reader must not keep pointing into `text`
+    reader.message = kept;
+    return problem;
+}
+
 std::optional<std::string> ConfigFileProblem(const std::string& path) {
     if (!PathExists(path)) return "the configuration " + path + " was not found";
     if (IsFolder(path)) return "the configuration " + path + " is a folder, not a file";

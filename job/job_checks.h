@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "cal/cal_state.h"
@@ -36,6 +37,12 @@ namespace zolt {
 // ("the configuration X has no key CheckInfo in section MainConfig"). Missing keys would
 // otherwise read as zero offsets and the default names, and the image would be judged by them.
 [[nodiscard]] std::optional<std::string> ConfigFileProblem(const std::string& path);
+
+// A script that its run would refuse before sending (a record too long for the reader or a
+// frame, too many records): "the script X cannot be played: Record 3 (line 7) ...". Uses the
+// reader of `cal`, which must be no running line's.
+[[nodiscard]] std::optional<std::string> ScriptProblem(std::span<const std::uint8_t> text, CalState& cal,
+                                                       const std::string& path);
 
 // Whether a file can be made in `folder`: it must exist, be a folder, and take a new file
 // (tried with a temporary file that is removed at once).

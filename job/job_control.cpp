@@ -207,6 +207,9 @@ std::optional<std::string> JobControl::CheckJob(const std::string& filePath, con
     if (file.lastLoadedKind() == JobFileKind::Image) {
         if (auto problem = ImageSectionProblem(tasks, config, file.Bytes().size(), filePath)) return problem;
     }
+    if (tasks.taskCount > 0 && tasks.tasks[0].code == TASK_SCRIPT) {
+        if (auto problem = ScriptProblem(file.Bytes(), lines[0].cal, filePath)) return problem;
+    }
     if (auto problem = CatalogProblemForTasks(tasks, lines[0].cal, catalogFolder_)) return problem;
     // Every line backs up and restores with the catalogue just checked.
     for (int i = 1; i < LINE_COUNT; ++i) lines[i].cal.catalog = lines[0].cal.catalog;

@@ -35,6 +35,16 @@ TaskStatus TaskList::LineOutcome(int task, int lineIndex) const {
     return static_cast<TaskStatus>(lineStatus[task][lineIndex].load());
 }
 
+std::string_view LineResult(const TaskList& tasks, int lineIndex) {
+    bool complete = true;
+    for (int t = 0; t < tasks.taskCount; ++t) {
+        const TaskStatus outcome = tasks.LineOutcome(t, lineIndex);
+        if (outcome == TASK_FAIL) return "failed";
+        complete &= outcome == TASK_DONE;
+    }
+    return complete ? "ok" : "stopped";
+}
+
 std::string_view TaskName(std::uint8_t code) {
     switch (code) {
         case TASK_UPDATE_BOOT: return "Update Boot";

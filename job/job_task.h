@@ -49,6 +49,10 @@ struct TaskList {
     TaskStatus LineOutcome(int task, int lineIndex) const;
 };
 
+// What became of a line in all: "failed" when a task failed, "ok" when every task is done,
+// "stopped" otherwise (a task never reached).
+std::string_view LineResult(const TaskList& tasks, int lineIndex);
+
 // "Update Boot", ..., "Unknown task" for a code without a runner.
 std::string_view TaskName(std::uint8_t code);
 // "Wait", "Done", "Fail", or "Unknown".

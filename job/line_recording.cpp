@@ -70,16 +70,11 @@ void JobControl::RecordLine(int index) {
     record.startedMs = lineStartedMs_[index];
     record.endedMs = NowMs();
     record.status = line.statusText.Get();
-    bool failed = false;
-    bool complete = true;
     for (int t = 0; t < tasks.taskCount; ++t) {
-        const TaskStatus outcome = tasks.LineOutcome(t, index);
-        record.tasks.push_back({std::string(TaskName(tasks.tasks[t].code)), std::string(TaskStatusName(outcome)),
-                                taskStatus_[index][t]});
-        failed |= outcome == TASK_FAIL;
-        complete &= outcome == TASK_DONE;
+        record.tasks.push_back({std::string(TaskName(tasks.tasks[t].code)),
+                                std::string(TaskStatusName(tasks.LineOutcome(t, index))), taskStatus_[index][t]});
     }
-    record.outcome = failed ? "failed" : complete ? "ok" : "stopped";
+    record.outcome = LineResult(tasks, index);
     const CalState::Taken& backup = line.cal.lastBackup;
     if (backup.taken) {
         record.backup = {true, Sha256Hex(backup.text), backup.text, backup.setting, backup.archivePath};

@@ -260,6 +260,9 @@ TEST_F(CliRunFixture, BadInputsAreRefusedBeforeAnyByteSayingWhatIsWrong) {
     dir.Write("cut.bin", std::vector<std::uint8_t>(this->image.begin(), this->image.begin() + DATA_START + 100));
     dir.Write("keyless.ini", "[MainConfig]\nCheckInfo=TESTID\n");
     dir.Write("nopages/calibration.ini", "[MAXPAGECONUT]\nCount=0\n");
+    std::string longRecord = "ETS, Id=CP Power, Power=Down\nETS, Id=CP FFS SIDB WRITE, Type=18, id=3, len=1, offset=0, Data=";
+    for (int k = 0; k < 700; ++k) longRecord += "0x01 ";
+    const std::string longScript = dir.Write("long.srp", longRecord + "\nEND\n");
     fs::create_directories(d / "bare");
     const std::string bare = (d / "bare").string(), nowhere = (d / "nowhere").string();
     struct Case {
@@ -292,6 +295,7 @@ TEST_F(CliRunFixture, BadInputsAreRefusedBeforeAnyByteSayingWhatIsWrong) {
          "its folder " + nowhere + " does not exist"},
         {{"run", "--config", config, "--image", image, "--update", "boot", "--trace", bare, "--port", "PORT"},
          "the trace " + bare + " is a folder"},
+        {{"run", "--script", longScript, "--port", "PORT"}, "cannot be played: Record 1 (line 2) refused"},
         {{"info", "--config", config, "--image", (d / "cut.bin").string()}, "too short by 1400 bytes for its Data section"},
         {{"demo", "--files-only", "--dir", "/proc"}, "cannot write image.bin"},
     };

@@ -53,6 +53,8 @@ TEST(RunOptions, RefusesWhatCannotMakeAJob) {
         {"--script", "s.srp", "--port", "p", "--phone-wait", "-5"},
         {"--script", "s.srp", "--port", "p", "--phone-wait", "1.5"},
         {"--script", "s.srp", "--port", "p", "--phone-wait", "9999999999"},
+        {"--script", "s.srp", "--port", "p", "--no-history", "--history", "h.sqlite"},
+        {"--script", "s.srp", "--port", "p", "--station"},
     };
     for (const auto& args : bad) {
         std::string error;
