@@ -58,3 +58,6 @@ if [ ${#absent[@]} -gt 0 ]; then
   printf 'setup: still missing after the install: %s\n' "${absent[@]}" >&2
   exit 1
 fi
+
+# The Windows programs link SQLite from source, which the Debian packages do not bring.
+if [ "$need" != demo ]; then bash "$(dirname "${BASH_SOURCE[0]}")/fetch-sqlite.sh"; fi

@@ -8,7 +8,8 @@
 # hold the image and each line's backup must lie in the working folder. The same job again
 # from a folder named "Łódź", which the ANSI code page 1252 cannot spell. Then a job stopped
 # with Reset in the middle: every line must show "Waiting ..." within a second and stay
-# attached. A last one is ended by closing the window: the program must go away.
+# attached. A last one is ended by closing the window: the program must go away. Each folder's
+# zolt-history.sqlite must then hold an entry for every phone of every job there.
 # Usage: window-e2e.sh [LINUX_BUILD] [WINDOWS_BUILD]   (defaults build/linux, build/windows)
 # ZOLT_E2E_PHONES=N (1 to 8, default 2) runs N phones on COM5 onwards. The CPU time that
 # ZOLT.exe and the wine server took during the job is printed.
@@ -72,9 +73,28 @@ if bad:
 print(f"every phone's flash holds the image; backups in {os.path.basename(folder)}: "
       + " ".join(sorted(n for n in os.listdir(folder) if n.endswith(".srp"))))
 # A path in the wrong code page would have made a sibling folder with a garbled name.
-strays = sorted(set(os.listdir(work)) - {"José", "Łódź", "phones", "phones.txt", "operate.sh", "check.py"})
+strays = sorted(set(os.listdir(work)) - {"José", "Łódź", "phones", "phones.txt", "operate.sh", "check.py", "history.py"})
 if strays:
     sys.exit(f"window-e2e: files or folders where none belong: {strays}")
+CHECK
+
+cat >"$work/history.py" <<'CHECK'
+# ZOLT.exe's history in its working folder: one entry per phone per job, oldest first. The
+# first job ran to its end on every phone; later ones may have been stopped, but every line
+# that ran must be there, a job ended by closing the window included.
+import os, pathlib, sqlite3, sys
+folder, jobs, count = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+path = pathlib.Path(folder, "zolt-history.sqlite")
+if not path.is_file():
+    sys.exit(f"window-e2e: no history {path}")
+db = sqlite3.connect(path.as_uri() + "?mode=ro", uri=True)
+outcomes = [row[0] for row in db.execute("SELECT outcome FROM entries ORDER BY rowid")]
+if (len(outcomes) != jobs * count or any(o != "ok" for o in outcomes[:count])
+        or any(o not in ("ok", "stopped") for o in outcomes[count:])):
+    sys.exit(f"window-e2e: the history in {os.path.basename(folder)} holds {outcomes}; expected {count} "
+             f"entries 'ok', then {(jobs - 1) * count} 'ok' or 'stopped'")
+print(f"the history in {os.path.basename(folder)}: {len(outcomes)} entries, " +
+      ", ".join(f"{outcomes.count(o)} {o}" for o in sorted(set(outcomes))))
 CHECK
 
 windows_path() { echo "Z:$(echo "$1" | tr / '\\')"; }
@@ -105,5 +125,9 @@ bash "$here/scripts/wine-run.sh" "$windows/tests/zolt_window_driver.exe" job --i
 python3 "$work/check.py" "$work" "$second" $count
 bash "$here/scripts/wine-run.sh" "$windows/tests/zolt_window_driver.exe" reset --ports $ports
 wait
+# Each program has ended: its history is complete. "Łódź" saw the job, the one stopped with
+# Reset and the one ended by closing the window.
+python3 "$work/history.py" "$first" 1 $count
+python3 "$work/history.py" "$second" 3 $count
 SCRIPT
 timeout 900 xvfb-run -a -s "-screen 0 1280x900x24" bash "$work/operate.sh"

@@ -8,10 +8,14 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
+#include "history/history_recorder.h"
 #include "job/job_control.h"
 #include "ui/file_dialogs.h"
 #include "ui/window_prompt.h"
@@ -21,6 +25,16 @@ namespace zolt {
 
 inline constexpr UINT_PTR DISPLAY_TIMER_ID = 100;
 inline constexpr UINT DISPLAY_TIMER_PERIOD_MS = 1000;
+// The history's notices, posted from the recorder's thread; no parameters.
+inline constexpr UINT WM_HISTORY_NOTICE = WM_APP + 1;
+
+// Opens the history that a frame's jobs write, in the working `folder`; throws HistoryError.
+// `notice` may be called on any thread.
+using HistoryOpener = std::function<std::unique_ptr<HistoryStore>(
+    const std::string& folder, std::function<void(const std::string&)> notice)>;
+// "zolt-history.sqlite" in the folder.
+std::unique_ptr<HistoryStore> OpenFolderHistory(const std::string& folder,
+                                                std::function<void(const std::string&)> notice);
 
 // What the frame is built on. Tests replace what reaches beyond the window: boxes, file
 // dialogs, ports and phones.
@@ -31,11 +45,13 @@ struct FrameServices {
     TaskRunners runners = TaskRunners::Standard();
     std::string folder;         // where ZOLT.ini and calibration.ini are read at start, in the ANSI code page; none: the current directory
     bool quitOnDestroy = true;  // the program ends with its frame
+    HistoryOpener openHistory = OpenFolderHistory;  // none: no history is written
 };
 
 class CMainFrame : private LineEventSink {
 public:
-    // Builds the job: the lines read the page catalogue, the update flag is read.
+    // Builds the job: the lines read the page catalogue, the update flag is read; opens the
+    // history, telling the operator when it cannot be written (the jobs then go on without).
     explicit CMainFrame(FrameServices services = {});
     ~CMainFrame() override;
     CMainFrame(const CMainFrame&) = delete;
@@ -60,7 +76,7 @@ public:
     bool ReadConfig();
     int LoadRomImage(const std::string& path) { return job_->file.LoadRomImage(path); }
     int LoadPlainFile(const std::string& path) { return job_->file.LoadPlainFile(path); }
-    int BuildTaskList(int choice, bool withCal) { return job_->BuildTaskList(choice, withCal); }
+    int BuildTaskList(int choice, bool withCal);
     void StartJob(const std::string& filePath, const std::string& workDir) { (void)job_->StartJob(filePath, workDir); }
     void StopJob() { job_->StopJob(); }
     std::optional<std::wstring> ChooseFile(const FileDialogRequest& request);
@@ -77,6 +93,12 @@ private:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void OnLineEvent(UINT message, WPARAM wParam, LPARAM lParam);
     void FitToForm();
+    void OpenHistory();
+    // Any thread: queues a notice of the history for the window thread.
+    void PostHistoryNotice(const std::string& text);
+    void ShowHistoryNotices();
+    // The history names each attached line's port as the window does.
+    void LabelPorts();
 
     FrameServices services_;
     WindowPrompt windowPrompt_;
@@ -85,6 +107,11 @@ private:
     FileDialogs* fileDialogs_;
     CZOLTView view_{*this};
     std::unique_ptr<JobControl> job_;
+    std::mutex noticesMutex_;
+    std::deque<std::string> notices_;
+    bool showingNotice_ = false;  // window thread: a notice's box is open
+    // Ends after the job, which hands it records, and before the window, which its notices reach.
+    std::unique_ptr<HistoryRecorder> recorder_;
     // Workers read it to post; the window thread clears it as the window goes.
     std::atomic<HWND> hwnd_{nullptr};
     bool timerRunning_ = false;

@@ -1,5 +1,7 @@
 #include "ui/main_frame.h"
 
+#include <utility>
+
 #include "io/paths.h"
 #include "job/config_file.h"
 #include "ui/form_logic.h"
@@ -44,7 +46,24 @@ std::wstring ConfigChooserStart() {
     return name + Widen(CONFIG_FOLDER_NAME) + L"\\*.ini";
 }
 
+// The update choice as the history names it, the same as the command line's.
+std::string HistoryJobName(int choice, bool withCal) {
+    switch (choice) {
+        case CHOICE_ALL: return withCal ? "all+cal" : "all";
+        case CHOICE_BOOT: return "boot";
+        case CHOICE_CP: return "cp";
+        case CHOICE_DATA: return "data";
+        case CHOICE_SCRIPT: return "script";
+        default: return {};
+    }
+}
+
 }  // namespace
+
+std::unique_ptr<HistoryStore> OpenFolderHistory(const std::string& folder,
+                                                std::function<void(const std::string&)> notice) {
+    return OpenHistoryForWriting("", folder, std::move(notice));
+}
 
 CMainFrame::CMainFrame(FrameServices services)
     : services_(std::move(services)),
@@ -53,11 +72,14 @@ CMainFrame::CMainFrame(FrameServices services)
       fileDialogs_(services_.fileDialogs ? services_.fileDialogs : standardDialogs_.get()) {
     job_ = std::make_unique<JobControl>(view_, *prompt_, EventSink(), std::move(services_.prober),
                                         std::move(services_.runners), StartFolder(services_.folder));
+    OpenHistory();
 }
 
 CMainFrame::~CMainFrame() {
-    // The workers go first: nothing may post to a window that is going away.
+    // The workers go first: nothing may post to a window that is going away. The recorder
+    // then writes what the job recorded last, a stop's records included.
     job_.reset();
+    recorder_.reset();
     if (const HWND window = Handle()) DestroyWindow(window);
 }
 
@@ -73,7 +95,52 @@ bool CMainFrame::Create() {
         return false;
     }
     FitToForm();
+    // Notices that came while there was no window to post to.
+    PostMessageW(window, WM_HISTORY_NOTICE, 0, 0);
     return true;
+}
+
+void CMainFrame::OpenHistory() {
+    if (!services_.openHistory) return;
+    const std::string folder = StartFolder(services_.folder);
+    auto notice = [this](const std::string& text) { PostHistoryNotice(text); };
+    try {
+        auto store = services_.openHistory(folder, notice);
+        if (!store) return;
+        recorder_ = std::make_unique<HistoryRecorder>(std::move(store), DefaultStationName(), notice);
+        job_->SetRecorder(recorder_.get());
+    } catch (const std::exception& error) {
+        // A job never waits for its history: it runs without one.
+        prompt_->ShowMessage("The history " + JoinPath(folder, HISTORY_FILE_NAME) + " cannot be written: " + error.what(),
+                             PromptIcon::Error);
+    }
+}
+
+void CMainFrame::PostHistoryNotice(const std::string& text) {
+    {
+        const std::lock_guard lock(noticesMutex_);
+        notices_.push_back(text);
+    }
+    // Without a window yet, Create posts for it; without one any more, nobody is left to tell.
+    if (const HWND window = Handle()) PostMessageW(window, WM_HISTORY_NOTICE, 0, 0);
+}
+
+void CMainFrame::ShowHistoryNotices() {
+    // A box's own message loop dispatches later notices here: they wait for this box to close
+    // rather than stack boxes on top of it.
+    if (showingNotice_) return;
+    showingNotice_ = true;
+    for (;;) {
+        std::string text;
+        {
+            const std::lock_guard lock(noticesMutex_);
+            if (notices_.empty()) break;
+            text = std::move(notices_.front());
+            notices_.pop_front();
+        }
+        prompt_->ShowMessage(text, PromptIcon::Information);
+    }
+    showingNotice_ = false;
 }
 
 void CMainFrame::FitToForm() {
@@ -113,6 +180,9 @@ LRESULT CMainFrame::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_PORT_FAILED:
         case WM_PORT_ALL_DONE:
             OnLineEvent(message, wParam, lParam);
+            return 0;
+        case WM_HISTORY_NOTICE:
+            ShowHistoryNotices();
             return 0;
         case WM_SYSCOLORCHANGE:
             // Only top-level windows hear of a colour change; the form passes it on.
@@ -170,6 +240,21 @@ void CMainFrame::SelectPorts() {
         if (dialog.DoModal(Handle()) != IDOK) return std::nullopt;
         return ChosenRows(dialog.selected, rows.size());
     });
+    LabelPorts();
+}
+
+void CMainFrame::LabelPorts() {
+    for (int i = 0; i < LINE_COUNT; ++i) {
+        const PortSession& line = job_->lines[static_cast<std::size_t>(i)];
+        if (!line.IsAttached()) continue;
+        job_->SetPortLabel(i, line.portNumber > 0 ? "COM" + std::to_string(line.portNumber) : line.portName);
+    }
+}
+
+int CMainFrame::BuildTaskList(int choice, bool withCal) {
+    const int built = job_->BuildTaskList(choice, withCal);
+    if (built) job_->SetJobName(HistoryJobName(choice, withCal));
+    return built;
 }
 
 bool CMainFrame::ReadConfig() {

@@ -119,6 +119,7 @@ protected:
         services.prober = std::make_unique<MachinePorts>();
         services.folder = std::filesystem::temp_directory_path().string();
         services.quitOnDestroy = false;
+        services.openHistory = nullptr;  // the shared temporary folder keeps no history
         frame = std::make_unique<CMainFrame>(std::move(services));
         // The frame stays hidden: buttons click all the same, and under wine without a window
         // manager a shown frame takes two seconds to go away.
