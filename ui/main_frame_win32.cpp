@@ -46,18 +46,6 @@ std::wstring ConfigChooserStart() {
     return name + Widen(CONFIG_FOLDER_NAME) + L"\\*.ini";
 }
 
-// The update choice as the history names it, the same as the command line's.
-std::string HistoryJobName(int choice, bool withCal) {
-    switch (choice) {
-        case CHOICE_ALL: return withCal ? "all+cal" : "all";
-        case CHOICE_BOOT: return "boot";
-        case CHOICE_CP: return "cp";
-        case CHOICE_DATA: return "data";
-        case CHOICE_SCRIPT: return "script";
-        default: return {};
-    }
-}
-
 }  // namespace
 
 std::unique_ptr<HistoryStore> OpenFolderHistory(const std::string& folder,
@@ -251,11 +239,7 @@ void CMainFrame::LabelPorts() {
     }
 }
 
-int CMainFrame::BuildTaskList(int choice, bool withCal) {
-    const int built = job_->BuildTaskList(choice, withCal);
-    if (built) job_->SetJobName(HistoryJobName(choice, withCal));
-    return built;
-}
+int CMainFrame::BuildTaskList(int choice, bool withCal) { return job_->BuildTaskList(choice, withCal); }
 
 bool CMainFrame::ReadConfig() {
     FileDialogRequest request{std::string(CONFIG_CHOOSER_FILTER), std::string(CONFIG_CHOOSER_EXTENSION),
