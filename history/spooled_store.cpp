@@ -75,6 +75,7 @@ bool SpooledHistory::ForwardLocked() {
     }
     outage_ = false;
     sentSinceOutage_ = 0;
+    retryAt_ = {};
     return true;
 }
 
