@@ -57,16 +57,26 @@ bool SpooledHistory::ForwardLocked() {
         Failed(error);
         return false;
     }
-    for (const HistoryEntry& waiting : spool_->Query({})) {
+    std::vector<HistoryEntry> waiting;
+    try {
+        waiting = spool_->Query({});
+    } catch (const HistoryError& error) {
+        return SpoolFailed(error);
+    }
+    for (const HistoryEntry& entry : waiting) {
         try {
-            server_->Append(waiting);
+            server_->Append(entry);
         } catch (const HistoryError& error) {
             Failed(error);
             return false;
         }
         // Only now: an entry the server took but the spool still holds is sent again, and
         // the server keeps the first copy.
-        spool_->Remove(waiting.uid);
+        try {
+            spool_->Remove(entry.uid);
+        } catch (const HistoryError& error) {
+            return SpoolFailed(error);
+        }
         ++sentSinceOutage_;
     }
     if (outage_ || sentSinceOutage_ > 0) {
@@ -76,6 +86,13 @@ bool SpooledHistory::ForwardLocked() {
     outage_ = false;
     sentSinceOutage_ = 0;
     retryAt_ = {};
+    spoolFailureTold_ = false;
+    return true;
+}
+
+bool SpooledHistory::SpoolFailed(const HistoryError& error) {
+    if (!spoolFailureTold_) notice_(error.what());
+    spoolFailureTold_ = true;
     return true;
 }
 

@@ -30,21 +30,24 @@ public:
 
     // Forwards the spool, then writes `entry` to the server and returns the server's id; when
     // the server is not to be tried or fails, `entry` goes to the spool and 0 is returned.
-    // Throws HistoryError only when the spool cannot be written (or emptied) either.
+    // Throws HistoryError only when the spool cannot be written either.
     std::int64_t Append(const HistoryEntry& entry) override;
     // Read the server. Throw HistoryError when it cannot be reached.
     [[nodiscard]] std::vector<HistoryEntry> Query(const HistoryFilter& filter) override;
     [[nodiscard]] std::optional<HistoryEntry> Find(std::int64_t id) override;
     [[nodiscard]] std::string Where() const override { return serverWhere_; }
 
-    // Tries the server now and forwards the whole spool: true when the spool is empty after.
-    // Throws HistoryError when the spool cannot be read or emptied.
+    // Tries the server now and forwards the whole spool: false when the server failed.
     bool Forward();
 
 private:
     bool ForwardLocked();
     HistoryStore& Server();
     void Failed(const HistoryError& error);
+    // A spool that cannot be read or emptied keeps what it holds, but must not keep new
+    // entries from a server that answers: the operator is told once, and they go on to the
+    // server. Returns true (the server is up).
+    bool SpoolFailed(const HistoryError& error);
 
     using Clock = std::chrono::steady_clock;
     const HistoryOpener openServer_;
@@ -57,6 +60,7 @@ private:
     Clock::time_point retryAt_{};
     bool outage_ = false;
     std::size_t sentSinceOutage_ = 0;
+    bool spoolFailureTold_ = false;
 };
 
 }  // namespace zolt

@@ -59,13 +59,17 @@ public:
         entries.back().id = ++lastId_;
         return lastId_;
     }
-    std::vector<HistoryEntry> Query(const HistoryFilter&) override { return entries; }
+    std::vector<HistoryEntry> Query(const HistoryFilter&) override {
+        if (unreadable) throw HistoryError("spool.sqlite cannot be read: disk I/O error");
+        return entries;
+    }
     std::optional<HistoryEntry> Find(std::int64_t) override { return std::nullopt; }
     std::string Where() const override { return "spool.sqlite"; }
     bool Remove(const std::string& uid) override {
         return std::erase_if(entries, [&](const HistoryEntry& e) { return e.uid == uid; }) > 0;
     }
     std::vector<HistoryEntry> entries;
+    bool unreadable = false;
 
 private:
     std::int64_t lastId_ = 0;
@@ -323,6 +327,18 @@ TEST_F(PostgresHistoryTest, ADeadServerIsTriedOncePerRetryGapAndForwardEmptiesTh
     EXPECT_GT(store.Append(Entry("s5")), 0);
     EXPECT_EQ(Uids(store), "s0s1s2s3s4s5");
     EXPECT_TRUE(run.spool.entries.empty());
+}
+
+TEST_F(PostgresHistoryTest, ASpoolThatCannotBeReadKeepsNoEntryFromAServerThatAnswers) {
+    SpoolRun run;
+    run.spool.unreadable = true;
+    const std::string url = url_;
+    SpooledHistory store([url] { return OpenPostgresHistory(url, Millis(2000)); }, "S", std::move(run.spoolOwner),
+                         run.Notice(), Millis(0));
+    EXPECT_GT(store.Append(Entry("n1")), 0);
+    EXPECT_GT(store.Append(Entry("n2")), 0);
+    EXPECT_EQ(run.notices, std::vector<std::string>{"spool.sqlite cannot be read: disk I/O error"});
+    EXPECT_EQ(Uids(store), "n1n2");
 }
 
 }  // namespace
