@@ -157,7 +157,7 @@ struct Timing {
 
     // After the server failed, entries go straight to the spool for this long before the
     // server is tried again: a dead server costs one connect limit per gap, not per phone.
-    Millis historyRetryGap{30000};
+    Millis historyRetryGap{10000};
 
     // The standard values; a test copies them and shortens what it needs.
     static const Timing& Standard();

@@ -8,6 +8,7 @@
 #include <functional>
 #include <random>
 #include <set>
+#include <tuple>
 #include <thread>
 
 #include "history/pg_store.h"
