@@ -56,6 +56,12 @@ public:
     [[nodiscard]] virtual std::optional<HistoryEntry> Find(std::int64_t id) = 0;
     // Where the store is, for messages.
     [[nodiscard]] virtual std::string Where() const = 0;
+    // Deletes the entry with `uid`, tasks and all; false when there is none. A spool needs it
+    // (an entry leaves it once the server has it); a store that keeps everything throws
+    // HistoryError.
+    virtual bool Remove(const std::string& uid) {
+        throw HistoryError(Where() + " keeps every entry; " + uid + " cannot be removed");
+    }
 };
 
 // Whether `where` names a PostgreSQL server rather than a SQLite file.

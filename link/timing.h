@@ -149,6 +149,16 @@ struct Timing {
     // record being written is sent again: the phone may have missed it among its chatter.
     int calUnrecognisedReplyLimit{50};
 
+    // --- The history on a shared server ---
+
+    // A station that cannot reach its history server gives up on it after this long (libpq
+    // counts whole seconds, at least 2): entries wait in the station's spool meanwhile.
+    Millis historyConnectLimit{5000};
+
+    // After the server failed, entries go straight to the spool for this long before the
+    // server is tried again: a dead server costs one connect limit per gap, not per phone.
+    Millis historyRetryGap{10000};
+
     // The standard values; a test copies them and shortens what it needs.
     static const Timing& Standard();
 };

@@ -6,18 +6,18 @@
 set -euo pipefail
 need=${1:-tests}
 
-packages=(build-essential cmake ninja-build g++ ccache libsqlite3-dev)
+packages=(build-essential cmake ninja-build g++ ccache libsqlite3-dev libpq-dev pkg-config)
 if [ "$need" != demo ]; then
   packages+=(
     clang libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev
-    g++-mingw-w64-x86-64-posix wine wine64 xvfb imagemagick socat python3 unzip lintian
+    g++-mingw-w64-x86-64-posix wine wine64 xvfb imagemagick socat python3 unzip lintian postgresql
   )
 fi
 
 # The commands the scripts and tests call, and the package that brings each. A package can be
 # installed and still miss a command (wine64 alone has no `wine` or `wineserver`), so the
 # commands are checked as well as the packages.
-commands=(cmake:cmake ninja:ninja-build g++:g++ ccache:ccache)
+commands=(cmake:cmake ninja:ninja-build g++:g++ ccache:ccache pkg-config:pkg-config)
 if [ "$need" != demo ]; then
   commands+=(
     clang++:clang
@@ -26,8 +26,14 @@ if [ "$need" != demo ]; then
     wine:wine wineserver:wine wineboot:wine
     xvfb-run:xvfb socat:socat python3:python3 flock:util-linux unzip:unzip
     dpkg-shlibdeps:dpkg-dev import:imagemagick lintian:lintian
+    initdb:postgresql pg_ctl:postgresql runuser:util-linux
   )
 fi
+
+# Debian keeps the PostgreSQL server's programs off PATH, in a folder per major version.
+have() {
+  command -v "$1" >/dev/null 2>&1 || compgen -G "/usr/lib/postgresql/*/bin/$1" >/dev/null
+}
 
 installed() {
   dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
@@ -38,7 +44,7 @@ for p in "${packages[@]}"; do
   installed "$p" || missing+=("$p")
 done
 for entry in "${commands[@]}"; do
-  command -v "${entry%%:*}" >/dev/null 2>&1 || missing+=("${entry#*:}")
+  have "${entry%%:*}" || missing+=("${entry#*:}")
 done
 if [ ${#missing[@]} -gt 0 ]; then
   mapfile -t missing < <(printf '%s\n' "${missing[@]}" | sort -u)
@@ -52,7 +58,7 @@ fi
 
 absent=()
 for entry in "${commands[@]}"; do
-  command -v "${entry%%:*}" >/dev/null 2>&1 || absent+=("${entry%%:*} (package ${entry#*:})")
+  have "${entry%%:*}" || absent+=("${entry%%:*} (package ${entry#*:})")
 done
 if [ ${#absent[@]} -gt 0 ]; then
   printf 'setup: still missing after the install: %s\n' "${absent[@]}" >&2

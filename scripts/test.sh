@@ -15,6 +15,16 @@ export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD} CCACHE_NOHASHDIR=1
 presets=(linux linux-asan linux-tsan windows package fuzz)
 [ $# -gt 0 ] && presets=("$@")
 
+# The history's tests write to a PostgreSQL server of this run's own, living in a folder of its
+# own with no TCP port (unless one is named already).
+if [ -z "${ZOLT_TEST_POSTGRES_URL:-}" ] && printf '%s\n' "${presets[@]}" | grep -q '^linux'; then
+  pg_dir=$(mktemp -d /tmp/zolt-pg.XXXXXX)
+  chmod 755 "$pg_dir"
+  trap 'bash scripts/pg-test-server.sh stop "$pg_dir/server"; rm -rf "$pg_dir"' EXIT
+  ZOLT_TEST_POSTGRES_URL=$(bash scripts/pg-test-server.sh start "$pg_dir/server")
+  export ZOLT_TEST_POSTGRES_URL
+fi
+
 status=0
 # Builds one CMake preset and runs its tests.
 run_preset() {
