@@ -50,13 +50,15 @@ void HistoryRecorder::Record(LineRecord record) {
         entry.station = station_;
         entry.line = std::move(record);
         queue_.push_back(std::move(entry));
+        ++recorded_;
     }
     wake_.notify_all();
 }
 
 void HistoryRecorder::Flush() {
     std::unique_lock lock(mutex_);
-    drained_.wait(lock, [this] { return (queue_.empty() && !busy_) || failing_; });
+    const std::uint64_t target = recorded_;
+    drained_.wait(lock, [&] { return (queue_.empty() && !busy_) || (failing_ && failedWith_ >= target); });
 }
 
 void HistoryRecorder::Tell(std::unique_lock<std::mutex>& lock, const std::string& text) {
@@ -96,9 +98,10 @@ void HistoryRecorder::Run() {
             Tell(lock, "History: " + std::to_string(lost) + (lost == 1 ? " entry was" : " entries were") +
                            " not written: " + failure);
         } else {
+            failedWith_ = recorded_;
+            drained_.notify_all();
             if (!failing_) {
                 failing_ = true;
-                drained_.notify_all();
                 Tell(lock, "History: " + failure + ". Its entries wait and are tried again.");
             }
             const std::size_t waiting = queue_.size();

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -52,6 +53,8 @@ private:
     bool busy_ = false;
     bool stopping_ = false;
     bool failing_ = false;  // the last write failed; told once until one succeeds
+    std::uint64_t recorded_ = 0;     // entries recorded so far
+    std::uint64_t failedWith_ = 0;   // recorded_ when the last write failed: those all wait
     std::mt19937_64 random_;
     std::thread thread_;
 };
