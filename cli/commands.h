@@ -13,5 +13,6 @@ int RunCommand(const std::vector<std::string>& args, const std::string& folder =
 int InfoCommand(const std::vector<std::string>& args);
 int PortsCommand(const std::vector<std::string>& args);
 int DemoCommand(const std::vector<std::string>& args);
+int HistoryCommand(const std::vector<std::string>& args);
 
 }  // namespace zolt::cli

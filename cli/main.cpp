@@ -14,6 +14,7 @@ const char* const USAGE =
     "  info    show a ROM image's versions and checksums and check it against a configuration\n"
     "  ports   list the serial ports and what identifies the device behind each\n"
     "  demo    run a whole job on eight simulated phones\n"
+    "  history show what became of every phone, or write out a calibration backup it kept\n"
     "'zolt COMMAND --help' tells more; 'zolt --version' the version.\n";
 }
 
@@ -37,6 +38,7 @@ int main(int argc, char** argv) {
     if (command == "info") return zolt::cli::InfoCommand(args);
     if (command == "ports") return zolt::cli::PortsCommand(args);
     if (command == "demo") return zolt::cli::DemoCommand(args);
+    if (command == "history") return zolt::cli::HistoryCommand(args);
     std::fprintf(stderr, "zolt: unknown command %s\n%s", command.c_str(), USAGE);
     return zolt::cli::EXIT_USAGE;
 }

@@ -4,11 +4,14 @@
 // first (the destructor waits for them, bounded by the store's own waits).
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 
@@ -30,8 +33,15 @@ public:
     // Waits until every entry recorded so far has been written (or failed).
     void Flush();
 
+    // How long an entry that the store refused waits before it is tried again, unless another
+    // entry comes first: a history on a full disk or a locked file is worth a later try, and
+    // an entry a minute late is as good as one on time.
+    static constexpr std::chrono::seconds RETRY_PAUSE{10};
+
 private:
     void Run();
+    // Tells `text` without holding `lock`.
+    void Tell(std::unique_lock<std::mutex>& lock, const std::string& text);
 
     std::unique_ptr<HistoryStore> store_;
     std::string station_;
@@ -39,9 +49,13 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable drained_;
-    std::deque<LineRecord> queue_;
+    std::deque<HistoryEntry> queue_;  // the front is being written, or waits to be tried again
     bool busy_ = false;
     bool stopping_ = false;
+    bool failing_ = false;  // the last write failed; told once until one succeeds
+    std::uint64_t recorded_ = 0;     // entries recorded so far
+    std::uint64_t failedWith_ = 0;   // recorded_ when the last write failed: those all wait
+    std::mt19937_64 random_;
     std::thread thread_;
 };
 

@@ -49,10 +49,16 @@ public:
 class HistoryStore {
 public:
     virtual ~HistoryStore() = default;
-    // Stores one entry in one transaction; returns its id. Throws HistoryError.
+    // Stores one entry, with its tasks, in one transaction; returns its id. An entry whose uid
+    // is stored already is not stored again: the id of the stored one is returned. Throws
+    // HistoryError (also for an entry without a uid).
     virtual std::int64_t Append(const HistoryEntry& entry) = 0;
-    // Throws HistoryError.
+    // The entries the filter selects, oldest first (by start, then id), each with its tasks;
+    // the backups' texts are left empty, so that a long history is not read whole into memory
+    // (Find gives one). Throws HistoryError.
     [[nodiscard]] virtual std::vector<HistoryEntry> Query(const HistoryFilter& filter) = 0;
+    // The entry with this id, the backup's text included; nothing when there is none. Throws
+    // HistoryError.
     [[nodiscard]] virtual std::optional<HistoryEntry> Find(std::int64_t id) = 0;
     // Where the store is, for messages.
     [[nodiscard]] virtual std::string Where() const = 0;
