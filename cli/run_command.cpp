@@ -21,6 +21,7 @@
 #include "cli/tty.h"
 #include "cal/backup.h"
 #include "cal/srp_reader.h"
+#include "history/history_recorder.h"
 #include "io/atomic_file.h"
 #include "job/config_file.h"
 #include "job/job_checks.h"
@@ -293,7 +294,19 @@ int RunCommand(const std::vector<std::string>& args, const std::string& folder) 
     InterruptScope interrupts([&queue] { queue.Interrupt(); });
     TerminalView view(stdout, IsTerminal(stdout));
     ConsolePrompt prompt;
-    std::unique_ptr<LineRecorder> history;
+    // Before the job control, so that it outlives every line that records into it; its
+    // notices go to the display.
+    std::unique_ptr<HistoryRecorder> history;
+    if (!options->noHistory) {
+        const auto notice = [&view](const std::string& text) { view.AddNotice(text); };
+        try {
+            auto store = OpenHistoryForWriting(options->history.value_or(""), workDir, notice);
+            history = std::make_unique<HistoryRecorder>(std::move(store), options->station.value_or(DefaultStationName()),
+                                                        notice);
+        } catch (const HistoryError& error) {
+            return Fail(std::string(error.what()) + " (--no-history runs without one)");
+        }
+    }
     // Before the job control, so that it outlives every line that writes to it.
     TraceFile trace;
     if (options->trace && !trace.Open(*options->trace)) return Fail("cannot write the trace " + *options->trace);
@@ -344,6 +357,7 @@ int RunCommand(const std::vector<std::string>& args, const std::string& folder) 
     if (interrupted) markers.MarkStopped();
     const int status = Report(summary, interrupted, options->report);
     // Every entry is written before the program ends, and what the history had to say is said.
+    if (history) history->Flush();
     view.FlushNotices();
     return status;
 }

@@ -63,7 +63,16 @@ bool SpooledHistory::ForwardLocked() {
     } catch (const HistoryError& error) {
         return SpoolFailed(error);
     }
-    for (const HistoryEntry& entry : waiting) {
+    for (const HistoryEntry& listed : waiting) {
+        // A query leaves the backups' texts out: each entry is read whole before it is sent.
+        std::optional<HistoryEntry> whole;
+        try {
+            whole = spool_->Find(listed.id);
+        } catch (const HistoryError& error) {
+            return SpoolFailed(error);
+        }
+        if (!whole) continue;
+        const HistoryEntry& entry = *whole;
         try {
             server_->Append(entry);
         } catch (const HistoryError& error) {

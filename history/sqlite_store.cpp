@@ -1,6 +1,8 @@
 #include "history/sqlite_store.h"
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "io/file_system.h"
 
@@ -73,7 +75,7 @@ public:
         if (!create) return;
         // Readers never wait for a writer, nor a writer for readers; set before any writing
         // (it stays with the file).
-        db_.Exec("PRAGMA journal_mode = WAL");
+        UseWriteAheadLog();
         if (version == HISTORY_SCHEMA_VERSION) return;
         sqlite::WriteTransaction transaction(db_);
         // Another zolt may have brought it up to date while this one waited.
@@ -133,7 +135,35 @@ public:
 
     std::string Where() const override { return db_.Path(); }
 
+    bool Remove(const std::string& uid) override {
+        sqlite::WriteTransaction transaction(db_);
+        sqlite::Statement tasks(db_, "DELETE FROM tasks WHERE entry_id IN (SELECT id FROM entries WHERE uid = ?1)");
+        tasks.Bind(1, uid).Step();
+        sqlite::Statement entry(db_, "DELETE FROM entries WHERE uid = ?1");
+        entry.Bind(1, uid).Step();
+        const bool removed = db_.Changes() > 0;
+        transaction.Commit();
+        return removed;
+    }
+
 private:
+    // Switching the journal takes the file for itself, and SQLite does not wait for it as it
+    // waits for a transaction: a second zolt opening the file meanwhile would be refused
+    // "database is locked". The switch is tried again for as long as a transaction would wait.
+    void UseWriteAheadLog() {
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        for (;;) {
+            try {
+                sqlite::Statement mode(db_, "PRAGMA journal_mode = WAL");
+                if (mode.Step() && mode.Text(0) == "wal") return;
+            } catch (const HistoryError&) {
+                if (std::chrono::steady_clock::now() >= giveUp) throw;
+            }
+            if (std::chrono::steady_clock::now() >= giveUp) throw db_.Failure("could not be written");
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+
     // The schema version, refused unless this program can use it.
     int CheckedVersion(bool create) {
         const int version = SqliteSchemaVersion(db_);

@@ -60,11 +60,19 @@ public:
         entries.back().id = ++lastId_;
         return lastId_;
     }
+    // As the SQLite store: a query leaves the backups' texts out, Find gives them.
     std::vector<HistoryEntry> Query(const HistoryFilter&) override {
         if (unreadable) throw HistoryError("spool.sqlite cannot be read: disk I/O error");
-        return entries;
+        std::vector<HistoryEntry> listed = entries;
+        for (HistoryEntry& e : listed) e.line.backup.text.clear();
+        return listed;
     }
-    std::optional<HistoryEntry> Find(std::int64_t) override { return std::nullopt; }
+    std::optional<HistoryEntry> Find(std::int64_t id) override {
+        for (const HistoryEntry& e : entries) {
+            if (e.id == id) return e;
+        }
+        return std::nullopt;
+    }
     std::string Where() const override { return "spool.sqlite"; }
     bool Remove(const std::string& uid) override {
         return std::erase_if(entries, [&](const HistoryEntry& e) { return e.uid == uid; }) > 0;
@@ -288,7 +296,11 @@ TEST_F(PostgresHistoryTest, EntriesWaitInTheSpoolWhileTheServerIsDownAndArriveOn
 
     // The store's connection dies with the server: the next entries must not be lost with it.
     ASSERT_TRUE(server.Stop());
-    for (const char* uid : {"e2", "e3", "e4"}) EXPECT_EQ(store.Append(Entry(uid)), 0);
+    for (const char* uid : {"e2", "e3", "e4"}) {
+        HistoryEntry entry = Entry(uid);
+        entry.line.backup = {true, "ab12", std::string("ETS\0\xff", 5), 7, "backups/x.srp"};
+        EXPECT_EQ(store.Append(entry), 0);
+    }
     EXPECT_EQ(run.spool.entries.size(), 3u);
     ASSERT_EQ(run.notices.size(), 1u);
     EXPECT_EQ(run.notices[0].find("History server S cannot be reached; entries are kept in spool.sqlite and sent "
@@ -302,6 +314,13 @@ TEST_F(PostgresHistoryTest, EntriesWaitInTheSpoolWhileTheServerIsDownAndArriveOn
     ASSERT_EQ(run.notices.size(), 2u);
     EXPECT_EQ(run.notices[1], "History server S answers again; 3 spooled entries sent");
     EXPECT_EQ(Uids(store), "e1e2e3e4e5");
+    // A spooled backup reaches the server whole.
+    for (const HistoryEntry& listed : store.Query({})) {
+        if (listed.uid != "e3") continue;
+        const auto whole = store.Find(listed.id);
+        ASSERT_TRUE(whole);
+        EXPECT_EQ(whole->line.backup.text, std::string("ETS\0\xff", 5));
+    }
 }
 
 TEST_F(PostgresHistoryTest, ADeadServerIsTriedOncePerRetryGapAndForwardEmptiesTheSpool) {
