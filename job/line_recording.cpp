@@ -55,7 +55,9 @@ void JobControl::BeginRecords(const std::string& filePath) {
 }
 
 void JobControl::NoteTaskEnd(int index, int task) {
-    if (task >= 0 && task < MAX_TASKS) taskStatus_[index][task] = lines[index].statusText.Get();
+    // The worker kept the task's own last status before it posted the task's end: the line's
+    // status text may already be the next task's.
+    if (task >= 0 && task < MAX_TASKS) taskStatus_[index][task] = lines[index].taskEndStatus[task];
 }
 
 void JobControl::RecordLine(int index) {

@@ -12,6 +12,7 @@ void PortSession::StartWorker(const JobContext* job, int index, std::string dire
     owner = job;
     lineIndex = index;
     workDir = std::move(directory);
+    for (auto& status : taskEndStatus) status.clear();
     stop.Clear();
     {
         std::lock_guard lock(postMutex_);
@@ -51,6 +52,7 @@ int PortSession::RunTask(std::uint8_t code, bool firstTask) {
 
 void PortSession::FailTask(PortSession& line, TaskList& list, int i) {
     list.SetOutcome(i, line.lineIndex, TASK_FAIL);
+    if (i >= 0 && i < MAX_TASKS) line.taskEndStatus[static_cast<std::size_t>(i)] = line.statusText.Get();
     line.running.store(0);
     line.Post(WM_PORT_TASK_DONE, static_cast<std::uintptr_t>(i));
     line.Post(WM_PORT_FAILED, static_cast<std::uintptr_t>(i));
@@ -74,6 +76,7 @@ int PortWorker(PortSession* line) {
                 return 0;
             }
             list.SetOutcome(i, line->lineIndex, TASK_DONE);
+            line->taskEndStatus[static_cast<std::size_t>(i)] = line->statusText.Get();
             line->Post(WM_PORT_TASK_DONE, static_cast<std::uintptr_t>(i));
         }
         line->running.store(0);

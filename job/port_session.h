@@ -70,6 +70,10 @@ public:
     const JobContext* owner = nullptr;
     int lineNumber = 0;  // 1 to 8
     int lineIndex = 0;   // 0 to 7, set when a job starts
+    // The status text each task of the running job ended with, written by the worker before
+    // it posts the task's end (so the owner reads a slot only after its event), for the
+    // line's history entry.
+    std::array<std::string, MAX_TASKS> taskEndStatus;
     std::atomic<int> running{0};
     std::string workDir;
     std::thread thread;

@@ -10,6 +10,8 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <map>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -296,6 +298,13 @@ TEST_F(CliRunFixture, BadInputsAreRefusedBeforeAnyByteSayingWhatIsWrong) {
         {{"run", "--config", config, "--image", image, "--update", "boot", "--trace", bare, "--port", "PORT"},
          "the trace " + bare + " is a folder"},
         {{"run", "--script", longScript, "--port", "PORT"}, "cannot be played: Record 1 (line 2) refused"},
+        {{"run", "--config", config, "--image", image, "--update", "boot", "--history", nowhere + "/h.sqlite", "--port", "PORT"},
+         "the folder " + nowhere + " does not exist"},
+        {{"run", "--config", config, "--image", image, "--update", "boot", "--history", image, "--port", "PORT"},
+         "is not a ZOLT history"},
+        {{"run", "--config", config, "--image", image, "--update", "boot", "--history", "postgresql://a b@/x?%zz", "--port",
+          "PORT"},
+         "is not a usable PostgreSQL URL"},
         {{"info", "--config", config, "--image", (d / "cut.bin").string()}, "too short by 1400 bytes for its Data section"},
         {{"demo", "--files-only", "--dir", "/proc"}, "cannot write image.bin"},
     };
@@ -376,6 +385,26 @@ TEST_F(CliRunFixture, ThirtyTwoLinesRunAsFourGroupsNumberedOneToThirtyTwoAndKeep
     EXPECT_NE(out.find("Task              Line 25 Line 26"), std::string::npos) << out;
     EXPECT_NE(out.find("Line 32  " + (*bank)[31].Path() + "  ok"), std::string::npos) << out;
     EXPECT_NE(Read(trace).find("line 17  received  page reply"), std::string::npos);
+
+    // Every phone left its entry in the work folder's history, and each entry gives back the
+    // backup its line took, byte for byte.
+    const std::string history = (dir.path() / "zolt-history.sqlite").string();
+    Process list({ZOLT_CLI_PATH, "history", "--history", history, "--format", "json"}, dir.path() / "history.json");
+    ASSERT_EQ(list.Wait(20s), 0);
+    const std::string entries = Read(dir.path() / "history.json");
+    const std::regex entry(R"re("id": (\d+), "uid": "[0-9a-f]{32}", "station": "[^"]+", "line": (\d+),[^\n]*\n[^\n]*"outcome": "ok", "update": "all\+cal")re");
+    std::map<int, std::string> idOfLine;
+    for (std::sregex_iterator it(entries.begin(), entries.end(), entry), end; it != end; ++it) {
+        idOfLine[std::stoi((*it)[2])] = (*it)[1];
+    }
+    ASSERT_EQ(idOfLine.size(), 32u) << entries;
+    for (const int k : {1, 9, 32}) {
+        const fs::path out = dir.path() / ("kept-" + std::to_string(k) + ".srp");
+        Process backup({ZOLT_CLI_PATH, "history", "--history", history, "--backup", idOfLine[k], "--out", out.string()},
+                       dir.path() / "backup.txt");
+        ASSERT_EQ(backup.Wait(20s), 0) << Read(dir.path() / "backup.txt");
+        EXPECT_EQ(Read(out), Read(dir.path() / ("COM-" + std::to_string(k) + "calibration.srp"))) << k;
+    }
 }
 
 TEST_F(CliRunFixture, RestoreFromTheSavedFilesBringsBackASpoiledCalibrationByteForByte) {
