@@ -90,7 +90,7 @@ bool SpooledHistory::ForwardLocked() {
     }
     if (outage_ || sentSinceOutage_ > 0) {
         notice_("History server " + serverWhere_ + " answers again; " + std::to_string(sentSinceOutage_) +
-                " spooled entries sent");
+                (sentSinceOutage_ == 1 ? " spooled entry sent" : " spooled entries sent"));
     }
     outage_ = false;
     sentSinceOutage_ = 0;
