@@ -215,7 +215,7 @@ TEST_F(PostgresHistoryTest, TwoStationsMeetingAnEmptyDatabaseLoseAndDuplicateNot
 
 TEST_F(PostgresHistoryTest, AHistoryOfANewerZoltIsRefusedNamingBothVersions) {
     (void)OpenPostgresHistory(url_, Millis(2000));
-    Sql(url_, "UPDATE zolt_meta SET value = '7' WHERE key = 'schema_version'");
+    Sql(url_, "UPDATE zolt_meta SET value = '7' WHERE name = 'schema_version'");
     try {
         (void)OpenPostgresHistory(url_, Millis(2000));
         FAIL() << "a newer schema was accepted";
