@@ -31,6 +31,7 @@ JobControl::JobControl(JobView& view, Prompt& prompt, LineEventSink& sink,
         if (i > 0) lines[i].cal.catalog = lines[0].cal.catalog;
     }
     ReadUpdateFlag(config, folder);
+    recorded_.fill(true);  // no job has run yet
     context_.tasks = &tasks;
     context_.config = &config;
     context_.sink = &sink_;
@@ -220,17 +221,21 @@ std::optional<std::string> JobControl::CheckJob(const std::string& filePath, con
 }
 
 void JobControl::StopJob() {
-    // Each stopped line's record is taken while every line's outcomes still stand: stopping a
-    // line resets the task statuses of all of them.
-    for (int i = 0; i < LINE_COUNT; ++i) {
-        if (lines[i].IsAttached() && lines[i].IsRunning()) RecordLine(i);
-    }
+    std::array<bool, LINE_COUNT> stopped{};
     for (int i = 0; i < LINE_COUNT; ++i) {
         PortSession& line = lines[i];
         if (!line.IsAttached() || !line.IsRunning()) continue;
         line.StopWorker();
         std::this_thread::sleep_for(timing_.stopPause);
         sink_.DiscardPending(line.lineNumber);
+        stopped[i] = true;
+    }
+    // Every line of the job not yet recorded (stopped now, or ended with its event still
+    // queued) is recorded while the outcomes stand and its worker is gone: the reset below
+    // sets every line's tasks back to Wait.
+    for (int i = 0; i < LINE_COUNT; ++i) RecordLine(i);
+    for (int i = 0; i < LINE_COUNT; ++i) {
+        if (!stopped[i]) continue;
         ResetTaskStatuses();
         view_.ResetLinePanel(i);
     }
@@ -260,12 +265,10 @@ void JobControl::OnLineEvent(unsigned message, std::uintptr_t wParam, std::intpt
             if (wParam < MAX_TASKS) {
                 const int row = static_cast<int>(wParam);
                 view_.SetTaskCell(row, static_cast<int>(lParam), tasks.LineOutcome(row, index));
-                NoteTaskEnd(index, row);
             }
             break;
         case WM_PORT_FAILED:
             view_.SetLineStatus(index, line.statusText.Get());
-            if (wParam < MAX_TASKS) NoteTaskEnd(index, static_cast<int>(wParam));
             RecordLine(index);
             break;
         case WM_PORT_ALL_DONE:

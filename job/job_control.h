@@ -115,7 +115,6 @@ private:
     std::string catalogFolder_;  // where "calibration.ini" is read, as the lines were made
     // The records of ended lines (job/line_recording.cpp).
     void BeginRecords(const std::string& filePath);
-    void NoteTaskEnd(int index, int task);
     void RecordLine(int index);
 
     LineRecorder* recorder_ = nullptr;
@@ -124,7 +123,6 @@ private:
     LineRecord record_;  // what every line's record of the running job shares
     std::array<std::int64_t, LINE_COUNT> lineStartedMs_{};
     std::array<bool, LINE_COUNT> recorded_{};
-    std::array<std::array<std::string, MAX_TASKS>, LINE_COUNT> taskStatus_;
 };
 
 }  // namespace zolt

@@ -49,19 +49,14 @@ void JobControl::BeginRecords(const std::string& filePath) {
     for (int i = 0; i < LINE_COUNT; ++i) {
         lineStartedMs_[i] = NowMs();
         recorded_[i] = !lines[i].IsAttached();
-        for (auto& status : taskStatus_[i]) status.clear();
         lines[i].cal.lastBackup = {};
     }
 }
 
-void JobControl::NoteTaskEnd(int index, int task) {
-    // The worker kept the task's own last status before it posted the task's end: the line's
-    // status text may already be the next task's.
-    if (task >= 0 && task < MAX_TASKS) taskStatus_[index][task] = lines[index].taskEndStatus[task];
-}
-
 void JobControl::RecordLine(int index) {
-    if (!recorder_ || recorded_[index]) return;
+    // Only once the line's worker has ended (its end posted, or stopped): what it kept for
+    // each task is complete, and nothing writes it any more.
+    if (!recorder_ || recorded_[index] || lines[index].IsRunning()) return;
     recorded_[index] = true;
     const PortSession& line = lines[index];
     LineRecord record = record_;
@@ -74,7 +69,8 @@ void JobControl::RecordLine(int index) {
     record.status = line.statusText.Get();
     for (int t = 0; t < tasks.taskCount; ++t) {
         record.tasks.push_back({std::string(TaskName(tasks.tasks[t].code)),
-                                std::string(TaskStatusName(tasks.LineOutcome(t, index))), taskStatus_[index][t]});
+                                std::string(TaskStatusName(tasks.LineOutcome(t, index))),
+                                line.taskEndStatus[static_cast<std::size_t>(t)]});
     }
     record.outcome = LineResult(tasks, index);
     const CalState::Taken& backup = line.cal.lastBackup;
