@@ -31,9 +31,10 @@ const char* const HISTORY_USAGE =
     "  --since TIME        only entries started then or later: YYYY-MM-DD or\n"
     "                      \"YYYY-MM-DD HH:MM[:SS]\" in local time, or ISO 8601 UTC\n"
     "                      (2026-12-09T06:30:00Z)\n"
-    "  --backup ID         write entry ID's calibration backup to the file of --out and\n"
-    "                      its setting file beside it, for zolt run --restore FILE.srp\n"
-    "exit status: 0 shown, 2 bad option, or a history or backup that cannot be read or written\n";
+    "  --backup ID         write entry ID's calibration backup to the file of --out\n"
+    "                      and its setting file beside it, for zolt run --restore\n"
+    "exit status: 0 shown, 2 bad option, or a history or backup that cannot be read\n"
+    "or written\n";
 
 struct HistoryOptions {
     std::string where = HISTORY_FILE_NAME;

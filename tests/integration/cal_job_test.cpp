@@ -135,29 +135,20 @@ TEST(CalJob, RefusedFirstRecordEndsTheRestoreWithBackupFailButUnansweredIsSentAg
     }
 }
 
-TEST(CalJob, UnwritableWorkingFolderFailsTheBackupBeforeAnyFlash) {
+// A backup that could not write its files would fail after the first byte, or not at all
+// until the restore: Done refuses it before any line starts.
+TEST(CalJob, UnwritableWorkingFolderIsRefusedBeforeAnyLineStarts) {
     CalJob run(2);
     ASSERT_EQ(run.job->BuildTaskList(CHOICE_ALL, true), 1);
     // Nothing can be created below a regular file, not even by root.
     const std::string blocked = run.work.Write("not-a-folder", "x") + "/sub";
-    ASSERT_EQ(run.Run(run.work.Write("image.bin", run.image), blocked), 2);
-
+    EXPECT_EQ(run.job->StartJob(run.work.Write("image.bin", run.image), blocked), 0);
+    EXPECT_FALSE(run.job->IsAnyLineRunning());
+    ASSERT_FALSE(run.prompt.messages().empty());
+    EXPECT_EQ(run.prompt.messages().back(),
+              (test::RecordingPrompt::Message{"the work folder " + blocked + " does not exist", PromptIcon::Error}));
     for (int i = 0; i < 2; ++i) {
-        EXPECT_EQ(run.Outcomes(i), (std::vector<int>{TASK_FAIL, TASK_WAIT, TASK_WAIT, TASK_WAIT, TASK_WAIT}));
-        EXPECT_EQ(run.view.panels[static_cast<std::size_t>(i)].status.rfind("Couldn't create the calibration file", 0), 0u)
-            << run.view.panels[static_cast<std::size_t>(i)].status;
-        run.Phone(i).Inspect([&](const sim::PhoneCore& p) {
-            EXPECT_EQ(p.State().bootLoaderEntries, 0u);
-            EXPECT_TRUE(p.Flash().Area(IMAGE_DATA).empty());
-            return 0;
-        });
-        EXPECT_FALSE(fs::exists(run.PhoneFolder(i) / "cal-erased"));
-    }
-    const auto messages = run.prompt.messages();
-    ASSERT_EQ(messages.size(), 2u);
-    for (const auto& m : messages) {
-        EXPECT_EQ(m.text.rfind("Couldn't open file: ", 0), 0u) << m.text;
-        EXPECT_EQ(m.icon, PromptIcon::None);
+        EXPECT_EQ(run.Phone(i).Inspect([](const sim::PhoneCore& p) { return p.State().framesReceived; }), 0u);
     }
 }
 
