@@ -321,6 +321,9 @@ void PostgresStore::CheckSchema() {
 std::int64_t PostgresStore::AppendOnce(const HistoryEntry& entry) {
     Exec("BEGIN");
     try {
+        // A server that took the connection but never answers must not hold the station's
+        // entries for ever: the write gives up, and the entry waits in the spool.
+        Exec("SET LOCAL statement_timeout = " + std::to_string(4 * connectLimit_.count()));
         const Result inserted = Exec(std::string("INSERT INTO entries (") + STORED_COLUMNS +
                                          ") VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, "
                                          "$15, $16, $17, $18, $19, $20) ON CONFLICT (uid) DO NOTHING RETURNING id",
