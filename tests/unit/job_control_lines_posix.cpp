@@ -189,6 +189,25 @@ TEST_F(LinesFixture, ResetDuringAJobStopsEveryLineAndKeepsThemAttached) {
     job->StopJob();
 }
 
+// A stop records every line of the job: the one it stopped, and the one that had just ended
+// with its end still waiting to be handled, each with its own outcome.
+TEST_F(LinesFixture, AStopRecordsAlsoTheLinesWhoseEndWasStillQueued) {
+    TaskRunners runners;
+    runners.Set(TASK_SCRIPT, [](PortSession& line, bool) {
+        if (line.lineNumber == 1) return RESULT_OK;
+        return line.WaitForAnyFrame() > 0 ? RESULT_OK : RESULT_FAIL;
+    });
+    Make(std::move(runners));
+    MachineWith(2);
+    SelectAll();
+    ASSERT_EQ(job->BuildTaskList(CHOICE_SCRIPT, false), 1);
+    ASSERT_EQ(job->StartJob(Script(), "."), 2);
+    ASSERT_TRUE(sink.WaitFor(WM_PORT_ALL_DONE));
+    job->StopJob();
+    ASSERT_EQ(recorder.records.size(), 2u);
+    for (const LineRecord& r : recorder.records) EXPECT_EQ(r.outcome, r.line == 1 ? "ok" : "stopped") << r.line;
+}
+
 // A port that goes away fails its line's task with a clear text within the limit, and the
 // line waits for that without spinning; the other lines go on.
 TEST_F(LinesFixture, LineWhosePortGoesAwayFailsWithoutSpinning) {
