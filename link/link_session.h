@@ -35,6 +35,9 @@ namespace zolt {
 // task in progress and is caught at the worker's entry, which fails the task.
 struct PortLost {};
 
+// Whether a phone is on a line (LinkSession::ProbePresence).
+enum class Presence { Answers, Silent, PortGone };
+
 // Receive modes of ReceiveFrame and WaitReply.
 enum class ReceiveMode {
     RECEIVE_UNTIL_FRAME = 1,    // wait until a complete frame has come
@@ -148,6 +151,20 @@ public:
     [[nodiscard]] int WaitForFs(FsAccessMode mode);
     // The release after a calibration run (F3 03, then CE 00 00). Returns the last send's result.
     int FinishFsAccess();
+
+    // --- A phone's presence (link/presence.cpp) ---
+    // Loopback probes, one per timing.presenceProbeGap, each answered by the firmware's echo
+    // or the boot loader's E0 00: never spaced as the boot-loader handshake is. A stop throws
+    // LineStopped, as every wait does.
+    //
+    // One probe: Answers when an answer came within the gap, Silent when none did, PortGone
+    // when the port has gone away (a USB adapter pulled out).
+    [[nodiscard]] Presence ProbePresence();
+    // Probes until a phone answers (Answers) or the port goes away (PortGone).
+    [[nodiscard]] Presence WaitForPhone();
+    // Probes until the phone is gone: PortGone when the port goes away, Silent once no probe
+    // has been answered for timing.phoneGoneSilence.
+    [[nodiscard]] Presence WaitUntilPhoneGone();
 
     // --- Boot loading and flash programming (link/flash.cpp) ---
     // Each returns RESULT_OK or RESULT_FAIL after setting the status text; `type` is an image

@@ -77,6 +77,13 @@ bool IsSettingWriteReply(const ReceivedFrame& reply) {
     return body.size() == msg::SETTING_WRITE_REPLY_LENGTH && Starts(body, msg::ID_SIDB_WRITE);
 }
 
+bool IsProbeAnswer(const ReceivedFrame& reply) {
+    if (!reply.Intact()) return false;
+    const auto body = reply.Body();
+    return std::equal(body.begin(), body.end(), msg::PROBE.begin(), msg::PROBE.end()) ||
+           std::equal(body.begin(), body.end(), msg::BOOT_CONFIRM.begin(), msg::BOOT_CONFIRM.end());
+}
+
 std::optional<FlashAnswer> ReadFlashAnswer(const ReceivedFrame& reply) {
     const auto body = reply.Body();
     if (body.size() < FLASH_REPLY_LENGTH || !Starts(body, msg::ID_FLASH)) return std::nullopt;

@@ -46,6 +46,10 @@ bool IsSettingReadReply(std::span<const std::uint8_t> request, const ReceivedFra
 // The setting write's acceptance: intact, L = 4, A2 07.
 bool IsSettingWriteReply(const ReceivedFrame& reply);
 
+// An answer to the loopback probe, intact: the firmware's echo (00 00 01) or the boot
+// loader's E0 00. Either shows that a phone is on the line.
+bool IsProbeAnswer(const ReceivedFrame& reply);
+
 // A flash reply (B2 04, block, status), intact. Noise that happens to start B2 04 would
 // otherwise move the write to a block it names.
 struct FlashAnswer {

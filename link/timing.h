@@ -103,6 +103,17 @@ struct Timing {
     // waits for and what usually helps: an operator must not stare at an endless wait.
     Millis phoneWaitHint{30000};
 
+    // --- A phone's presence on its line ---
+
+    // Between two presence probes, and how long each waits for its answer. Far below the
+    // firmware's boot-loader gap (a lone probe, then another a gap later, is the boot-loader
+    // handshake), so that asking whether a phone is there never sends it into its boot loader.
+    Millis presenceProbeGap{200};
+
+    // A phone that has answered no presence probe for this long is gone: taken off a fixed
+    // serial port, or switched off.
+    Millis phoneGoneSilence{2000};
+
     // Attempts of one flash block (time-outs and unusable replies) before the write fails.
     int flashAttemptLimit{100};
 

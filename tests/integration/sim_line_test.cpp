@@ -120,6 +120,24 @@ TEST(SimLine, VanishingPhoneClosesItsLineAfterAnsweringTheNthFrame) {
     EXPECT_EQ(line.session.ReceiveFrame(RECEIVE_POLL), 0);
 }
 
+// Presence probes at their standard pace never make up the boot-loader handshake for a phone
+// of the standard boot gap; a phone that vanishes after its job is gone by its port.
+TEST(SimLine, PresenceProbesLeaveThePhoneInItsFirmwareAndFindItGone) {
+    const test::TempDir dir;
+    const std::string link = (dir.path() / "ttyPHONE").string();
+    sim::PhoneOptions options = test::TestPhoneOptions();
+    options.bootGap = sim::PhoneOptions{}.bootGap;
+    options.faults.vanishAfter = 8;
+    SimLine line(options, {.device = "", .link = link}, false);
+    line.phone->Start();
+    ASSERT_EQ(line.session.OpenLink(link, 115200), LINK_OPENED);
+    line.session.timing.presenceProbeGap = Timing::Standard().presenceProbeGap;
+    line.session.timing.phoneGoneSilence = 10s;
+    EXPECT_EQ(line.session.WaitForPhone(), Presence::Answers);
+    EXPECT_EQ(line.session.WaitUntilPhoneGone(), Presence::PortGone);
+    EXPECT_EQ(line.Phone([](const PhoneState& s) { return s.bootLoaderEntries; }), 0u);
+}
+
 TEST(SimLine, PhoneOnASerialDeviceAnswersAndNotesWhenTheDeviceGoesAway) {
     // A pseudo-terminal stands in for the device; the test plays the far end on its master.
     const int master = posix_openpt(O_RDWR | O_NOCTTY);

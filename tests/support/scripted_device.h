@@ -3,6 +3,8 @@
 // queued sleeps on the line's stop signal, so limits and Stop behave as on a real port.
 #pragma once
 
+#include <atomic>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -33,6 +35,8 @@ public:
     std::function<void(const Bytes&)> onWrite;
     // SendData on a closed port.
     bool closed = false;
+    // A port that has gone away (a USB adapter pulled out): every wait reports the failure.
+    std::atomic<bool> gone{false};
 
     std::vector<Bytes> writes() const {
         std::lock_guard lock(mutex_);
@@ -64,6 +68,7 @@ public:
     }
 
     WaitResult WaitReadable(Millis limit) override {
+        if (gone) return WaitResult::Failed;
         const auto until = std::chrono::steady_clock::now() + limit;
         for (;;) {
             Millis wait = limit;
