@@ -80,6 +80,16 @@ struct LinesFixture : ::testing::Test {
         std::ofstream(script) << "ETS, Id=CP Power, Power=Down\nEND\n";
         return script.string();
     }
+    // Starts a script job on `lines` ports whose one task is `runner`; returns the lines started.
+    int StartScriptJob(int lines, TaskRunner runner) {
+        TaskRunners runners;
+        runners.Set(TASK_SCRIPT, std::move(runner));
+        Make(std::move(runners));
+        MachineWith(lines);
+        SelectAll();
+        EXPECT_EQ(job->BuildTaskList(CHOICE_SCRIPT, false), 1);
+        return job->StartJob(Script(), ".");
+    }
     // Runs events to the job control as a front end would, until `count` lines finished.
     void Follow(int count) {
         ASSERT_TRUE(sink.WaitFor(WM_PORT_ALL_DONE, 0));
@@ -119,16 +129,12 @@ TEST_F(LinesFixture, CancelledChoiceAttachesNothing) {
 }
 
 TEST_F(LinesFixture, OneLineFailsWhileTheOthersSucceed) {
-    TaskRunners runners;
-    runners.Set(TASK_SCRIPT, [](PortSession& line, bool) {
-        line.SetStatusText(line.lineNumber == 2 ? "Link error!" : "Script done");
-        return line.lineNumber == 2 ? RESULT_FAIL : RESULT_OK;
-    });
-    Make(std::move(runners));
-    MachineWith(3);
-    SelectAll();
-    ASSERT_EQ(job->BuildTaskList(CHOICE_SCRIPT, false), 1);
-    ASSERT_EQ(job->StartJob(Script(), "."), 3);
+    ASSERT_EQ(StartScriptJob(3,
+                             [](PortSession& line, bool) {
+                                 line.SetStatusText(line.lineNumber == 2 ? "Link error!" : "Script done");
+                                 return line.lineNumber == 2 ? RESULT_FAIL : RESULT_OK;
+                             }),
+              3);
     Follow(3);
     EXPECT_FALSE(job->IsAnyLineRunning());
     EXPECT_EQ(view.panels[0].status, "Script done");
@@ -155,16 +161,12 @@ TEST_F(LinesFixture, OneLineFailsWhileTheOthersSucceed) {
 }
 
 TEST_F(LinesFixture, ResetDuringAJobStopsEveryLineAndKeepsThemAttached) {
-    TaskRunners runners;
-    runners.Set(TASK_SCRIPT, [](PortSession& line, bool) {
-        line.SetStatusText("Restore wait for success.");
-        return line.WaitForAnyFrame() > 0 ? RESULT_OK : RESULT_FAIL;
-    });
-    Make(std::move(runners));
-    MachineWith(2);
-    SelectAll();
-    ASSERT_EQ(job->BuildTaskList(CHOICE_SCRIPT, false), 1);
-    ASSERT_EQ(job->StartJob(Script(), "."), 2);
+    ASSERT_EQ(StartScriptJob(2,
+                             [](PortSession& line, bool) {
+                                 line.SetStatusText("Restore wait for success.");
+                                 return line.WaitForAnyFrame() > 0 ? RESULT_OK : RESULT_FAIL;
+                             }),
+              2);
     std::this_thread::sleep_for(20ms);
     job->OnTimer();
     EXPECT_EQ(view.panels[0].status, "Restore wait for success.");
@@ -192,16 +194,12 @@ TEST_F(LinesFixture, ResetDuringAJobStopsEveryLineAndKeepsThemAttached) {
 // A stop records every line of the job: the one it stopped, and the one that had just ended
 // with its end still waiting to be handled, each with its own outcome.
 TEST_F(LinesFixture, AStopRecordsAlsoTheLinesWhoseEndWasStillQueued) {
-    TaskRunners runners;
-    runners.Set(TASK_SCRIPT, [](PortSession& line, bool) {
-        if (line.lineNumber == 1) return RESULT_OK;
-        return line.WaitForAnyFrame() > 0 ? RESULT_OK : RESULT_FAIL;
-    });
-    Make(std::move(runners));
-    MachineWith(2);
-    SelectAll();
-    ASSERT_EQ(job->BuildTaskList(CHOICE_SCRIPT, false), 1);
-    ASSERT_EQ(job->StartJob(Script(), "."), 2);
+    ASSERT_EQ(StartScriptJob(2,
+                             [](PortSession& line, bool) {
+                                 if (line.lineNumber == 1) return RESULT_OK;
+                                 return line.WaitForAnyFrame() > 0 ? RESULT_OK : RESULT_FAIL;
+                             }),
+              2);
     ASSERT_TRUE(sink.WaitFor(WM_PORT_ALL_DONE));
     job->StopJob();
     ASSERT_EQ(recorder.records.size(), 2u);
