@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <limits>
 
 #include "cli/job_summary.h"
 #include "history/time_text.h"
@@ -11,7 +12,12 @@ namespace zolt::cli {
 
 namespace {
 
-std::int64_t DurationMs(const LineRecord& r) { return std::max<std::int64_t>(r.endedMs - r.startedMs, 0); }
+// Times read from a history file may be anything: the difference is taken without overflow.
+std::int64_t DurationMs(const LineRecord& r) {
+    if (r.endedMs <= r.startedMs) return 0;
+    const std::uint64_t span = static_cast<std::uint64_t>(r.endedMs) - static_cast<std::uint64_t>(r.startedMs);
+    return static_cast<std::int64_t>(std::min<std::uint64_t>(span, std::numeric_limits<std::int64_t>::max()));
+}
 
 std::string DurationText(std::int64_t ms) {
     const std::int64_t s = ms / 1000;

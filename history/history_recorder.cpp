@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "io/paths.h"
+#include "link/timing.h"
 
 namespace zolt {
 
@@ -105,7 +106,9 @@ void HistoryRecorder::Run() {
                 Tell(lock, "History: " + failure + ". Its entries wait and are tried again.");
             }
             const std::size_t waiting = queue_.size();
-            wake_.wait_for(lock, RETRY_PAUSE, [&] { return stopping_ || queue_.size() > waiting; });
+            // An entry the store refused (a full disk, a locked file) is tried again after the
+            // history's retry gap, or when another entry comes first.
+            wake_.wait_for(lock, Timing::Standard().historyRetryGap, [&] { return stopping_ || queue_.size() > waiting; });
         }
         if (queue_.empty()) drained_.notify_all();
     }

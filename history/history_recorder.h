@@ -33,11 +33,6 @@ public:
     // Waits until every entry recorded so far has been written (or failed).
     void Flush();
 
-    // How long an entry that the store refused waits before it is tried again, unless another
-    // entry comes first: a history on a full disk or a locked file is worth a later try, and
-    // an entry a minute late is as good as one on time.
-    static constexpr std::chrono::seconds RETRY_PAUSE{10};
-
 private:
     void Run();
     // Tells `text` without holding `lock`.
