@@ -10,6 +10,8 @@ namespace zolt::cli {
 // empty. The page catalogue is read from the work folder (--workdir, the current directory
 // when not given).
 int RunCommand(const std::vector<std::string>& args, const std::string& folder = {});
+// `zolt station`: `folder` as for RunCommand.
+int StationCommand(const std::vector<std::string>& args, const std::string& folder = {});
 int InfoCommand(const std::vector<std::string>& args);
 int PortsCommand(const std::vector<std::string>& args);
 int DemoCommand(const std::vector<std::string>& args);

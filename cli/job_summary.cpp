@@ -73,25 +73,51 @@ std::string JsonString(const std::string& text) {
     return out + "\"";
 }
 
+namespace {
+
+// One line's entry in a report: `lead` goes first within its braces.
+std::string LineJson(const LineSummary& l, const std::vector<std::string>& tasks, const std::string& lead) {
+    std::string out = "{" + lead + "\"line\": " + std::to_string(l.lineNumber) + ", \"port\": " + JsonString(l.port) +
+                      ", \"device\": " + JsonString(l.device.empty() ? l.port : l.device) +
+                      ", \"result\": " + JsonString(l.result) + ", \"status\": " + JsonString(l.status) +
+                      ", \"seconds\": " + Number(l.seconds, "%.3f") + ", \"payload_bytes\": " +
+                      std::to_string(l.payloadBytes) + ", \"bytes_per_second\": " +
+                      Number(l.seconds > 0 ? static_cast<double>(l.payloadBytes) / l.seconds : 0.0, "%.1f") +
+                      ", \"tasks\": [";
+    for (std::size_t t = 0; t < l.outcomes.size(); ++t) {
+        out += std::string(t ? ", " : "") + "{\"task\": " + JsonString(t < tasks.size() ? tasks[t] : "") +
+               ", \"outcome\": " + JsonString(l.outcomes[t]) + "}";
+    }
+    return out + "]}";
+}
+
+std::string TasksJson(const std::vector<std::string>& tasks) {
+    std::string out = "[";
+    for (std::size_t t = 0; t < tasks.size(); ++t) out += (t ? ", " : "") + JsonString(tasks[t]);
+    return out + "]";
+}
+
+}  // namespace
+
 std::string FormatJson(const JobSummary& s) {
     std::string out = "{\n  \"version\": " + std::to_string(REPORT_VERSION) + ",\n  \"file\": " +
-                      JsonString(s.file) + ",\n  \"tasks\": [";
-    for (std::size_t t = 0; t < s.tasks.size(); ++t) out += (t ? ", " : "") + JsonString(s.tasks[t]);
-    out += "],\n  \"exit_status\": " + std::to_string(s.exitStatus) + ",\n  \"lines\": [";
-    for (std::size_t i = 0; i < s.lines.size(); ++i) {
-        const LineSummary& l = s.lines[i];
-        out += std::string(i ? "," : "") + "\n    {\"line\": " + std::to_string(l.lineNumber) +
-               ", \"port\": " + JsonString(l.port) + ", \"device\": " + JsonString(l.device.empty() ? l.port : l.device) +
-               ", \"result\": " + JsonString(l.result) +
-               ", \"status\": " + JsonString(l.status) + ", \"seconds\": " + Number(l.seconds, "%.3f") +
-               ", \"payload_bytes\": " + std::to_string(l.payloadBytes) + ", \"bytes_per_second\": " +
-               Number(l.seconds > 0 ? static_cast<double>(l.payloadBytes) / l.seconds : 0.0, "%.1f") +
-               ", \"tasks\": [";
-        for (std::size_t t = 0; t < l.outcomes.size(); ++t) {
-            out += std::string(t ? ", " : "") + "{\"task\": " + JsonString(t < s.tasks.size() ? s.tasks[t] : "") +
-                   ", \"outcome\": " + JsonString(l.outcomes[t]) + "}";
-        }
-        out += "]}";
+                      JsonString(s.file) + ",\n  \"tasks\": " + TasksJson(s.tasks) +
+                      ",\n  \"exit_status\": " + std::to_string(s.exitStatus) + ",\n  \"lines\": [";
+    for (std::size_t i = 0; i < s.lines.size(); ++i) out += std::string(i ? "," : "") + "\n    " + LineJson(s.lines[i], s.tasks, "");
+    return out + "\n  ]\n}\n";
+}
+
+std::string FormatStationJson(const StationSummary& s) {
+    std::string out = "{\n  \"version\": " + std::to_string(REPORT_VERSION) + ",\n  \"mode\": \"station\",\n  \"file\": " +
+                      JsonString(s.file) + ",\n  \"tasks\": " + TasksJson(s.tasks) +
+                      ",\n  \"running\": " + (s.running ? "true" : "false") +
+                      ",\n  \"exit_status\": " + std::to_string(s.exitStatus) +
+                      ",\n  \"passed\": " + std::to_string(s.passed) + ",\n  \"failed\": " + std::to_string(s.failed) +
+                      ",\n  \"stopped\": " + std::to_string(s.stopped) +
+                      ",\n  \"phones_per_hour\": " + Number(s.phonesPerHour, "%.1f") + ",\n  \"phones\": [";
+    for (std::size_t i = 0; i < s.phones.size(); ++i) {
+        const std::string lead = "\"phone\": " + std::to_string(i + 1) + ", \"ended\": " + JsonString(s.phones[i].ended) + ", ";
+        out += std::string(i ? "," : "") + "\n    " + LineJson(s.phones[i], s.tasks, lead);
     }
     return out + "\n  ]\n}\n";
 }

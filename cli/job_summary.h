@@ -17,6 +17,7 @@ struct LineSummary {
     std::vector<std::string> outcomes;  // per task: "Wait", "Done", "Fail"
     double seconds = 0;
     std::uint64_t payloadBytes = 0;  // image bytes of the flash tasks the line finished
+    std::string ended;               // a station's phone: when it ended, ISO 8601 UTC
 };
 
 struct JobSummary {
@@ -32,6 +33,20 @@ std::string FormatSummary(const JobSummary& summary);
 // field changes meaning or goes away.
 inline constexpr int REPORT_VERSION = 1;
 std::string FormatJson(const JobSummary& summary);
+// What a station has done so far: every phone that ended, in the order they ended.
+struct StationSummary {
+    std::string file;
+    std::vector<std::string> tasks;
+    std::vector<LineSummary> phones;
+    int passed = 0;
+    int failed = 0;
+    int stopped = 0;  // phones a second Ctrl-C abandoned in the middle of their job
+    double phonesPerHour = 0;
+    bool running = true;
+    int exitStatus = 0;
+};
+// The report of `zolt station --report FILE`, laid out in docs/report.md.
+std::string FormatStationJson(const StationSummary& summary);
 // Quotes and escapes a text for JSON.
 std::string JsonString(const std::string& text);
 

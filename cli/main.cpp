@@ -11,6 +11,7 @@ const char* const USAGE =
     "usage: zolt COMMAND [OPTIONS]\n"
     "commands:\n"
     "  run     flash, back up, restore or play a script on up to 32 phones at once\n"
+    "  station every line flashes each phone as it comes, one after another, all day\n"
     "  info    show a ROM image's versions and checksums and check it against a configuration\n"
     "  ports   list the serial ports and what identifies the device behind each\n"
     "  demo    run a whole job on eight simulated phones\n"
@@ -35,6 +36,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (command == "run") return zolt::cli::RunCommand(args);
+    if (command == "station") return zolt::cli::StationCommand(args);
     if (command == "info") return zolt::cli::InfoCommand(args);
     if (command == "ports") return zolt::cli::PortsCommand(args);
     if (command == "demo") return zolt::cli::DemoCommand(args);

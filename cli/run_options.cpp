@@ -91,7 +91,42 @@ const char* const RUN_USAGE =
     "exit status: 0 every line finished every task, 1 a line failed, 2 usage,\n"
     "configuration or file error, 130 interrupted (Ctrl-C)\n";
 
-std::optional<RunOptions> ParseRunOptions(const std::vector<std::string>& args, std::string& error) {
+namespace {
+
+// A whole number from 1 to `most`, or nothing.
+std::optional<int> Whole(const std::string& text, int most) {
+    const bool digits = !text.empty() && text.size() <= 9 && text.find_first_not_of("0123456789") == std::string::npos;
+    const long long n = digits ? std::stoll(text) : 0;
+    if (n < 1 || n > most) return std::nullopt;
+    return static_cast<int>(n);
+}
+
+}  // namespace
+
+const char* const STATION_USAGE =
+    "usage: zolt station --image FILE.bin --update all --with-cal --port DEVICE...\n"
+    "       zolt station --image FILE.bin --update all|data --no-cal --port DEVICE...\n"
+    "       zolt station --image FILE.bin --update boot|cp --port DEVICE...\n"
+    "       zolt station --script FILE.srp --port DEVICE...\n"
+    "Every line runs the job on its own, all day: it waits for a phone to answer,\n"
+    "runs the job on it, writes its history entry, shows the outcome, and waits\n"
+    "until the phone is gone before it takes the next. A phone is gone when its\n"
+    "port vanishes (a USB cable pulled out) or it has not answered for 2 seconds\n"
+    "(a phone taken off a fixed serial port); a finished phone left on its line\n"
+    "is never done twice. A port that is not there, or vanishes, is waited for by\n"
+    "its name and opened again when it is back: give stable names\n"
+    "(/dev/serial/by-path) for the sockets of a USB hub.\n"
+    "options: those of zolt run (see zolt run --help) but --restore, and\n"
+    "  --count N        end the station once N phones have finished (no phone\n"
+    "                   beyond the Nth is started)\n"
+    "  --report FILE    the outcome of every phone so far as JSON, replaced whole\n"
+    "                   after every phone\n"
+    "Ctrl-C: the lines between phones stop at once, and each line in the middle\n"
+    "of a phone finishes it; a second Ctrl-C stops every line at once.\n"
+    "exit status: 0 every phone passed, 1 a phone failed, 2 usage, configuration\n"
+    "or file error, 130 interrupted (Ctrl-C)\n";
+
+std::optional<RunOptions> ParseRunOptions(const std::vector<std::string>& args, std::string& error, bool station) {
     RunOptions o;
     std::string update;
     auto value = [&](std::size_t& i, const std::string& name) -> std::optional<std::string> {
@@ -112,7 +147,7 @@ std::optional<RunOptions> ParseRunOptions(const std::vector<std::string>& args, 
             continue;
         } else if (a == "--image" || a == "--script" || a == "--restore" || a == "--update" || a == "--port" || a == "--config" ||
                    a == "--workdir" || a == "--report" || a == "--trace" || a == "--phone-wait" || a == "--history" ||
-                   a == "--station") {
+                   a == "--station" || (station && a == "--count")) {
             if (!(v = value(i, a))) return std::nullopt;
         } else {
             error = "unknown option " + a;
@@ -131,15 +166,20 @@ std::optional<RunOptions> ParseRunOptions(const std::vector<std::string>& args, 
         if (a == "--station") o.station = *v;
         if (a == "--phone-wait") {
             // Whole seconds, 1 to a day: a wait shorter than a handshake would fail every phone.
-            const std::string& text = *v;
-            const bool digits = text.size() <= 6 && text.find_first_not_of("0123456789") == std::string::npos;
-            const int seconds = digits ? std::stoi(text) : 0;
-            if (seconds < 1 || seconds > 86400) {
-                error = "--phone-wait needs a number of seconds from 1 to 86400, not " + text;
+            if (!(o.phoneWaitSeconds = Whole(*v, 86400))) {
+                error = "--phone-wait needs a number of seconds from 1 to 86400, not " + *v;
                 return std::nullopt;
             }
-            o.phoneWaitSeconds = seconds;
         }
+        if (a == "--count" && !(o.count = Whole(*v, 1000000))) {
+            error = "--count needs a number of phones from 1 to 1000000, not " + *v;
+            return std::nullopt;
+        }
+    }
+    // A saved backup is one phone's: a station would play it to every phone that comes.
+    if (station && !o.restore.empty()) {
+        error = "--restore plays one phone's backup: use zolt run";
+        return std::nullopt;
     }
     if (!o.image.empty() + !o.script.empty() + !o.restore.empty() != 1) {
         error = "give one of --image, --script or --restore";

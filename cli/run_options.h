@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "job/job_task.h"
+
 namespace zolt::cli {
 
 inline constexpr int EXIT_OK = 0;
@@ -12,7 +14,7 @@ inline constexpr int EXIT_LINE_FAILED = 1;
 inline constexpr int EXIT_USAGE = 2;
 inline constexpr int EXIT_INTERRUPTED = 130;
 // Ports of one `zolt run`: four groups of eight lines.
-inline constexpr int MAX_PORTS = 32;
+inline constexpr int MAX_PORTS = MAX_LINES;
 
 struct RunOptions {
     std::string image;     // --image, or
@@ -30,12 +32,16 @@ struct RunOptions {
     std::optional<std::string> history;   // --history: a SQLite file or a PostgreSQL URL
     std::optional<std::string> station;   // --station: the station's name in the history
     bool noHistory = false;               // --no-history
+    std::optional<int> count;             // zolt station --count: phones before the station ends
     bool help = false;
 };
 
-// Parses the arguments after "run". On a mistake returns nothing and sets `error`.
-std::optional<RunOptions> ParseRunOptions(const std::vector<std::string>& args, std::string& error);
+// Parses the arguments after "run", or with `station` after "station" (which takes --count
+// and no --restore). On a mistake returns nothing and sets `error`.
+std::optional<RunOptions> ParseRunOptions(const std::vector<std::string>& args, std::string& error,
+                                          bool station = false);
 
 extern const char* const RUN_USAGE;
+extern const char* const STATION_USAGE;
 
 }  // namespace zolt::cli

@@ -69,11 +69,13 @@ void TraceFile::OnMarker(int lineNumber, const std::string& text) {
 
 void TraceMarkers::Begin(TracedJob job, const std::vector<int>& lineNumbers) {
     job_ = std::move(job);
-    for (int line : lineNumbers) {
-        if (line < 1 || line > MAX_PORTS) continue;
-        running_[static_cast<std::size_t>(line)] = true;
-        if (trace_ && !job_.tasks.empty()) trace_->OnMarker(line, "task " + job_.tasks.front() + " begins");
-    }
+    for (int line : lineNumbers) BeginLine(line);
+}
+
+void TraceMarkers::BeginLine(int line) {
+    if (line < 1 || line > MAX_PORTS) return;
+    running_[static_cast<std::size_t>(line)] = true;
+    if (trace_ && !job_.tasks.empty()) trace_->OnMarker(line, "task " + job_.tasks.front() + " begins");
 }
 
 void TraceMarkers::MarkStopped() {

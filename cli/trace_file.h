@@ -67,6 +67,8 @@ public:
     // Before the job starts: what the markers name, and the first task's beginning on each
     // line (1 to 32) that is about to run.
     void Begin(TracedJob job, const std::vector<int>& lineNumbers);
+    // A line (1 to 32) about to run the job again, for another phone: its first task's beginning.
+    void BeginLine(int lineNumber);
     // After the job was stopped and its workers have ended: every line that had not ended.
     void MarkStopped();
 

@@ -204,6 +204,59 @@ int JobControl::StartJob(const std::string& filePath, const std::string& workDir
     return started;
 }
 
+bool JobControl::PrepareLines(const std::string& filePath, const std::string& workDir) {
+    if (filePath.empty() || tasks.taskCount == 0) return false;
+    tasks.ResetStatuses();
+    const int loaded = file.ReloadJobFile(filePath);
+    if (loaded != LOAD_OK) {
+        if (loaded == LOAD_FORMAT_ERROR) prompt_.ShowMessage(texts::FILE_FORMAT_ERROR, PromptIcon::Error);
+        return false;
+    }
+    if (auto problem = CheckJob(filePath, workDir)) {
+        prompt_.ShowMessage(*problem, PromptIcon::Error);
+        return false;
+    }
+    context_.file = file.Bytes();
+    workDir_ = workDir;
+    BeginRecords(filePath);
+    return true;
+}
+
+bool JobControl::StartLine(int index) {
+    if (index < 0 || index >= LINE_COUNT || !context_.file.data()) return false;
+    PortSession& line = lines[index];
+    if (!line.IsAttached() || line.IsRunning()) return false;
+    for (int t = 0; t < tasks.taskCount; ++t) tasks.SetOutcome(t, index, TASK_WAIT);
+    // A restore plays only what this phone's own backup read.
+    if (TasksWriteCalFiles(tasks)) line.cal.ReleaseBackup();
+    BeginLineRecord(index);
+    view_.ResetLinePanel(index);
+    line.StartWorker(&context_, index, workDir_);
+    StartTimer();
+    return true;
+}
+
+void JobControl::StopLine(int index) {
+    if (index < 0 || index >= LINE_COUNT) return;
+    PortSession& line = lines[index];
+    if (!line.StopWorker()) return;
+    sink_.DiscardPending(line.lineNumber);
+    RecordLine(index);
+    view_.ResetLinePanel(index);
+}
+
+int JobControl::AttachAbsent(const std::string& device) {
+    for (int i = 0; i < LINE_COUNT; ++i) {
+        PortSession& line = lines[i];
+        if (line.IsAttached()) continue;
+        line.AwaitPort(device, PROBE_BAUD);
+        view_.SetLinePanel(i, true, line.portNumber, device);
+        portLabels_[i] = line.portNumber > 0 ? "COM" + std::to_string(line.portNumber) : device;
+        return i;
+    }
+    return -1;
+}
+
 std::optional<std::string> JobControl::CheckJob(const std::string& filePath, const std::string& workDir) {
     if (file.lastLoadedKind() == JobFileKind::Image) {
         if (auto problem = ImageSectionProblem(tasks, config, file.Bytes().size(), filePath)) return problem;

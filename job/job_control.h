@@ -79,6 +79,21 @@ public:
     // prompt). Returns the number of lines started.
     int StartJob(const std::string& filePath, const std::string& workDir);
     void StopJob();
+
+    // --- Lines on their own: each line runs the job whenever its phone is there ---
+    // Loads the job file and checks the job as StartJob does, and readies the lines to be
+    // started one by one; no line starts. Returns false when the job cannot run (the prompt
+    // has said why).
+    bool PrepareLines(const std::string& filePath, const std::string& workDir);
+    // Runs the prepared job on one attached, idle line for a new phone: the line's outcomes
+    // back to Wait, the last phone's backup let go, its record begun anew. Returns whether the
+    // worker started.
+    bool StartLine(int index);
+    // Stops one line's worker at once; its record is written, as StopJob writes it.
+    void StopLine(int index);
+    // Attaches a port that is not there yet to the lowest free line, which opens it once it
+    // appears (LinkSession::AwaitPort). Returns the line index, or -1 when no line is free.
+    int AttachAbsent(const std::string& device);
     void OnTimer();
     void OnLineEvent(unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
 
@@ -115,7 +130,9 @@ private:
     std::string catalogFolder_;  // where "calibration.ini" is read, as the lines were made
     // The records of ended lines (job/line_recording.cpp).
     void BeginRecords(const std::string& filePath);
+    void BeginLineRecord(int index);
     void RecordLine(int index);
+    std::string workDir_;  // the prepared job's work folder
 
     LineRecorder* recorder_ = nullptr;
     std::array<std::string, LINE_COUNT> portLabels_;

@@ -27,6 +27,8 @@ enum TaskStatus : std::uint8_t {
 
 inline constexpr int MAX_TASKS = 8;
 inline constexpr int LINE_COUNT = 8;
+// Lines of one command: four job controls of eight lines (job/line_groups.h).
+inline constexpr int MAX_LINES = 32;
 
 // One entry. `status` is one byte for all lines, written by every worker that finishes the
 // task, and so may be another line's outcome; each line's own outcome is in TaskList.

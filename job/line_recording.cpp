@@ -47,10 +47,15 @@ void JobControl::BeginRecords(const std::string& filePath) {
     }
     record_.update = ChoiceName(tasks);
     for (int i = 0; i < LINE_COUNT; ++i) {
-        lineStartedMs_[i] = NowMs();
+        BeginLineRecord(i);
         recorded_[i] = !lines[i].IsAttached();
-        lines[i].cal.lastBackup = {};
     }
+}
+
+void JobControl::BeginLineRecord(int index) {
+    lineStartedMs_[index] = NowMs();
+    recorded_[index] = false;
+    lines[index].cal.lastBackup = {};
 }
 
 void JobControl::RecordLine(int index) {

@@ -34,12 +34,21 @@ bool LinkSession::ReopenLostLink() {
     if (!portLost_) return true;
     port.Close();
     portFailing_ = false;
-    if (port.Open(portName, baudRate, 8, SERIAL_PARITY_NONE, false, false, false)) {
+    const std::string& name = reopenName.empty() ? portName : reopenName;
+    if (port.Open(name, baudRate, 8, SERIAL_PARITY_NONE, false, false, false)) {
         portLost_ = false;
         return true;
     }
     SetStatusText(texts::SERIAL_PORT + portName + texts::PORT_NOT_REOPENED);
     return false;
+}
+
+void LinkSession::AwaitPort(const std::string& name, int baud) {
+    port.Close();
+    portName = name;
+    portNumber = ComPortNumber(name);
+    baudRate = baud;
+    portLost_ = true;
 }
 
 void LinkSession::BuildRequest(std::initializer_list<std::uint8_t> body) {

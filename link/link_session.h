@@ -79,6 +79,11 @@ public:
     // has a working port; otherwise the status text says that it could not be opened again.
     // Does nothing while the port was not lost.
     [[nodiscard]] bool ReopenLostLink();
+    // A line whose port is not there yet (a phone on a USB cable not plugged in): the port is
+    // opened by ReopenLostLink once `name` exists.
+    void AwaitPort(const std::string& name, int baud);
+    // Whether the port went away and has not been opened again.
+    bool IsPortLost() const { return portLost_.load(); }
     // Whether a port is attached to the line: open, or lost and to be opened again. Any thread:
     // the worker reopens a lost port only while portLost_ is still set.
     bool IsAttached() const { return portLost_.load() || port.IsOpen(); }
@@ -209,6 +214,9 @@ public:
     // What frames are sent to and read from: `port`, unless a test puts another device here.
     SerialDevice* device = &port;
     std::string portName;
+    // The name ReopenLostLink opens when not empty: a stable name (a hub socket's by-path
+    // link) that follows the adapter to whatever device it comes back as.
+    std::string reopenName;
     int portNumber = 0;  // the COM number, 0 for a port that has none
     int baudRate = 0;
     SharedText statusText;

@@ -114,6 +114,10 @@ struct Timing {
     // serial port, or switched off.
     Millis phoneGoneSilence{2000};
 
+    // How often a line whose port has vanished (a USB adapter pulled out) tries to open it
+    // again by its name: a failed open costs next to nothing.
+    Millis portReturnCheck{300};
+
     // Attempts of one flash block (time-outs and unusable replies) before the write fails.
     int flashAttemptLimit{100};
 

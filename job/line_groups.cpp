@@ -1,9 +1,9 @@
-#include "cli/line_groups.h"
+#include "job/line_groups.h"
 
 #include <algorithm>
 
 
-namespace zolt::cli {
+namespace zolt {
 
 namespace {
 
@@ -79,6 +79,13 @@ void LineGroups::StopJob() {
     for (auto& job : jobs_) job->StopJob();
 }
 
+bool LineGroups::PrepareLines(const std::string& filePath, const std::string& workDir) {
+    for (auto& job : jobs_) {
+        if (!job->PrepareLines(filePath, workDir)) return false;
+    }
+    return true;
+}
+
 void LineGroups::OnTimer() {
     for (auto& job : jobs_) job->OnTimer();
 }
@@ -89,4 +96,4 @@ void LineGroups::OnLineEvent(unsigned message, std::uintptr_t wParam, std::intpt
     Group(GroupOf(line)).OnLineEvent(message, wParam, IndexInGroup(line) + 1);
 }
 
-}  // namespace zolt::cli
+}  // namespace zolt

@@ -8,15 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "cli/run_options.h"
 #include "job/job_control.h"
 
-namespace zolt::cli {
+namespace zolt {
 
 class LineGroups {
 public:
     // Enough groups for `lineCount` lines. Every group reports to `view` with line indexes 0 to
-    // MAX_PORTS - 1 and posts its events to `sink` with line numbers 1 to 32. `trace` may be null.
+    // MAX_LINES - 1 and posts its events to `sink` with line numbers 1 to 32. `trace` may be null.
     // `folder` and `catalogFolder` are JobControl's.
     LineGroups(int lineCount, JobView& view, Prompt& prompt, LineEventSink& sink, const std::string& folder,
                const std::string& catalogFolder, FrameTrace* trace);
@@ -34,6 +33,10 @@ public:
     // Starts every group's job. Returns the number of lines started in all.
     int StartJob(const std::string& filePath, const std::string& workDir);
     void StopJob();
+    // Each line on its own (JobControl::PrepareLines, StartLine, StopLine); `line` 0 to 31.
+    bool PrepareLines(const std::string& filePath, const std::string& workDir);
+    bool StartLine(int line) { return Group(GroupOf(line)).StartLine(IndexInGroup(line)); }
+    void StopLine(int line) { Group(GroupOf(line)).StopLine(IndexInGroup(line)); }
     void OnTimer();
     // `lineNumber` 1 to 32, as the workers post it.
     void OnLineEvent(unsigned message, std::uintptr_t wParam, std::intptr_t lineNumber);
@@ -45,4 +48,4 @@ private:
     std::vector<std::unique_ptr<JobControl>> jobs_;  // after the views: stopped before they go
 };
 
-}  // namespace zolt::cli
+}  // namespace zolt

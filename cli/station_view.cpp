@@ -1,0 +1,153 @@
+#include "cli/station_view.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <utility>
+
+#include "cli/tty.h"
+#include "job/display_text.h"
+
+namespace zolt::cli {
+
+namespace {
+
+// "1:05:09" or "5:09".
+std::string Hms(std::int64_t seconds) {
+    char text[32];
+    if (seconds >= 3600) {
+        std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
+                      static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
+    } else {
+        std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(seconds / 60),
+                      static_cast<long long>(seconds % 60));
+    }
+    return text;
+}
+
+std::string Padded(std::string text, std::size_t width) {
+    if (text.size() < width) text.resize(width, ' ');
+    return text;
+}
+
+std::string Cut(const std::string& text, std::size_t width) {
+    if (text.size() <= width) return text;
+    return width > 3 ? text.substr(0, width - 3) + "..." : text.substr(0, width);
+}
+
+}  // namespace
+
+StationView::StationView(std::FILE* out, bool live, std::function<int()> columns,
+                         std::function<Clock::time_point()> now)
+    : out_(out), live_(live), columns_(std::move(columns)), now_(std::move(now)) {
+    if (!columns_) columns_ = [out] { return TerminalColumns(out); };
+    if (!now_) now_ = [] { return Clock::now(); };
+}
+
+void StationView::Begin(const Station& station) {
+    station_ = &station;
+    start_ = now_();
+    drawn_.clear();
+    Redraw();
+}
+
+std::string StationView::StateText(const StationLine& line) const {
+    switch (line.state) {
+        case StationState::WaitingForPort: return "waiting for the port";
+        case StationState::WaitingForPhone: return "waiting for a phone";
+        case StationState::Working:
+            return "working " + std::to_string(std::clamp(rows_[line.line].percent, 0, 100)) + "%";
+        case StationState::TakeOff:
+            return line.lastPassed ? "passed: take the phone off" : "failed: take the phone off";
+        case StationState::Stopped: return "stopped";
+    }
+    return {};
+}
+
+std::string StationView::Format(const StationLine& line, int width) const {
+    const Row& row = rows_[line.line];
+    std::size_t portWidth = 0;
+    for (const StationLine& l : station_->Lines()) portWidth = std::max(portWidth, rows_[l.line].port.size());
+    const std::string number = std::to_string(line.line + 1);
+    const std::string head = "Line " + Padded(number, station_->Lines().size() > 9 ? 2 : 1) + "  ";
+    std::string last = "-";
+    if (line.lastEnded) {
+        last = Hms(std::chrono::duration_cast<std::chrono::seconds>(now_() - *line.lastEnded).count()) + " ago";
+    }
+    const std::string counts = "passed " + Padded(std::to_string(line.passed), 3) + " failed " +
+                               Padded(std::to_string(line.failed), 3) + " last " + Padded(last, 10);
+    // The job's own words while it works, and a failure's reason while the phone waits to go.
+    const bool says = line.state == StationState::Working || (line.state == StationState::TakeOff && !line.lastPassed);
+    const std::string state = Padded(StateText(line), 26);
+    const auto fits = static_cast<std::size_t>(std::max(width, 8));
+    std::string text = head + Padded(Cut(row.port, 24), std::min<std::size_t>(portWidth, 24)) + "  " + state + "  " +
+                       counts + (says && !row.status.empty() ? "  " + row.status : "");
+    if (text.size() <= fits) return text;
+    // Narrow: the port and the times go first, then the status is cut.
+    text = head + state + " " + std::to_string(line.passed) + "+ " + std::to_string(line.failed) + "x" +
+           (says && !row.status.empty() ? "  " + row.status : "");
+    return Cut(text, fits);
+}
+
+std::string StationView::Summary() const {
+    const std::int64_t seconds = std::chrono::duration_cast<std::chrono::seconds>(now_() - start_).count();
+    const int passed = station_->Passed();
+    const int failed = station_->Failed();
+    char perHour[32];
+    std::snprintf(perHour, sizeof perHour, "%.1f",
+                  seconds > 0 ? static_cast<double>(passed + failed) * 3600.0 / static_cast<double>(seconds) : 0.0);
+    return "Phones: " + std::to_string(passed) + " passed, " + std::to_string(failed) + " failed, " +
+           std::to_string(station_->Working()) + " working  " + perHour + " phones/hour  up " + Hms(seconds);
+}
+
+void StationView::AddNotice(const std::string& text) {
+    std::lock_guard lock(noticeMutex_);
+    notices_.push_back(text);
+}
+
+void StationView::FlushNotices() {
+    std::vector<std::string> notices;
+    {
+        std::lock_guard lock(noticeMutex_);
+        notices.swap(notices_);
+    }
+    for (const std::string& text : notices) std::fprintf(stderr, "zolt: %s\n", text.c_str());
+    std::fflush(stderr);
+}
+
+void StationView::WriteChanges() {
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(now_() - start_).count();
+    for (const StationLine& line : station_->Lines()) {
+        Row& row = rows_[line.line];
+        // Working is told once, not at every percent; a failure with its reason.
+        std::string said = line.state == StationState::Working ? "working" : StateText(line);
+        if (line.state == StationState::TakeOff && !line.lastPassed && !row.status.empty()) said += " (" + row.status + ")";
+        if (said == row.logged) continue;
+        row.logged = said;
+        std::fprintf(out_, "[%s] Line %d %s: %s\n", Hms(seconds).c_str(), line.line + 1, row.port.c_str(), said.c_str());
+    }
+    std::fflush(out_);
+}
+
+void StationView::Redraw() {
+    if (!station_) return;
+    if (!live_) {
+        FlushNotices();
+        WriteChanges();
+        return;
+    }
+    // One column short of the width: a row that filled it would wrap on some terminals.
+    const int columns = columns_();
+    const int width = std::max(columns > 0 ? columns - 1 : 79, 8);
+    int up = 0;
+    for (const std::string& row : drawn_) up += std::max(1, static_cast<int>((row.size() + width) / (width + 1)));
+    if (up > 0) std::fprintf(out_, "\x1b[%dA\r\x1b[J", up);
+    drawn_.clear();
+    std::fflush(out_);
+    FlushNotices();
+    for (const StationLine& line : station_->Lines()) drawn_.push_back(Format(line, width));
+    drawn_.push_back(Cut(Summary(), static_cast<std::size_t>(width)));
+    for (const std::string& row : drawn_) std::fprintf(out_, "\r%s\x1b[K\n", row.c_str());
+    std::fflush(out_);
+}
+
+}  // namespace zolt::cli

@@ -1,0 +1,78 @@
+// The command line's display of a station: one row per line with its state (and percent
+// while it works), its passed and failed phones and the time since its last phone, and a
+// summary of the totals and the phones per hour. On a terminal the rows are redrawn in place
+// within its width; on a pipe or file a plain line is written whenever a line's state changes.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "job/job_view.h"
+#include "station/station.h"
+
+namespace zolt::cli {
+
+class StationView : public JobView {
+public:
+    using Clock = std::chrono::steady_clock;
+    // `columns` tells the terminal's width at each redraw (0: unknown); by default the width
+    // of the terminal behind `out`. `now` is the clock (tests set it).
+    StationView(std::FILE* out, bool live, std::function<int()> columns = {},
+                std::function<Clock::time_point()> now = {});
+
+    // The station's start: the rows of its lines from now on.
+    void Begin(const Station& station);
+    void SetPortLabel(int line, const std::string& label) { rows_[line].port = label; }
+    // Draws the rows and the summary (live) or writes what changed (on a pipe).
+    void Redraw();
+    // A text the operator should see once (the history's); any thread. Shown above the rows.
+    void AddNotice(const std::string& text);
+    // Writes the notices not shown yet, to standard error.
+    void FlushNotices();
+    // The summary: passed, failed and working phones, phones per hour, time since the start.
+    std::string Summary() const;
+    // The row of one line, at most `width` columns.
+    std::string Format(const StationLine& line, int width) const;
+
+    void SetLinePanel(int line, bool, int, const std::string& portName) override { rows_[line].port = portName; }
+    void ResetLinePanel(int line) override {
+        rows_[line].status.clear();
+        rows_[line].percent = 0;
+    }
+    void SetLineStatus(int line, const std::string& text) override { rows_[line].status = text; }
+    void ShowLineProgress(int line, int percent) override { rows_[line].percent = percent; }
+    void ShowImageInfo(bool, const ImageInfo&) override {}
+    void ShowTaskList(const TaskList&) override {}
+    void SetTaskCell(int, int, std::uint8_t) override {}
+    void StartDisplayTimer() override {}
+    void StopDisplayTimer() override {}
+
+private:
+    struct Row {
+        std::string port;
+        std::string status;  // the job's status text on the line
+        int percent = 0;
+        std::string logged;  // what the pipe was last told of the line
+    };
+    // The state in words: "waiting for a phone", "working 42%", "passed: take the phone off", ...
+    std::string StateText(const StationLine& line) const;
+    void WriteChanges();
+
+    std::FILE* out_;
+    bool live_;
+    std::function<int()> columns_;
+    std::function<Clock::time_point()> now_;
+    const Station* station_ = nullptr;
+    Clock::time_point start_;
+    std::array<Row, MAX_LINES> rows_{};
+    std::mutex noticeMutex_;
+    std::vector<std::string> notices_;
+    std::vector<std::string> drawn_;  // the rows as last drawn
+};
+
+}  // namespace zolt::cli
