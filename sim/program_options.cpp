@@ -420,19 +420,20 @@ Faults (random ones are decided by --seed S, default 1, the same for the same se
   --seed S
 
 A station's day (instead of phones that are always there):
-  --day-phones N       on each --link PATH (at least one; each a line) N phones come one
-                       after another (at most 99): each arrives, waits for the tool's job on
-                       it (over once only presence probes have come for 800 ms), and leaves;
-                       PATH exists only while a phone that can vanish is there. Prints each
-                       PATH, one per line. Line L's phone K is phone L*100+K in the trace
+  --day-phones N       on each --link PATH (at least one; each a line; printed once at the
+                       start) N phones come one after another (at most 99): each arrives,
+                       waits for the tool's job on it (over once only loopback probes have
+                       come, 4 or more over 800 ms or more), and leaves. Each is a new
+                       phone; line L's phone K is phone L*100+K in the trace
   --arrive-ms T[-U]    a phone arrives T ms (or at random between T and U) after the line's
                        previous phone left, the first after the start (default 1000)
   --stay-ms T[-U]      a phone stays T ms (or between T and U) after its job (default 0)
-  --detach HOW         how a phone leaves: vanish (its port closes and PATH goes, as a
-                       USB cable pulled; the default), silent (PATH stays, the phone answers
-                       nothing more, as one lifted off a fixed serial port; the next phone
-                       comes on the same port), mixed (each vanish or silent at random), or
-                       stay (never leaves: only each line's first phone comes)
+  --detach HOW         how a phone leaves: vanish (its port closes and PATH goes until the
+                       next phone comes, as a USB cable pulled; the default), silent (PATH
+                       stays and the phone answers nothing more, as one lifted off a fixed
+                       serial port; the next phone comes on the same port), mixed (each
+                       vanish or silent at random), or stay (never leaves: only each line's
+                       first phone comes)
   --day-exit           exit (status 0) once every phone has left or stayed after its job,
                        instead of running until interrupted
 

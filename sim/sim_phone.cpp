@@ -196,29 +196,32 @@ void SimPhone::Loop() {
         }
         if (ppoll(fds, 3, wait, nullptr) < 0 && errno != EINTR) throw SimError("poll failed");
         if (stopping_.load()) break;
-        if (fds[0].revents & POLLIN) {
-            char drained[64];
-            while (read(wakeRead_, drained, sizeof drained) > 0) {
-            }
-        }
+        TakeEvents(fds);
+    }
+}
 
-        // Opens and closes before what was sent (see PhoneLine::TakeWatchEvents), looked for
-        // whenever something came, should poll have reported the line alone.
-        if (line_.WatchFd() >= 0 && ((fds[2].revents | fds[1].revents) & POLLIN)) {
-            const int users = line_.TakeWatchEvents();
-            std::lock_guard lock(mutex_);
-            core_->State().portUsers = users;
-            changed_.notify_all();
+void SimPhone::TakeEvents(const pollfd (&fds)[3]) {
+    if (fds[0].revents & POLLIN) {
+        char drained[64];
+        while (read(wakeRead_, drained, sizeof drained) > 0) {
         }
-        if (fds[1].revents & POLLIN) ReadLine();
-        if (fds[1].revents & (POLLERR | POLLHUP | POLLNVAL)) {
-            // A device pulled out: nothing more will come, and poll would report it for ever.
-            std::lock_guard lock(mutex_);
-            core_->State().lineLost = true;
-            core_->Note("line lost");
-            line_.Close();
-            changed_.notify_all();
-        }
+    }
+    // Opens and closes before what was sent (see PhoneLine::TakeWatchEvents), looked for
+    // whenever something came, should poll have reported the line alone.
+    if (line_.WatchFd() >= 0 && ((fds[2].revents | fds[1].revents) & POLLIN)) {
+        const int users = line_.TakeWatchEvents();
+        std::lock_guard lock(mutex_);
+        core_->State().portUsers = users;
+        changed_.notify_all();
+    }
+    if (fds[1].revents & POLLIN) ReadLine();
+    if (fds[1].revents & (POLLERR | POLLHUP | POLLNVAL)) {
+        // A device pulled out: nothing more will come, and poll would report it for ever.
+        std::lock_guard lock(mutex_);
+        core_->State().lineLost = true;
+        core_->Note("line lost");
+        line_.Close();
+        changed_.notify_all();
     }
 }
 

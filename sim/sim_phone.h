@@ -27,6 +27,8 @@
 #include "sim/trace.h"
 #include "sim/transmitter.h"
 
+struct pollfd;
+
 namespace zolt::sim {
 
 struct LineSetup {
@@ -88,6 +90,8 @@ private:
     // One pass over the line's output; returns what the next poll waits for.
     Transmitter::Step Transmit(TimePoint now);
     void ReadLine();
+    // What poll reported on the wake-up pipe, the line and the watch of its port.
+    void TakeEvents(const pollfd (&fds)[3]);
     // Makes the thread's poll return and look at the phone again.
     void Nudge();
 
