@@ -29,6 +29,10 @@ std::string Padded(std::string text, std::size_t width) {
     return text;
 }
 
+std::string PaddedLeft(const std::string& text, std::size_t width) {
+    return text.size() < width ? std::string(width - text.size(), ' ') + text : text;
+}
+
 std::string Cut(const std::string& text, std::size_t width) {
     if (text.size() <= width) return text;
     return width > 3 ? text.substr(0, width - 3) + "..." : text.substr(0, width);
@@ -63,29 +67,46 @@ std::string StationView::StateText(const StationLine& line) const {
     return {};
 }
 
+// The widths of the columns, the port's fitted to what the terminal leaves.
+StationView::Columns StationView::ColumnsFor(int width) const {
+    Columns c;
+    for (const StationLine& l : station_->Lines()) {
+        c.number = std::max(c.number, std::to_string(l.line + 1).size());
+        c.port = std::max(c.port, rows_[l.line].port.size());
+    }
+    // Line, state, passed, failed and last phone, with two blanks between columns.
+    const std::size_t fixed = 4 + c.number + 2 + 2 + STATE_WIDTH + 2 + 6 + 1 + 6 + 2 + 10;
+    const auto columns = static_cast<std::size_t>(std::max(width, 0));
+    const std::size_t room = columns > fixed ? columns - fixed : 0;
+    c.port = std::clamp(std::min(c.port, room), std::min<std::size_t>(c.port, 8), std::size_t{40});
+    return c;
+}
+
+std::string StationView::Header(int width) const {
+    const Columns c = ColumnsFor(width);
+    const std::string text = Padded("Line", 4 + c.number) + "  " + Padded("Port", c.port) + "  " +
+                             Padded("State", STATE_WIDTH) + "  Passed Failed  Last phone";
+    return Cut(text, static_cast<std::size_t>(std::max(width, 8)));
+}
+
 std::string StationView::Format(const StationLine& line, int width) const {
     const Row& row = rows_[line.line];
-    std::size_t portWidth = 0;
-    for (const StationLine& l : station_->Lines()) portWidth = std::max(portWidth, rows_[l.line].port.size());
-    const std::string number = std::to_string(line.line + 1);
-    const std::string head = "Line " + Padded(number, station_->Lines().size() > 9 ? 2 : 1) + "  ";
+    const Columns c = ColumnsFor(width);
     std::string last = "-";
     if (line.lastEnded) {
         last = Hms(std::chrono::duration_cast<std::chrono::seconds>(now_() - *line.lastEnded).count()) + " ago";
     }
-    const std::string counts = "passed " + Padded(std::to_string(line.passed), 3) + " failed " +
-                               Padded(std::to_string(line.failed), 3) + " last " + Padded(last, 10);
+    // A long port name keeps its end, which tells the lines apart ("...usb-0:1.3:1.0-port0").
+    std::string port = row.port;
+    if (port.size() > c.port) port = c.port > 3 ? "..." + port.substr(port.size() - (c.port - 3)) : port.substr(0, c.port);
+    std::string text = "Line " + Padded(std::to_string(line.line + 1), c.number) + "  " + Padded(port, c.port) + "  " +
+                       Padded(StateText(line), STATE_WIDTH) + "  " + PaddedLeft(std::to_string(line.passed), 6) + " " +
+                       PaddedLeft(std::to_string(line.failed), 6) + "  " + Padded(last, 10);
     // The job's own words while it works, and a failure's reason while the phone waits to go.
     const bool says = line.state == StationState::Working || (line.state == StationState::TakeOff && !line.lastPassed);
-    const std::string state = Padded(StateText(line), 26);
-    const auto fits = static_cast<std::size_t>(std::max(width, 8));
-    std::string text = head + Padded(Cut(row.port, 24), std::min<std::size_t>(portWidth, 24)) + "  " + state + "  " +
-                       counts + (says && !row.status.empty() ? "  " + row.status : "");
-    if (text.size() <= fits) return text;
-    // Narrow: the port and the times go first, then the status is cut.
-    text = head + state + " " + std::to_string(line.passed) + "+ " + std::to_string(line.failed) + "x" +
-           (says && !row.status.empty() ? "  " + row.status : "");
-    return Cut(text, fits);
+    if (says && !row.status.empty()) text += "  " + row.status;
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return Cut(text, static_cast<std::size_t>(std::max(width, 8)));
 }
 
 std::string StationView::Summary() const {
@@ -144,6 +165,7 @@ void StationView::Redraw() {
     drawn_.clear();
     std::fflush(out_);
     FlushNotices();
+    drawn_.push_back(Header(width));
     for (const StationLine& line : station_->Lines()) drawn_.push_back(Format(line, width));
     drawn_.push_back(Cut(Summary(), static_cast<std::size_t>(width)));
     for (const std::string& row : drawn_) std::fprintf(out_, "\r%s\x1b[K\n", row.c_str());

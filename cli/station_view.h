@@ -36,8 +36,9 @@ public:
     void FlushNotices();
     // The summary: passed, failed and working phones, phones per hour, time since the start.
     std::string Summary() const;
-    // The row of one line, at most `width` columns.
+    // The row of one line, and the heading above the rows, at most `width` columns.
     std::string Format(const StationLine& line, int width) const;
+    std::string Header(int width) const;
 
     void SetLinePanel(int line, bool, int, const std::string& portName) override { rows_[line].port = portName; }
     void ResetLinePanel(int line) override {
@@ -53,6 +54,12 @@ public:
     void StopDisplayTimer() override {}
 
 private:
+    static constexpr std::size_t STATE_WIDTH = 26;  // "passed: take the phone off"
+    struct Columns {
+        std::size_t number = 1;
+        std::size_t port = 4;
+    };
+    Columns ColumnsFor(int width) const;
     struct Row {
         std::string port;
         std::string status;  // the job's status text on the line

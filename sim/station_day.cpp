@@ -161,6 +161,7 @@ bool StationDay::Sleep(Millis duration) {
 PhoneOptions StationDay::OptionsFor(int number) const {
     PhoneOptions own = options_;
     if (!own.stateDir.empty()) own.stateDir /= "phone-" + std::to_string(number);
+    if (tailor) tailor(number, own);
     return own;
 }
 

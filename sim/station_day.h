@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -66,6 +67,9 @@ public:
     void Start();
     // Stops every line promptly, whatever the phones are doing, and closes every port.
     void Stop();
+
+    // Before Start: changes one phone's options, by its number (a day's faulty phone).
+    std::function<void(int number, PhoneOptions& options)> tailor;
 
     // Whether Stop has been called. Any thread.
     bool Stopped() const { return stopping_.load(); }
