@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,6 +20,8 @@
 #include "cli/run_options.h"
 #include "link/flash.h"
 #include "sim/sim_bank.h"
+#include "sim/sim_random.h"
+#include "sim/station_day.h"
 
 namespace zolt::cli {
 
@@ -28,12 +31,18 @@ namespace fs = std::filesystem;
 
 const char* const DEMO_USAGE =
     "usage: zolt demo [--dir DIR] [--phones N] [--no-cal] [--files-only]\n"
+    "       zolt demo --station [--dir DIR] [--phones N]\n"
     "Starts N (default 8) simulated phones on pseudo-terminals, writes a sample configuration,\n"
     "page catalogue and ROM image into DIR (default: a fresh folder under the system's temporary\n"
     "folder), runs a whole job on every phone (backup, Boot, CP, Data, restore; without\n"
     "--no-cal the calibration steps are part of it) and checks each phone's flash against the image.\n"
     "--files-only writes the sample files into DIR and ends: for trying the job with zolt-phone and\n"
-    "zolt run, or with ZOLT.exe.\n";
+    "zolt run, or with ZOLT.exe.\n"
+    "--station shows zolt station for about a minute: on each of N lines (default 8) four phones\n"
+    "come one after the other at random times, each gets the image's Boot section as soon as it\n"
+    "answers, and is then taken off, some by pulling their port out, some by lifting them off a\n"
+    "port that stays; the demo ends once every phone has had its job, and checks each phone's\n"
+    "flash against the image.\n";
 
 // The sample image: three sections, each with its own pattern, and the identification the
 // sample configuration expects in the CP version block.
@@ -111,6 +120,7 @@ struct DemoOptions {
     int phones = 8;
     bool withCal = true;
     bool filesOnly = false;
+    bool station = false;
 };
 
 // The options, or the exit status when there is nothing to run.
@@ -129,6 +139,8 @@ std::optional<DemoOptions> ParseDemoOptions(const std::vector<std::string>& args
             o.withCal = false;
         } else if (args[i] == "--files-only") {
             o.filesOnly = true;
+        } else if (args[i] == "--station") {
+            o.station = true;
         } else {
             std::fprintf(stderr, "zolt demo: unknown or incomplete option %s\n%s", args[i].c_str(), DEMO_USAGE);
             status = EXIT_USAGE;
@@ -190,6 +202,76 @@ bool CheckPhones(sim::SimBank& bank, const std::vector<std::uint8_t>& image) {
     return allSame;
 }
 
+// Whether a station's phone, gone from its line, holds the image's Boot section in the flash
+// it left behind.
+bool HoldsBoot(const fs::path& phoneFolder, const std::vector<std::uint8_t>& image) {
+    std::ifstream in(phoneFolder / ("flash-" + std::to_string(IMAGE_BOOT) + ".bin"), std::ios::binary);
+    const std::vector<std::uint8_t> area{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return area.size() == static_cast<std::size_t>(DemoLayout::bootSize) &&
+           std::equal(area.begin(), area.end(), image.begin() + DemoLayout::bootStart);
+}
+
+constexpr int DEMO_DAY_PHONES = 4;  // on each line
+
+// A station's morning on `lines` lines: DEMO_DAY_PHONES phones each, at random times, leaving by their
+// port or by silence. A phone that follows a silent one comes after the station has seen the
+// line empty.
+std::vector<sim::DayLine> DemoDay(const fs::path& dir, int lines) {
+    sim::SimRandom random(20261209);
+    std::vector<sim::DayLine> day;
+    for (int line = 1; line <= lines; ++line) {
+        sim::DayLine l{(dir / ("line" + std::to_string(line))).string(), {}};
+        Millis after(static_cast<std::int64_t>(random.Between(300, 4000)));
+        for (int k = 0; k < DEMO_DAY_PHONES; ++k) {
+            const auto detach = random.Chance(0.5) ? sim::Detach::Silent : sim::Detach::Vanish;
+            l.phones.push_back({after, detach, Millis(static_cast<std::int64_t>(random.Between(0, 1500)))});
+            after = Millis(static_cast<std::int64_t>(random.Between(500, 3000))) +
+                    (detach == sim::Detach::Silent ? Millis(2500) : Millis(0));
+        }
+        day.push_back(std::move(l));
+    }
+    return day;
+}
+
+int StationDemo(const DemoOptions& options, const fs::path& dir, const std::vector<std::uint8_t>& image) {
+    sim::PhoneOptions phoneOptions;
+    phoneOptions.stateDir = dir / "phones";
+    const std::vector<sim::DayLine> plan = DemoDay(dir, options.phones);
+    std::unique_ptr<sim::StationDay> day;
+    try {
+        day = std::make_unique<sim::StationDay>(phoneOptions, plan);
+        day->Start();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "zolt demo: cannot start the simulated phones: %s\n", e.what());
+        return EXIT_USAGE;
+    }
+    std::vector<std::string> words = {"--config", (dir / "ZOLT.ini").string(), "--workdir", dir.string(),
+                                      "--image", (dir / "image.bin").string(), "--update", "boot",
+                                      "--report", (dir / "report.json").string(),
+                                      "--count", std::to_string(DEMO_DAY_PHONES * options.phones)};
+    for (const sim::DayLine& line : plan) {
+        words.push_back("--port");
+        words.push_back(line.link);
+    }
+    std::printf("\nzolt station");
+    for (const auto& word : words) std::printf(" %s", word.c_str());
+    std::printf("\n\n");
+    std::fflush(stdout);
+    const int status = StationCommand(words, dir.string());
+    day->Stop();
+    if (status == EXIT_INTERRUPTED) return status;
+    int flashed = 0, twice = 0;
+    for (const sim::DayPhoneRecord& phone : day->Records()) {
+        twice += phone.jobs > 1;
+        flashed += HoldsBoot(phoneOptions.stateDir / ("phone-" + std::to_string(phone.line * 100 + phone.phone)), image);
+    }
+    const int phones = DEMO_DAY_PHONES * options.phones;
+    const bool ok = status == EXIT_OK && flashed == phones && twice == 0;
+    std::printf("\nPhones holding the image's Boot section: %d of %d; done twice: %d\nVerdict: %s\n", flashed, phones,
+                twice, ok ? "every phone was flashed once, exactly with the image" : "the station did not succeed");
+    return ok ? EXIT_OK : EXIT_LINE_FAILED;
+}
+
 }  // namespace
 
 int DemoCommand(const std::vector<std::string>& args) {
@@ -210,6 +292,7 @@ int DemoCommand(const std::vector<std::string>& args) {
     if (!WriteFiles(dir, image)) return EXIT_USAGE;
     std::printf("Demo folder: %s\n", dir.c_str());
     if (options->filesOnly) return EXIT_OK;
+    if (options->station) return StationDemo(*options, dir, image);
 
     sim::PhoneOptions phoneOptions;
     phoneOptions.stateDir = dir / "phones";

@@ -146,6 +146,11 @@ private:
         }
         phone.ended = UtcTimeText(NowMs());
         if (!abandoned.empty()) phone.result = abandoned;
+        // Above the rows, which have no room for the reason on a narrow terminal (a pipe's
+        // line of the failure says it).
+        if (phone.result == "failed" && view_.Live()) {
+            view_.AddNotice("Line " + std::to_string(line + 1) + " " + phone.port + ": a phone failed: " + phone.status);
+        }
         ++(phone.result == "ok" ? summary_.passed : phone.result == "failed" ? summary_.failed : summary_.stopped);
         summary_.phones.push_back(std::move(phone));
         const double hours = std::chrono::duration<double>(Clock::now() - start_).count() / 3600.0;

@@ -84,7 +84,7 @@ StationView::Columns StationView::ColumnsFor(int width) const {
 
 std::string StationView::Header(int width) const {
     const Columns c = ColumnsFor(width);
-    const std::string text = Padded("Line", 4 + c.number) + "  " + Padded("Port", c.port) + "  " +
+    const std::string text = Padded("Line", 5 + c.number) + "  " + Padded("Port", c.port) + "  " +
                              Padded("State", STATE_WIDTH) + "  Passed Failed  Last phone";
     return Cut(text, static_cast<std::size_t>(std::max(width, 8)));
 }
@@ -104,9 +104,13 @@ std::string StationView::Format(const StationLine& line, int width) const {
                        PaddedLeft(std::to_string(line.failed), 6) + "  " + Padded(last, 10);
     // The job's own words while it works, and a failure's reason while the phone waits to go.
     const bool says = line.state == StationState::Working || (line.state == StationState::TakeOff && !line.lastPassed);
-    if (says && !row.status.empty()) text += "  " + row.status;
+    // Only where a useful part of it fits: a failure's reason is also told above the rows.
+    const auto fits = static_cast<std::size_t>(std::max(width, 8));
+    if (says && !row.status.empty() && text.size() + 2 + std::min<std::size_t>(row.status.size(), 12) <= fits) {
+        text += "  " + row.status;
+    }
     while (!text.empty() && text.back() == ' ') text.pop_back();
-    return Cut(text, static_cast<std::size_t>(std::max(width, 8)));
+    return Cut(text, fits);
 }
 
 std::string StationView::Summary() const {

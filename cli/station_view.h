@@ -28,6 +28,8 @@ public:
     // The station's start: the rows of its lines from now on.
     void Begin(const Station& station);
     void SetPortLabel(int line, const std::string& label) { rows_[line].port = label; }
+    // Whether the rows are redrawn in place (a terminal).
+    bool Live() const { return live_; }
     // Draws the rows and the summary (live) or writes what changed (on a pipe).
     void Redraw();
     // A text the operator should see once (the history's); any thread. Shown above the rows.

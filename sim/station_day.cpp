@@ -61,14 +61,22 @@ void StationDay::Stop() {
         if (line.thread.joinable()) line.thread.join();
     }
     std::lock_guard lock(mutex_);
-    for (Line& line : lines_) line.phone.reset();
+    for (Line& line : lines_) {
+        // The phones still on their lines keep their count of jobs past their ports.
+        if (line.attached) {
+            records_[line.current].jobs =
+                line.phone->Inspect([](const PhoneCore& p) { return static_cast<int>(p.State().jobs); });
+            line.attached = false;
+        }
+        line.phone.reset();
+    }
 }
 
 std::vector<DayPhoneRecord> StationDay::Records() const {
     std::lock_guard lock(mutex_);
     std::vector<DayPhoneRecord> records = records_;
     for (const Line& line : lines_) {
-        if (!line.attached) continue;
+        if (!line.attached || !line.phone) continue;
         records[line.current].jobs =
             line.phone->Inspect([](const PhoneCore& p) { return static_cast<int>(p.State().jobs); });
     }

@@ -182,6 +182,8 @@ TEST(SimStationDay, StopIsPromptWhateverThePhonesAreDoing) {
     day.Stop();
     EXPECT_LT(std::chrono::steady_clock::now() - before, 500ms);
     EXPECT_FALSE(day.WaitUntilOver(0ms));
+    // What became of the phones is still there to read once their ports are gone.
+    EXPECT_TRUE(day.Records()[0].arrived);
     for (const std::string& link : {waiting, later}) EXPECT_NE(lstat(link.c_str(), &st), 0) << link;
 }
 
