@@ -75,7 +75,7 @@ StationView::Columns StationView::ColumnsFor(int width) const {
         c.port = std::max(c.port, rows_[l.line].port.size());
     }
     // Line, state, passed, failed and last phone, with two blanks between columns.
-    const std::size_t fixed = 4 + c.number + 2 + 2 + STATE_WIDTH + 2 + 6 + 1 + 6 + 2 + 10;
+    const std::size_t fixed = 5 + c.number + 2 + 2 + STATE_WIDTH + 2 + 6 + 1 + 6 + 2 + 10;
     const auto columns = static_cast<std::size_t>(std::max(width, 0));
     const std::size_t room = columns > fixed ? columns - fixed : 0;
     c.port = std::clamp(std::min(c.port, room), std::min<std::size_t>(c.port, 8), std::size_t{40});

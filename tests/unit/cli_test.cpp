@@ -3,8 +3,12 @@
 
 #include "cli/job_summary.h"
 #include "cli/run_options.h"
+#include "cli/station_view.h"
 #include "cli/terminal_view.h"
 #include "job/update_choices.h"
+#include "support/recording_prompt.h"
+#include "support/recording_sink.h"
+#include "support/temp_dir.h"
 
 namespace zolt {
 namespace {
@@ -71,6 +75,31 @@ TEST(RunOptions, RefusesWhatCannotMakeAJob) {
     ports.push_back("--port");
     ports.push_back("32");
     EXPECT_FALSE(Parse(ports));
+}
+
+// A station takes --count and no saved backup, which belongs to one phone; zolt run takes no
+// --count.
+TEST(RunOptions, AStationCountsPhonesAndPlaysNoSavedBackup) {
+    const struct {
+        std::vector<std::string> args;
+        bool station;
+        std::optional<int> count;  // nothing: refused
+    } cases[] = {
+        {{"--script", "s.srp", "--port", "p", "--count", "12"}, true, 12},
+        {{"--script", "s.srp", "--port", "p", "--count", "12"}, false, std::nullopt},
+        {{"--script", "s.srp", "--port", "p", "--count", "0"}, true, std::nullopt},
+        {{"--script", "s.srp", "--port", "p", "--count", "1e3"}, true, std::nullopt},
+        {{"--script", "s.srp", "--port", "p", "--count", "99999999999"}, true, std::nullopt},
+        {{"--restore", "c.srp", "--port", "p"}, true, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        std::string error;
+        const auto o = ParseRunOptions(c.args, error, c.station);
+        EXPECT_EQ(o.has_value(), c.count.has_value()) << ::testing::PrintToString(c.args) << error;
+        if (o && c.count) {
+            EXPECT_EQ(o->count, c.count);
+        }
+    }
 }
 
 // Writing the Data section erases the calibration: the operator must say whether it is kept
@@ -195,6 +224,39 @@ TEST(TerminalView, RowsFitTheTerminalAndFollowAResize) {
     EXPECT_EQ(rows[11].substr(0, 12), "(*) Line 2  ");
     // At 20 columns the long row drawn at 40 takes two rows: three rows to go back over.
     EXPECT_NE(moves.find("3A"), std::string::npos) << moves;
+}
+
+// A station's rows stand under their heading and fit the terminal; a long stable port name
+// keeps the end that tells the sockets apart.
+TEST(StationView, RowsFitTheTerminalUnderTheirHeading) {
+    test::TempDir dir;
+    test::RecordingPrompt prompt;
+    test::RecordingSink sink;
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    int columns = 80;
+    cli::StationView view(out, true, [&] { return columns; });
+    LineGroups groups(2, view, prompt, sink, dir.path().string(), dir.path().string(), nullptr);
+    Station station(groups, {0, 1}, sink);
+    view.SetPortLabel(0, "/dev/serial/by-path/pci-0000:00:14.0-usb-0:1.1:1.0-port0");
+    view.SetPortLabel(1, "/dev/serial/by-path/pci-0000:00:14.0-usb-0:1.2:1.0-port0");
+    (void)station.OnEvent(WM_STATION_PORT_GONE, 0, 2);
+    view.Begin(station);
+    for (int width : {120, 80, 50}) {
+        columns = width;
+        const std::string heading = view.Header(width - 1);
+        const std::string row = view.Format(station.Lines()[1], width - 1);
+        EXPECT_LT(heading.size(), static_cast<std::size_t>(width));
+        EXPECT_LT(row.size(), static_cast<std::size_t>(width)) << row;
+        EXPECT_NE(row.find("waiting for the port"), std::string::npos) << row;
+        if (width >= 80) {
+            EXPECT_EQ(heading.find("Port"), row.find("..."));
+            EXPECT_NE(heading.find("Last phone"), std::string::npos) << heading;
+            EXPECT_NE(row.find("1.2:1.0-port0"), std::string::npos) << row;
+        }
+    }
+    EXPECT_EQ(view.Summary().substr(0, 44), "Phones: 0 passed, 0 failed, 0 working  0.0 p");
+    std::fclose(out);
 }
 
 // A line that waits for its phone says, once it has waited long enough, what it waits for and
