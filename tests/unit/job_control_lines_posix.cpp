@@ -206,6 +206,40 @@ TEST_F(LinesFixture, AStopRecordsAlsoTheLinesWhoseEndWasStillQueued) {
     for (const LineRecord& r : recorder.records) EXPECT_EQ(r.outcome, r.line == 1 ? "ok" : "stopped") << r.line;
 }
 
+// A station's lines: each phone runs alone on its line, while the other line is busy, with its
+// own outcome and its own record; preparing starts nothing.
+TEST_F(LinesFixture, EachLineRunsItsPhonesOnItsOwn) {
+    std::atomic<int> phone{0};
+    TaskRunners runners;
+    runners.Set(TASK_SCRIPT, [&](PortSession& line, bool) {
+        if (line.lineNumber == 2) return line.WaitForAnyFrame() > 0 ? RESULT_OK : RESULT_FAIL;
+        return ++phone == 1 ? RESULT_FAIL : RESULT_OK;  // the first phone of line 1 fails
+    });
+    Make(std::move(runners));
+    MachineWith(2);
+    SelectAll();
+    ASSERT_EQ(job->BuildTaskList(CHOICE_SCRIPT, false), 1);
+    ASSERT_TRUE(job->PrepareLines(Script(), "."));
+    EXPECT_FALSE(job->IsAnyLineRunning());
+    ASSERT_TRUE(job->StartLine(1));
+    for (const char* outcome : {"failed", "ok"}) {
+        const auto ended = sink.events().size();
+        ASSERT_TRUE(job->StartLine(0));
+        ASSERT_TRUE(sink.WaitFor(std::string(outcome) == "ok" ? WM_PORT_ALL_DONE : WM_PORT_FAILED));
+        const auto events = sink.events();
+        for (auto e = events.begin() + static_cast<long>(ended); e != events.end(); ++e) {
+            job->OnLineEvent(e->message, e->wParam, e->lParam);
+        }
+        ASSERT_FALSE(recorder.records.empty());
+        EXPECT_EQ(recorder.records.back().line, 1);
+        EXPECT_EQ(recorder.records.back().outcome, outcome);
+    }
+    EXPECT_TRUE(job->lines[1].IsRunning()) << "line 2 never waited for line 1";
+    job->StopLine(1);
+    ASSERT_EQ(recorder.records.size(), 3u);
+    EXPECT_EQ(recorder.records.back().outcome, "stopped");
+}
+
 // A port that goes away fails its line's task with a clear text within the limit, and the
 // line waits for that without spinning; the other lines go on.
 TEST_F(LinesFixture, LineWhosePortGoesAwayFailsWithoutSpinning) {
