@@ -13,7 +13,6 @@
 #include "cli/interrupt.h"
 #include "cli/job_summary.h"
 #include "job/line_groups.h"
-#include "cli/port_listing.h"
 #include "cli/run_checks.h"
 #include "cli/run_options.h"
 #include "cli/run_setup.h"
@@ -21,12 +20,10 @@
 #include "cli/trace_file.h"
 #include "cli/tty.h"
 #include "cal/backup.h"
-#include "cal/srp_reader.h"
 #include "history/history_recorder.h"
 #include "io/atomic_file.h"
-#include "job/config_file.h"
+#include "io/paths.h"
 #include "job/job_checks.h"
-#include "job/update_choices.h"
 #include "io/texts.h"
 
 namespace zolt::cli {
