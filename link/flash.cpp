@@ -88,8 +88,17 @@ std::optional<std::string_view> ImageTypeName(int code) {
 
 int LinkSession::BootLoad() {
     SetStatusText(texts::WAIT_FOR_BOOT_LOAD);
-    SendProbe(*this);
-    Pause(timing.bootProbeGap);
+    // A phone that a presence probe has just found heard that probe first: its handshake's
+    // second probe is due a gap after it. A probe of our own now would start the handshake
+    // afresh, a gap later.
+    const auto since = foundByProbeAt_ ? std::chrono::steady_clock::now() - *foundByProbeAt_ : timing.bootProbeGap;
+    foundByProbeAt_.reset();
+    if (since < timing.bootProbeGap) {
+        Pause(std::chrono::duration_cast<Millis>(timing.bootProbeGap - since));
+    } else {
+        SendProbe(*this);
+        Pause(timing.bootProbeGap);
+    }
     SendProbe(*this);
     // Until the boot loader answers: anything else (an echo of the running firmware, noise),
     // and silence too, earns another probe, one per gap. Probes sent back to back on the

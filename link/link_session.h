@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -165,7 +166,9 @@ public:
     // One probe: Answers when an answer came within the gap, Silent when none did, PortGone
     // when the port has gone away (a USB adapter pulled out).
     [[nodiscard]] Presence ProbePresence();
-    // Probes until a phone answers (Answers) or the port goes away (PortGone).
+    // Probes until a phone answers (Answers) or the port goes away (PortGone). The probe that
+    // found the phone stands as the first probe of a BootLoad that follows within
+    // timing.bootProbeGap: a phone that has just come takes it as the handshake's first.
     [[nodiscard]] Presence WaitForPhone();
     // Probes until the phone is gone: PortGone when the port goes away, Silent once no probe
     // has been answered for timing.phoneGoneSilence.
@@ -264,6 +267,8 @@ private:
     bool portFailing_ = false;
     // PortLost was thrown; the next job opens the port again. Read by the owner's thread.
     std::atomic<bool> portLost_{false};
+    // When the presence probe that found the phone was sent, for the BootLoad that follows.
+    std::optional<std::chrono::steady_clock::time_point> foundByProbeAt_;
 };
 
 // Clears a line's progress total when it goes out of scope, by return or by a stop: the runners

@@ -26,8 +26,10 @@ Presence LinkSession::ProbePresence() {
 
 Presence LinkSession::WaitForPhone() {
     for (;;) {
+        const auto sent = std::chrono::steady_clock::now();
         const Deadline next(timing.presenceProbeGap);
         const Presence presence = ProbePresence();
+        if (presence == Presence::Answers) foundByProbeAt_ = sent;
         if (presence != Presence::Silent) return presence;
         Pause(next.Left());
     }

@@ -18,6 +18,7 @@
 
 #include "link/ets_frame.h"
 #include "link/flash.h"
+#include "link/messages.h"
 #include "sim/sim_error.h"
 #include "support/sim_core_posix.h"
 #include "support/sim_line_posix.h"
@@ -136,6 +137,21 @@ TEST(SimLine, PresenceProbesLeaveThePhoneInItsFirmwareAndFindItGone) {
     EXPECT_EQ(line.session.WaitForPhone(), Presence::Answers);
     EXPECT_EQ(line.session.WaitUntilPhoneGone(), Presence::PortGone);
     EXPECT_EQ(line.Phone([](const PhoneState& s) { return s.bootLoaderEntries; }), 0u);
+}
+
+// A phone that has just come takes the presence probe that found it as the boot-loader
+// handshake's first: the boot load that follows sends one probe, a gap later, not three.
+TEST(SimLine, TheProbeThatFoundThePhoneOpensItsBootLoaderHandshake) {
+    sim::PhoneOptions options = test::TestPhoneOptions();
+    options.bootGap = 100ms;
+    SimLine line(options, {}, false);
+    line.phone->Start();
+    ASSERT_EQ(line.session.OpenLink(line.phone->Path(), 115200), LINK_OPENED);
+    line.session.timing.bootProbeGap = 150ms;
+    ASSERT_EQ(line.session.WaitForPhone(), Presence::Answers);
+    ASSERT_EQ(line.session.BootLoad(), RESULT_OK);
+    EXPECT_EQ(line.Phone([](const PhoneState& s) { return s.Count(msg::ID_LOOPBACK); }), 2u);
+    EXPECT_EQ(line.Phone([](const PhoneState& s) { return s.bootLoaderEntries; }), 1u);
 }
 
 TEST(SimLine, PhoneOnASerialDeviceAnswersAndNotesWhenTheDeviceGoesAway) {
