@@ -116,7 +116,7 @@ struct Timing {
 
     // How often a line whose port has vanished (a USB adapter pulled out) tries to open it
     // again by its name: a failed open costs next to nothing.
-    Millis portReturnCheck{300};
+    Millis portReturnCheck{100};
 
     // Attempts of one flash block (time-outs and unusable replies) before the write fails.
     int flashAttemptLimit{100};
