@@ -1,4 +1,5 @@
 // zolt-phone: plays phones on pseudo-terminals for the tool's tests, benchmark and demo.
+#include <pthread.h>
 #include <signal.h>
 
 #include <cstdio>
@@ -6,14 +7,57 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sim/program_options.h"
 #include "sim/sim_bank.h"
+#include "sim/station_day.h"
 #include "sim/trace.h"
 
+namespace {
+
+using namespace zolt::sim;
+
+// Phones that are always there, until a stop signal.
+void RunBank(const ProgramOptions& options, std::shared_ptr<TraceSink> trace, const sigset_t& stopSignals) {
+    SimBank bank(options.phone, options.bank, std::move(trace));
+    bank.Start();
+    for (std::size_t i = 0; i < bank.Size(); ++i) std::printf("%s\n", bank[i].Path().c_str());
+    std::fflush(stdout);
+    int received = 0;
+    sigwait(&stopSignals, &received);
+    bank.Stop();
+}
+
+// A station's day, until a stop signal or, with --day-exit, until it is over: a watcher
+// thread then hands the main thread a signal of its own, so that one sigwait serves both.
+void RunDay(const ProgramOptions& options, std::shared_ptr<TraceSink> trace, const sigset_t& stopSignals) {
+    StationDay day(options.phone, PlanDay(options.day, options.bank.links, options.phone.faults.seed),
+                   std::move(trace));
+    day.Start();
+    for (const std::string& link : options.bank.links) std::printf("%s\n", link.c_str());
+    std::fflush(stdout);
+    std::thread watcher;
+    if (options.day.exitWhenOver) {
+        const pthread_t main = pthread_self();
+        watcher = std::thread([&day, main] {
+            // Until over or stopped; a day stopped by a signal is not over.
+            while (!day.WaitUntilOver(zolt::Millis(3600000))) {
+                if (day.Stopped()) return;
+            }
+            pthread_kill(main, SIGUSR1);
+        });
+    }
+    int received = 0;
+    sigwait(&stopSignals, &received);
+    day.Stop();
+    if (watcher.joinable()) watcher.join();
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-    using namespace zolt::sim;
     ProgramOptions options;
     std::string error;
     if (!ParseProgramOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
@@ -26,11 +70,12 @@ int main(int argc, char** argv) {
     }
 
     // Blocked before any phone thread exists, so that every thread inherits the mask and
-    // the signals wait for sigwait below.
+    // the signals wait for sigwait below. SIGUSR1 is the day's own: it is over.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
+    if (options.day.exitWhenOver) sigaddset(&stopSignals, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     try {
@@ -40,14 +85,11 @@ int main(int argc, char** argv) {
         } else if (!options.trace.empty()) {
             trace = TraceSink::ToFile(options.trace);
         }
-        SimBank bank(options.phone, options.bank, trace);
-        bank.Start();
-        for (std::size_t i = 0; i < bank.Size(); ++i) std::printf("%s\n", bank[i].Path().c_str());
-        std::fflush(stdout);
-
-        int received = 0;
-        sigwait(&stopSignals, &received);
-        bank.Stop();
+        if (options.day.phones > 0) {
+            RunDay(options, std::move(trace), stopSignals);
+        } else {
+            RunBank(options, std::move(trace), stopSignals);
+        }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "zolt-phone: %s\n", e.what());
         return 1;

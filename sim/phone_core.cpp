@@ -4,6 +4,7 @@
 
 #include "link/ets_frame.h"
 #include "sim/faults.h"
+#include "sim/message_ids.h"
 #include "sim/request_kind.h"
 #include "sim/standard_handlers.h"
 
@@ -153,6 +154,7 @@ void PhoneCore::Handle(std::span<const std::uint8_t> plain, TimePoint arrived) {
     rule_ = nullptr;
     writing_ = false;
     if (!Hears(request)) return;
+    CountJobs(request);
     current_ = &request;
     bool taken = true;
     if (Acts(FaultAction::Refuse)) {
@@ -177,6 +179,25 @@ void PhoneCore::Handle(std::span<const std::uint8_t> plain, TimePoint arrived) {
     state_.havePrevious = true;
     state_.previousId = request.id;
     state_.previousArrived = request.arrived;
+}
+
+void PhoneCore::CountJobs(const Request& request) {
+    PhoneState& s = state_;
+    if (request.id != ID_LOOPBACK) {
+        if (!s.inJob) {
+            s.inJob = true;
+            ++s.jobs;
+            Note("job " + std::to_string(s.jobs) + " begins");
+        }
+        s.quietProbes = 0;
+        return;
+    }
+    if (!s.inJob) return;
+    if (s.quietProbes++ == 0) s.quietSince = request.arrived;
+    if (s.quietProbes >= PhoneState::JOB_OVER_PROBES && request.arrived - s.quietSince >= PhoneState::JOB_OVER_QUIET) {
+        s.inJob = false;
+        Note("job " + std::to_string(s.jobs) + " over");
+    }
 }
 
 bool PhoneCore::Acts(FaultAction action) const { return rule_ && rule_->action == action; }

@@ -68,6 +68,7 @@ public:
     Clock::duration ByteTime() const { return byteTime_; }
 
     int Number() const override { return number_; }
+    const std::shared_ptr<TraceSink>& Trace() const { return trace_; }
     const PhoneState& State() const { return state_; }
     const PhoneFrameDecoder& Decoder() const { return decoder_; }
     const FlashStore& Flash() const { return flash_; }
@@ -85,6 +86,8 @@ public:
 private:
     void Handle(std::span<const std::uint8_t> plain, TimePoint arrived);
     bool Hears(const Request& request);
+    // Keeps PhoneState's job count: a heard request begins a job or, a probe, may end one.
+    void CountJobs(const Request& request);
     // The rule aimed at the request of `kind`: by its place among its kind, or, for a write,
     // by its number as a record.
     const FaultRule* AimedRule(const Request& request, RequestKind kind);

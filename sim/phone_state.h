@@ -76,6 +76,20 @@ struct PhoneState {
     TimePoint previousArrived{};
     Clock::duration previousQuietBefore = Clock::duration::max();
 
+    // Jobs the tool has done on the phone. A job begins with the first request that is not a
+    // loopback probe, and is over once only heard probes have followed, at least
+    // JOB_OVER_PROBES of them over at least JOB_OVER_QUIET: the tool's presence probes while
+    // it waits for the phone to be taken away. No job has such a stretch inside it: the
+    // boot-loader handshake is two probes, and the file-system handshake's echo is followed
+    // by the access request at once.
+    static constexpr int JOB_OVER_PROBES = 4;
+    static constexpr Millis JOB_OVER_QUIET{800};
+    std::uint64_t jobs = 0;
+    bool inJob = false;
+    int quietProbes = 0;       // probes since the job's latest other request
+    TimePoint quietSince{};    // when the first of them came
+    bool JobOver() const { return jobs > 0 && !inJob; }
+
     std::uint64_t Count(std::uint16_t id) const {
         auto it = requestsById.find(id);
         return it == requestsById.end() ? 0 : it->second;

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "sim/request_kind.h"
+#include "sim/sim_random.h"
 
 namespace zolt::sim {
 
@@ -18,6 +19,8 @@ namespace {
 constexpr std::uint64_t MAX_PHONES = 64;
 // Up to a minute for any of the phone's own delays.
 constexpr std::uint64_t MAX_DELAY_MS = 60000;
+// Phones a line plays in a day: each is numbered line * 100 + its place.
+constexpr std::uint64_t MAX_DAY_PHONES = 99;
 // Block numbers past this would name a flash area of over 35 MB, more than any section.
 constexpr std::uint64_t MAX_BLOCK = 100000;
 
@@ -109,6 +112,27 @@ Option Flag(std::function<void(ProgramOptions&)> f) {
             }};
 }
 
+// A day-only option: remembered, so that it is refused without --day-phones.
+Option DayOnly(const char* name, Option option) {
+    return {option.takesValue, [name, set = std::move(option.set)](const std::string& v, ProgramOptions& o) {
+                if (o.dayOnly.empty()) o.dayOnly = name;
+                return set(v, o);
+            }};
+}
+
+// T or T-U: a time, or one drawn from [T, U].
+Option Span(const char* name, zolt::Millis DayPlan::*low, zolt::Millis DayPlan::*high) {
+    return DayOnly(name, {true, [=](const std::string& v, ProgramOptions& o) {
+                        const auto dash = v.find('-');
+                        auto from = Unsigned(v.substr(0, dash), 0, MAX_DELAY_MS);
+                        auto to = dash == std::string::npos ? from : Unsigned(v.substr(dash + 1), 0, MAX_DELAY_MS);
+                        if (!from || !to || *to < *from) return false;
+                        o.day.*low = zolt::Millis(static_cast<long>(*from));
+                        o.day.*high = zolt::Millis(static_cast<long>(*to));
+                        return true;
+                    }});
+}
+
 Option Text(std::function<void(ProgramOptions&, const std::string&)> f) {
     return {true, [f](const std::string& v, ProgramOptions& o) {
                 if (v.empty()) return false;
@@ -198,6 +222,23 @@ const std::map<std::string, Option>& Options() {
         {"--vanish-after", Number(0, std::numeric_limits<std::uint32_t>::max(), [](ProgramOptions& o, std::uint64_t n) {
              o.phone.faults.vanishAfter = static_cast<std::int64_t>(n);
          })},
+        {"--day-phones", Number(1, MAX_DAY_PHONES, [](ProgramOptions& o, std::uint64_t n) {
+             o.day.phones = static_cast<int>(n);
+         })},
+        {"--arrive-ms", Span("--arrive-ms", &DayPlan::arriveLow, &DayPlan::arriveHigh)},
+        {"--stay-ms", Span("--stay-ms", &DayPlan::stayLow, &DayPlan::stayHigh)},
+        {"--detach", DayOnly("--detach", {true, [](const std::string& v, ProgramOptions& o) {
+                                              static const std::map<std::string, DayDetach> ways = {
+                                                  {"vanish", DayDetach::Vanish},
+                                                  {"silent", DayDetach::Silent},
+                                                  {"stay", DayDetach::Stay},
+                                                  {"mixed", DayDetach::Mixed}};
+                                              const auto way = ways.find(v);
+                                              if (way == ways.end()) return false;
+                                              o.day.detach = way->second;
+                                              return true;
+                                          }})},
+        {"--day-exit", DayOnly("--day-exit", Flag([](ProgramOptions& o) { o.day.exitWhenOver = true; }))},
         {"--seed", Number(0, std::numeric_limits<std::uint64_t>::max(), [](ProgramOptions& o, std::uint64_t n) {
              o.phone.faults.seed = n;
          })},
@@ -205,7 +246,48 @@ const std::map<std::string, Option>& Options() {
     return options;
 }
 
+// A day plays on the lines its links name, each a new pseudo-terminal.
+bool CheckDay(const ProgramOptions& out, bool countGiven, std::string& error) {
+    if (countGiven || !out.bank.devices.empty()) {
+        error = "--day-phones does not go with --count or --device";
+        return false;
+    }
+    if (out.bank.links.empty()) {
+        error = "--day-phones needs a --link for each line";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+std::vector<DayLine> PlanDay(const DayPlan& plan, const std::vector<std::string>& links, std::uint64_t seed) {
+    std::vector<DayLine> lines;
+    for (std::size_t l = 0; l < links.size(); ++l) {
+        DayLine line{links[l], {}};
+        for (int k = 0; k < plan.phones; ++k) {
+            // Mixed apart from the phones' own fault seeds (a multiple of another constant).
+            const auto number = static_cast<std::uint64_t>((l + 1) * 100 + static_cast<std::size_t>(k) + 1);
+            SimRandom random(seed ^ (0xA24BAED4963EE407ull * number));
+            auto draw = [&](Millis low, Millis high) {
+                return Millis(static_cast<long>(random.Between(static_cast<std::uint64_t>(low.count()),
+                                                               static_cast<std::uint64_t>(high.count()))));
+            };
+            DayPhone phone;
+            phone.arriveAfter = draw(plan.arriveLow, plan.arriveHigh);
+            phone.stayFor = draw(plan.stayLow, plan.stayHigh);
+            switch (plan.detach) {
+                case DayDetach::Vanish: phone.detach = Detach::Vanish; break;
+                case DayDetach::Silent: phone.detach = Detach::Silent; break;
+                case DayDetach::Stay: phone.detach = Detach::Stay; break;
+                case DayDetach::Mixed: phone.detach = random.Chance(0.5) ? Detach::Silent : Detach::Vanish; break;
+            }
+            line.phones.push_back(phone);
+        }
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
 
 bool ParseProgramOptions(const std::vector<std::string>& args, ProgramOptions& out, std::string& error) {
     bool countGiven = false;
@@ -243,6 +325,11 @@ bool ParseProgramOptions(const std::vector<std::string>& args, ProgramOptions& o
         error = "--chatter-while-writing needs --chatter-ms";
         return false;
     }
+    if (out.day.phones == 0 && !out.dayOnly.empty()) {
+        error = out.dayOnly + " needs --day-phones";
+        return false;
+    }
+    if (out.day.phones > 0) return CheckDay(out, countGiven, error);
     if (!out.bank.devices.empty() && (countGiven || !out.bank.links.empty())) {
         error = "--device does not go with --count or --link";
         return false;
@@ -331,6 +418,24 @@ Faults (random ones are decided by --seed S, default 1, the same for the same se
                        --fault silent:page:K+1)
   --vanish-after N     close the line after N frames, as if unplugged
   --seed S
+
+A station's day (instead of phones that are always there):
+  --day-phones N       on each --link PATH (at least one; each a line; printed once at the
+                       start) N phones come one after another (at most 99): each arrives,
+                       waits for the tool's job on it (over once only loopback probes have
+                       come, 4 or more over 800 ms or more), and leaves. Each is a new
+                       phone; line L's phone K is phone L*100+K in the trace
+  --arrive-ms T[-U]    a phone arrives T ms (or at random between T and U) after the line's
+                       previous phone left, the first after the start (default 1000)
+  --stay-ms T[-U]      a phone stays T ms (or between T and U) after its job (default 0)
+  --detach HOW         how a phone leaves: vanish (its port closes and PATH goes until the
+                       next phone comes, as a USB cable pulled; the default), silent (PATH
+                       stays and the phone answers nothing more, as one lifted off a fixed
+                       serial port; the next phone comes on the same port), mixed (each
+                       vanish or silent at random), or stay (never leaves: only each line's
+                       first phone comes)
+  --day-exit           exit (status 0) once every phone has left or stayed after its job,
+                       instead of running until interrupted
 
   --help               this text
 )";

@@ -36,8 +36,8 @@ std::unique_ptr<SimPhone> SimPhone::Create(const PhoneOptions& options, const Li
 
 SimPhone::SimPhone(const PhoneOptions& options, PhoneLine line, int number,
                    std::shared_ptr<TraceSink> trace)
-    : core_(options, number, std::move(trace)),
-      transmitter_(core_.ByteTime()),
+    : core_(std::make_unique<PhoneCore>(options, number, std::move(trace))),
+      transmitter_(core_->ByteTime()),
       line_(std::move(line)),
       path_(line_.Path()),
       link_(line_.Link()) {
@@ -45,7 +45,7 @@ SimPhone::SimPhone(const PhoneOptions& options, PhoneLine line, int number,
     if (pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0) throw SimError("cannot create a wake-up pipe");
     wakeRead_ = fds[0];
     wakeWrite_ = fds[1];
-    core_.Note("on " + path_ + " in " + PhoneModeName(core_.State().mode));
+    core_->Note("on " + path_ + " in " + PhoneModeName(core_->State().mode));
 }
 
 SimPhone::~SimPhone() {
@@ -61,15 +61,53 @@ void SimPhone::Start() {
 
 void SimPhone::Stop() {
     stopping_.store(true);
-    const char one = 1;
-    ssize_t ignored = write(wakeWrite_, &one, 1);
-    (void)ignored;
+    Nudge();
     if (thread_.joinable()) thread_.join();
 }
 
 bool SimPhone::WaitUntil(const std::function<bool(const PhoneCore&)>& condition, Millis limit) const {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, limit, [&] { return condition(core_); });
+    return changed_.wait_for(lock, limit, [&] { return condition(*core_); });
+}
+
+void SimPhone::Wake() const {
+    std::lock_guard lock(mutex_);
+    changed_.notify_all();
+}
+
+void SimPhone::Nudge() {
+    const char one = 1;
+    ssize_t ignored = write(wakeWrite_, &one, 1);
+    (void)ignored;
+}
+
+void SimPhone::Detach() {
+    {
+        std::lock_guard lock(mutex_);
+        if (!attached_) return;
+        attached_ = false;
+        core_->Output().clear();
+        core_->Note("taken off the line");
+        changed_.notify_all();
+    }
+    Nudge();
+}
+
+void SimPhone::Attach(const PhoneOptions& options, int number) {
+    {
+        std::lock_guard lock(mutex_);
+        const int users = core_->State().portUsers;
+        const std::shared_ptr<TraceSink> trace = core_->Trace();
+        core_ = std::make_unique<PhoneCore>(options, number, trace);
+        core_->State().portUsers = users;
+        // A frame the phone before was halfway through sending is not the new phone's.
+        transmitter_ = Transmitter(core_->ByteTime());
+        vanishAt_.reset();
+        attached_ = true;
+        core_->Note("on " + path_ + " in " + PhoneModeName(core_->State().mode));
+        changed_.notify_all();
+    }
+    Nudge();
 }
 
 void SimPhone::Run() noexcept {
@@ -77,10 +115,10 @@ void SimPhone::Run() noexcept {
         Loop();
     } catch (const std::exception& e) {
         std::lock_guard lock(mutex_);
-        core_.Note(std::string("phone stopped: ") + e.what());
+        core_->Note(std::string("phone stopped: ") + e.what());
     } catch (...) {
         std::lock_guard lock(mutex_);
-        core_.Note("phone stopped: unknown error");
+        core_->Note("phone stopped: unknown error");
     }
 }
 
@@ -97,12 +135,12 @@ Transmitter::Step SimPhone::Transmit(TimePoint now) {
     };
     auto done = [this](const Outgoing& item, bool written) {
         if (written) {
-            core_.Sent(item);
+            core_->Sent(item);
         } else {
-            core_.WriteFailed(item);
+            core_->WriteFailed(item);
         }
     };
-    const Transmitter::Step step = transmitter_.Service(core_.Output(), now, write_line, done);
+    const Transmitter::Step step = transmitter_.Service(core_->Output(), now, write_line, done);
     changed_.notify_all();
     return step;
 }
@@ -112,7 +150,8 @@ void SimPhone::ReadLine() {
     const ssize_t n = read(line_.Fd(), buffer, sizeof buffer);
     if (n <= 0) return;
     std::lock_guard lock(mutex_);
-    core_.Receive(std::span(buffer, static_cast<std::size_t>(n)), Clock::now());
+    if (!attached_) return;
+    core_->Receive(std::span(buffer, static_cast<std::size_t>(n)), Clock::now());
     changed_.notify_all();
 }
 
@@ -122,9 +161,10 @@ void SimPhone::Loop() {
         std::optional<TimePoint> chatter;
         {
             std::lock_guard lock(mutex_);
-            if (line_.IsOpen()) chatter = core_.Chatter(Clock::now());
-            if (line_.IsOpen()) step = Transmit(Clock::now());
-            if (line_.IsOpen() && core_.Vanishing() && core_.Output().empty() && transmitter_.Idle()) {
+            const bool serving = line_.IsOpen() && attached_;
+            if (serving) chatter = core_->Chatter(Clock::now());
+            if (serving) step = Transmit(Clock::now());
+            if (serving && core_->Vanishing() && core_->Output().empty() && transmitter_.Idle()) {
                 // A pseudo-terminal drops what the tool has not read yet once its other end
                 // closes; a phone pulled out has its last reply in the adapter already. So the
                 // line goes a little after the last reply, however slowly the tool reads.
@@ -134,7 +174,7 @@ void SimPhone::Loop() {
                 if (now >= *vanishAt_) {
                     vanishAt_.reset();
                     line_.Close();
-                    core_.Vanished();
+                    core_->Vanished();
                     changed_.notify_all();
                 } else if (!step.wakeAt || *vanishAt_ < *step.wakeAt) {
                     step.wakeAt = *vanishAt_;
@@ -156,24 +196,32 @@ void SimPhone::Loop() {
         }
         if (ppoll(fds, 3, wait, nullptr) < 0 && errno != EINTR) throw SimError("poll failed");
         if (stopping_.load()) break;
+        TakeEvents(fds);
+    }
+}
 
-        // Opens and closes before what was sent (see PhoneLine::TakeWatchEvents), looked for
-        // whenever something came, should poll have reported the line alone.
-        if (line_.WatchFd() >= 0 && ((fds[2].revents | fds[1].revents) & POLLIN)) {
-            const int users = line_.TakeWatchEvents();
-            std::lock_guard lock(mutex_);
-            core_.State().portUsers = users;
-            changed_.notify_all();
+void SimPhone::TakeEvents(const pollfd (&fds)[3]) {
+    if (fds[0].revents & POLLIN) {
+        char drained[64];
+        while (read(wakeRead_, drained, sizeof drained) > 0) {
         }
-        if (fds[1].revents & POLLIN) ReadLine();
-        if (fds[1].revents & (POLLERR | POLLHUP | POLLNVAL)) {
-            // A device pulled out: nothing more will come, and poll would report it for ever.
-            std::lock_guard lock(mutex_);
-            core_.State().lineLost = true;
-            core_.Note("line lost");
-            line_.Close();
-            changed_.notify_all();
-        }
+    }
+    // Opens and closes before what was sent (see PhoneLine::TakeWatchEvents), looked for
+    // whenever something came, should poll have reported the line alone.
+    if (line_.WatchFd() >= 0 && ((fds[2].revents | fds[1].revents) & POLLIN)) {
+        const int users = line_.TakeWatchEvents();
+        std::lock_guard lock(mutex_);
+        core_->State().portUsers = users;
+        changed_.notify_all();
+    }
+    if (fds[1].revents & POLLIN) ReadLine();
+    if (fds[1].revents & (POLLERR | POLLHUP | POLLNVAL)) {
+        // A device pulled out: nothing more will come, and poll would report it for ever.
+        std::lock_guard lock(mutex_);
+        core_->State().lineLost = true;
+        core_->Note("line lost");
+        line_.Close();
+        changed_.notify_all();
     }
 }
 

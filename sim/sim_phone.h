@@ -27,6 +27,8 @@
 #include "sim/trace.h"
 #include "sim/transmitter.h"
 
+struct pollfd;
+
 namespace zolt::sim {
 
 struct LineSetup {
@@ -49,8 +51,9 @@ public:
     const std::string& Path() const { return path_; }
     const std::string& Link() const { return link_; }
 
-    // The handlers, to add or replace some; only before Start.
-    MessageTable& Handlers() { return core_.Table(); }
+    // The handlers, to add or replace some; only before Start, and for the phone put on the
+    // line by Create only (Attach brings its own).
+    MessageTable& Handlers() { return core_->Table(); }
 
     // Starts the phone's thread. Once only.
     void Start();
@@ -58,11 +61,22 @@ public:
     // stays open until the phone is destroyed, so the port does not vanish under the tool.
     void Stop();
 
+    // A phone taken off a fixed serial port: the line stays open, what comes is read and
+    // dropped, and nothing more goes out (a reply half sent stays half sent). The phone's
+    // core stays for Inspect and WaitUntil. Any thread.
+    void Detach();
+    // A brand-new phone put on the same line: new state, flash and handlers, as one never
+    // seen before, named `number` in the trace. Any thread, attached or not.
+    void Attach(const PhoneOptions& options, int number);
+    // Makes every WaitUntil check its condition again, for conditions on the caller's own
+    // state (a stop flag). Any thread.
+    void Wake() const;
+
     // Runs `look` on the phone's core with the phone held still; any thread.
     template <class F>
     auto Inspect(F&& look) const {
         std::lock_guard lock(mutex_);
-        return look(static_cast<const PhoneCore&>(core_));
+        return look(static_cast<const PhoneCore&>(*core_));
     }
     // Waits until `condition` holds (checked whenever the phone has received or sent
     // something) or `limit` has passed. Returns whether it holds.
@@ -76,10 +90,15 @@ private:
     // One pass over the line's output; returns what the next poll waits for.
     Transmitter::Step Transmit(TimePoint now);
     void ReadLine();
+    // What poll reported on the wake-up pipe, the line and the watch of its port.
+    void TakeEvents(const pollfd (&fds)[3]);
+    // Makes the thread's poll return and look at the phone again.
+    void Nudge();
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
-    PhoneCore core_;
+    std::unique_ptr<PhoneCore> core_;  // replaced whole by Attach
+    bool attached_ = true;
     Transmitter transmitter_;
     // When a vanishing phone, its last reply out, closes its line.
     std::optional<TimePoint> vanishAt_;

@@ -1,6 +1,7 @@
 // zolt-phone's command line: what each option sets, and what is refused.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -135,12 +136,74 @@ TEST(SimProgramOptions, RefusesWhatItCannotUseWithAReason) {
         {"--chatter-ms", "0"},
         {"--chatter-while-writing"},  // without a period
         {"--erase-reply", "status-1"},
+        {"--detach", "silent"},        // a day's option without a day
+        {"--day-exit"},
+        {"--day-phones", "2"},         // a day needs its lines
+        {"--day-phones", "0", "--link", "/tmp/a"},
+        {"--day-phones", "100", "--link", "/tmp/a"},
+        {"--day-phones", "2", "--link", "/tmp/a", "--count", "2"},
+        {"--day-phones", "2", "--device", "/dev/ttyS0"},
+        {"--day-phones", "2", "--link", "/tmp/a", "--arrive-ms", "20-10"},
+        {"--day-phones", "2", "--link", "/tmp/a", "--stay-ms", "5-"},
+        {"--day-phones", "2", "--link", "/tmp/a", "--detach", "sometimes"},
     };
     for (const auto& args : bad) {
         ProgramOptions o;
         std::string error;
         EXPECT_FALSE(Parse(args, o, error)) << args[0];
         EXPECT_FALSE(error.empty()) << args[0];
+    }
+}
+
+}  // namespace
+}  // namespace zolt
+
+namespace zolt {
+namespace {
+
+// A day's options reach its plan, and the plan's random choices stay within their bounds and
+// come again with the same seed.
+TEST(SimProgramOptions, ADayPlansEveryLinesPhonesFromTheSeed) {
+    ProgramOptions o;
+    std::string error;
+    ASSERT_TRUE(Parse({"--day-phones", "3", "--link", "/tmp/a", "--link=/tmp/b", "--arrive-ms", "10-20",
+                       "--stay-ms=5", "--detach", "mixed", "--day-exit", "--seed", "7"},
+                      o, error))
+        << error;
+    EXPECT_EQ(o.day.phones, 3);
+    EXPECT_TRUE(o.day.exitWhenOver);
+    EXPECT_EQ(o.day.detach, sim::DayDetach::Mixed);
+    const auto plan = sim::PlanDay(o.day, o.bank.links, o.phone.faults.seed);
+    ASSERT_EQ(plan.size(), 2u);
+    EXPECT_EQ(plan[1].link, "/tmp/b");
+    std::vector<long> arrivals;
+    int silent = 0;
+    for (const auto& line : plan) {
+        ASSERT_EQ(line.phones.size(), 3u);
+        for (const auto& p : line.phones) {
+            EXPECT_TRUE(p.arriveAfter >= Millis(10) && p.arriveAfter <= Millis(20)) << p.arriveAfter.count();
+            EXPECT_EQ(p.stayFor, Millis(5));
+            EXPECT_NE(p.detach, sim::Detach::Stay);
+            silent += p.detach == sim::Detach::Silent;
+            arrivals.push_back(p.arriveAfter.count());
+        }
+    }
+    EXPECT_TRUE(silent > 0 && silent < 6) << "mixed, not all one way: " << silent;
+    EXPECT_NE(std::count(arrivals.begin(), arrivals.end(), arrivals[0]), 6) << "times drawn per phone";
+    const auto again = sim::PlanDay(o.day, o.bank.links, 7);
+    for (std::size_t i = 0; i < again.size() * 3; ++i) {
+        const auto& a = again[i / 3].phones[i % 3];
+        const auto& b = plan[i / 3].phones[i % 3];
+        EXPECT_TRUE(a.arriveAfter == b.arriveAfter && a.detach == b.detach) << i;
+    }
+
+    sim::DayPlan stay;
+    stay.phones = 2;
+    stay.detach = sim::DayDetach::Stay;
+    const auto stays = sim::PlanDay(stay, {"/tmp/a"}, 1);
+    for (const auto& p : stays[0].phones) {
+        EXPECT_EQ(p.detach, sim::Detach::Stay);
+        EXPECT_EQ(p.arriveAfter, Millis(1000));
     }
 }
 
