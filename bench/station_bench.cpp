@@ -355,9 +355,11 @@ void PrintStationBreakdown(const StationResult& r, const ImageSize (&sizes)[2]) 
                 ++leaving;
             }
         }
-        std::printf("  %s lines: job began %.0f ms after the phone came; job %.2f s (S %.2f s); "
-                    "phone left %.0f ms after its job ended\n",
-                    sizes[s].name, 1000 * answer / n, job / n, sizes[s].service, leaving ? 1000 * leave / leaving : 0.0);
+        std::printf("  %s lines: job began %.0f ms after the phone came; job %.2f s (S %.2f s)", sizes[s].name,
+                    1000 * answer / n, job / n, sizes[s].service);
+        // A line's last phone is still there when the station ends.
+        if (leaving > 0) std::printf("; phone left %.0f ms after its job ended", 1000 * leave / leaving);
+        std::printf("\n");
     }
 }
 
