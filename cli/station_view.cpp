@@ -42,7 +42,7 @@ std::string Cut(const std::string& text, std::size_t width) {
 
 StationView::StationView(std::FILE* out, bool live, std::function<int()> columns,
                          std::function<Clock::time_point()> now)
-    : out_(out), live_(live), columns_(std::move(columns)), now_(std::move(now)) {
+    : out_(out), live_(live), columns_(std::move(columns)), now_(std::move(now)), screen_(out) {
     if (!columns_) columns_ = [out] { return TerminalColumns(out); };
     if (!now_) now_ = [] { return Clock::now(); };
 }
@@ -50,7 +50,7 @@ StationView::StationView(std::FILE* out, bool live, std::function<int()> columns
 void StationView::Begin(const Station& station) {
     station_ = &station;
     start_ = now_();
-    drawn_.clear();
+    screen_.Forget();
     Redraw();
 }
 
@@ -124,21 +124,6 @@ std::string StationView::Summary() const {
            std::to_string(station_->Working()) + " working  " + perHour + " phones/hour  up " + Hms(seconds);
 }
 
-void StationView::AddNotice(const std::string& text) {
-    std::lock_guard lock(noticeMutex_);
-    notices_.push_back(text);
-}
-
-void StationView::FlushNotices() {
-    std::vector<std::string> notices;
-    {
-        std::lock_guard lock(noticeMutex_);
-        notices.swap(notices_);
-    }
-    for (const std::string& text : notices) std::fprintf(stderr, "zolt: %s\n", text.c_str());
-    std::fflush(stderr);
-}
-
 void StationView::WriteChanges() {
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(now_() - start_).count();
     for (const StationLine& line : station_->Lines()) {
@@ -163,17 +148,10 @@ void StationView::Redraw() {
     // One column short of the width: a row that filled it would wrap on some terminals.
     const int columns = columns_();
     const int width = std::max(columns > 0 ? columns - 1 : 79, 8);
-    int up = 0;
-    for (const std::string& row : drawn_) up += std::max(1, static_cast<int>((row.size() + width) / (width + 1)));
-    if (up > 0) std::fprintf(out_, "\x1b[%dA\r\x1b[J", up);
-    drawn_.clear();
-    std::fflush(out_);
-    FlushNotices();
-    drawn_.push_back(Header(width));
-    for (const StationLine& line : station_->Lines()) drawn_.push_back(Format(line, width));
-    drawn_.push_back(Cut(Summary(), static_cast<std::size_t>(width)));
-    for (const std::string& row : drawn_) std::fprintf(out_, "\r%s\x1b[K\n", row.c_str());
-    std::fflush(out_);
+    std::vector<std::string> rows = {Header(width)};
+    for (const StationLine& line : station_->Lines()) rows.push_back(Format(line, width));
+    rows.push_back(Cut(Summary(), static_cast<std::size_t>(width)));
+    screen_.Draw(std::move(rows), width);
 }
 
 }  // namespace zolt::cli

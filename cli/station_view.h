@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/live_rows.h"
 #include "job/job_view.h"
 #include "station/station.h"
 
@@ -33,9 +34,9 @@ public:
     // Draws the rows and the summary (live) or writes what changed (on a pipe).
     void Redraw();
     // A text the operator should see once (the history's); any thread. Shown above the rows.
-    void AddNotice(const std::string& text);
+    void AddNotice(const std::string& text) { screen_.AddNotice(text); }
     // Writes the notices not shown yet, to standard error.
-    void FlushNotices();
+    void FlushNotices() { screen_.FlushNotices(); }
     // The summary: passed, failed and working phones, phones per hour, time since the start.
     std::string Summary() const;
     // The row of one line, and the heading above the rows, at most `width` columns.
@@ -79,9 +80,7 @@ private:
     const Station* station_ = nullptr;
     Clock::time_point start_;
     std::array<Row, MAX_LINES> rows_{};
-    std::mutex noticeMutex_;
-    std::vector<std::string> notices_;
-    std::vector<std::string> drawn_;  // the rows as last drawn
+    LiveRows screen_;  // the rows on a terminal, and the notices above them
 };
 
 }  // namespace zolt::cli

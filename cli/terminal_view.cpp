@@ -48,7 +48,7 @@ std::string Bar(int percent) {
 }  // namespace
 
 TerminalView::TerminalView(std::FILE* out, bool live, std::function<int()> columns)
-    : out_(out), live_(live), columns_(std::move(columns)) {
+    : out_(out), live_(live), columns_(std::move(columns)), screen_(out) {
     if (!columns_) columns_ = [out] { return TerminalColumns(out); };
 }
 
@@ -59,7 +59,7 @@ void TerminalView::Begin(const std::vector<int>& lineIndexes) {
         rows_[i].finished = rows_[i].failed = false;
         rows_[i].percent = 0;
     }
-    drawn_.clear();
+    screen_.Forget();
     Redraw();
 }
 
@@ -122,51 +122,23 @@ void TerminalView::WriteDueHints() {
     }
 }
 
-void TerminalView::AddNotice(const std::string& text) {
-    std::lock_guard lock(noticeMutex_);
-    notices_.push_back(text);
-}
-
-void TerminalView::FlushNotices() {
-    std::vector<std::string> notices;
-    {
-        std::lock_guard lock(noticeMutex_);
-        notices.swap(notices_);
-    }
-    for (const std::string& text : notices) std::fprintf(stderr, "zolt: %s\n", text.c_str());
-    std::fflush(stderr);
-}
-
 void TerminalView::Redraw() {
     if (!live_) {
-        FlushNotices();
+        screen_.FlushNotices();
         WriteDueHints();
         return;
     }
     // One column short of the width: a row that filled it would wrap on some terminals.
     const int columns = columns_();
     const int width = std::max(columns > 0 ? columns - 1 : 79, 8);
-    // Rows drawn before a resize may now take more than one row each.
-    int up = 0;
-    for (const std::string& row : drawn_) up += std::max(1, static_cast<int>((row.size() + width) / (width + 1)));
-    if (up > 0) std::fprintf(out_, "\x1b[%dA\r\x1b[J", up);
-    drawn_.clear();
-    // Notices stay above the rows, which are drawn again below them.
-    std::fflush(out_);
-    FlushNotices();
-    for (int i : shown_) {
-        drawn_.push_back(Format(i, width));
-        std::fprintf(out_, "\r%s\x1b[K\n", drawn_.back().c_str());
-    }
+    std::vector<std::string> rows;
+    for (int i : shown_) rows.push_back(Format(i, width));
     // Hints stand below the rows, whole and broken between words: a row is cut to the
     // terminal's width.
     for (int i : shown_) {
-        for (std::string& part : WrapWords(HintOf(i), static_cast<std::size_t>(width))) {
-            drawn_.push_back(std::move(part));
-            std::fprintf(out_, "\r%s\x1b[K\n", drawn_.back().c_str());
-        }
+        for (std::string& part : WrapWords(HintOf(i), static_cast<std::size_t>(width))) rows.push_back(std::move(part));
     }
-    std::fflush(out_);
+    screen_.Draw(std::move(rows), width);
 }
 
 void TerminalView::SetLinePanel(int line, bool attached, int comPort, const std::string& portName) {

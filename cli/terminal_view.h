@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/live_rows.h"
 #include "cli/run_options.h"
 #include "job/job_view.h"
 
@@ -33,9 +34,9 @@ public:
     void SetPortLabel(int line, const std::string& label) { rows_[line].port = label; }
     // A text the operator should see once (the history's); any thread. Shown above the rows at
     // the next redraw, or by FlushNotices.
-    void AddNotice(const std::string& text);
+    void AddNotice(const std::string& text) { screen_.AddNotice(text); }
     // Writes the notices not shown yet, to standard error.
-    void FlushNotices();
+    void FlushNotices() { screen_.FlushNotices(); }
     // After how long at a wait for the phone a line's row is followed by a hint.
     void SetWaitHintAfter(std::chrono::milliseconds after) { hintAfter_ = after; }
 
@@ -82,9 +83,7 @@ private:
     std::chrono::steady_clock::time_point start_;
     std::function<int()> columns_;
     std::chrono::milliseconds hintAfter_{30000};
-    std::mutex noticeMutex_;
-    std::vector<std::string> notices_;  // not shown yet
-    std::vector<std::string> drawn_;  // the rows as last drawn
+    LiveRows screen_;  // the rows on a terminal, and the notices above them
 };
 
 }  // namespace zolt::cli
