@@ -38,6 +38,10 @@ std::string Cut(const std::string& text, std::size_t width) {
     return width > 3 ? text.substr(0, width - 3) + "..." : text.substr(0, width);
 }
 
+std::string TakeOffText(const StationLine& line) {
+    return line.lastPassed ? "passed: take the phone off" : "failed: take the phone off";
+}
+
 }  // namespace
 
 StationView::StationView(std::FILE* out, bool live, std::function<int()> columns,
@@ -60,9 +64,10 @@ std::string StationView::StateText(const StationLine& line) const {
         case StationState::WaitingForPhone: return "waiting for a phone";
         case StationState::Working:
             return "working " + std::to_string(std::clamp(rows_[line.line].percent, 0, 100)) + "%";
-        case StationState::TakeOff:
-            return line.lastPassed ? "passed: take the phone off" : "failed: take the phone off";
-        case StationState::Stopped: return "stopped";
+        case StationState::TakeOff: return TakeOffText(line);
+        // The last phone's outcome stays on a line that the end of the station left with its
+        // phone still on it.
+        case StationState::Stopped: return line.endedOnPhone ? TakeOffText(line) : "stopped";
     }
     return {};
 }
@@ -130,7 +135,8 @@ void StationView::WriteChanges() {
         Row& row = rows_[line.line];
         // Working is told once, not at every percent; a failure with its reason.
         std::string said = line.state == StationState::Working ? "working" : StateText(line);
-        if (line.state == StationState::TakeOff && !line.lastPassed && !row.status.empty()) said += " (" + row.status + ")";
+        const bool outcome = line.state == StationState::TakeOff || line.endedOnPhone;
+        if (outcome && !line.lastPassed && !row.status.empty()) said += " (" + row.status + ")";
         if (said == row.logged) continue;
         row.logged = said;
         std::fprintf(out_, "[%s] Line %d %s: %s\n", Hms(seconds).c_str(), line.line + 1, row.port.c_str(), said.c_str());

@@ -151,6 +151,7 @@ void Station::PhoneEnded(std::size_t k) {
     line.lastEnded = std::chrono::steady_clock::now();
     if (draining_) {
         line.state = StationState::Stopped;
+        line.endedOnPhone = true;
         return;
     }
     line.state = StationState::TakeOff;

@@ -39,6 +39,7 @@ struct StationLine {
     int passed = 0;
     int failed = 0;
     bool lastPassed = false;  // the outcome of the line's last phone, once it has had one
+    bool endedOnPhone = false;  // stopped as its phone ended: that phone is still on the line
     std::chrono::steady_clock::time_point started;                   // when its last phone was started
     std::optional<std::chrono::steady_clock::time_point> lastEnded;  // when its last phone ended
 };

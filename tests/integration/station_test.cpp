@@ -116,7 +116,11 @@ TEST_F(StationFixture, EveryPhoneIsDoneOnceAndLeavesOneEntryAndTheCountEndsTheSt
 TEST_F(StationFixture, AFailedPhoneEndsTheStationWithStatusOne) {
     StartDay({{{100ms, Detach::Vanish, 0ms}, {100ms, Detach::Vanish, 0ms}}}, 102);
     test::Process station(Station({"--count", "2"}, 1), dir.path() / "out.txt");
-    EXPECT_EQ(station.Wait(60s), 1) << test::ReadFile((dir.path() / "out.txt").string());
+    const int status = station.Wait(60s);
+    const std::string out = test::ReadFile((dir.path() / "out.txt").string());
+    EXPECT_EQ(status, 1) << out;
+    // The count ended the station on the failed phone: its line still tells it, with the reason.
+    EXPECT_NE(out.find("line1: failed: take the phone off ("), std::string::npos) << out;
     const auto entries = History();
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].line.outcome, "ok");
@@ -131,8 +135,11 @@ TEST_F(StationFixture, CtrlCLetsAPhoneInTheMiddleOfItsJobFinish) {
     ASSERT_TRUE(WaitUntilWorkedOn(20s));
     station.Signal(SIGINT);
     EXPECT_EQ(station.Wait(30s), 130);
+    const std::string out = test::ReadFile((dir.path() / "out.txt").string());
+    EXPECT_NE(out.find("line1: passed: take the phone off"), std::string::npos) << out;
+    EXPECT_EQ(out.find("line2: passed"), std::string::npos) << out;
     auto entries = History();
-    ASSERT_EQ(entries.size(), 1u) << test::ReadFile((dir.path() / "out.txt").string());
+    ASSERT_EQ(entries.size(), 1u) << out;
     EXPECT_EQ(entries[0].line.outcome, "ok");
 }
 
