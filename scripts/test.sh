@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The whole test run: installs what is needed, builds every preset and runs every test:
 # natively, under AddressSanitizer + UndefinedBehaviorSanitizer, under ThreadSanitizer, and
-# the Windows build under wine (ZOLT.exe end to end included); then builds and checks the
-# packages, and runs every fuzz target briefly (about a minute).
+# the Windows build under wine (ZOLT.exe end to end, and zolt-cli station on COM ports that
+# come and go, included); then builds and checks the packages, and runs every fuzz target
+# briefly (about a minute).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -43,6 +44,7 @@ run_preset() {
     cmake --preset linux >/dev/null || return 1
     cmake --build --preset linux -j 2 --target zolt zolt-phone || return 1
     bash scripts/window-e2e.sh build/linux build/windows || status=1
+    bash scripts/wine-station.sh build/linux build/windows || status=1
   else
     ctest --preset "$preset" || status=1
   fi
