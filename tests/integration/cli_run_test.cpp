@@ -97,16 +97,7 @@ struct CliRunFixture : ::testing::Test {
         return bank->Size() > 1 ? dir.path() / "phones" / ("phone-" + std::to_string(number)) : dir.path() / "phones";
     }
     // What differs between phone `number`'s calibration and the factory's; empty when nothing.
-    std::string CalDifferences(int number) {
-        const sim::CalDatabase now(number, PhoneFolder(number)), factory(number);
-        std::string wrong;
-        for (const test::SimPage& p : test::SIM_PAGES) {
-            const auto at = static_cast<std::size_t>(p.offset), size = static_cast<std::size_t>(p.bytes);
-            if (now.Read(p.db, p.segment, at, size) != factory.Read(p.db, p.segment, at, size)) wrong += std::string(" ") + p.name;
-        }
-        if (now.Setting() != factory.Setting()) wrong += " setting";
-        return wrong;
-    }
+    std::string CalDifferences(int number) { return test::CalDifferences(number, PhoneFolder(number)); }
     std::vector<std::uint8_t> Area(int phone, int type) {
         std::ifstream in(dir.path() / "phones" / ("phone-" + std::to_string(phone)) / ("flash-" + std::to_string(type) + ".bin"),
                          std::ios::binary);

@@ -12,6 +12,7 @@
 #include "sim/phone_options.h"
 #include "sim/station_day.h"
 #include "support/child_process_posix.h"
+#include "support/sim_job_posix.h"
 #include "support/temp_dir.h"
 
 namespace zolt {
@@ -49,6 +50,8 @@ struct StationFixture : ::testing::Test {
     // Plays the day: line L's phones in `lines[L - 1]`; `fault` may spoil some phones.
     void StartDay(const std::vector<std::vector<sim::DayPhone>>& lines, int failingPhone = 0, Millis blockTime = Millis(0)) {
         sim::PhoneOptions options;
+        options.stateDir = dir.path() / "phones";
+        options.pageReadIds = {test::SIM_PAGE_READ_ID};
         options.replyDelay = Millis(0);
         options.blockTime = blockTime;
         options.eraseTime = Millis(50);
@@ -125,6 +128,26 @@ TEST_F(StationFixture, AFailedPhoneEndsTheStationWithStatusOne) {
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].line.outcome, "ok");
     EXPECT_EQ(entries[1].line.outcome, "failed");
+}
+
+// Each phone of a line gets back its own calibration, never the one its line backed up from
+// the phone before.
+TEST_F(StationFixture, EveryPhoneWithItsCalibrationGetsBackItsOwn) {
+    test::WriteCatalog(dir.path(), test::SIM_PAGES, test::SIM_PAGE_READ_ID);
+    StartDay({{{100ms, Detach::Vanish, 0ms}, {100ms, Detach::Vanish, 0ms}}});
+    auto args = Station({"--count", "2", "--with-cal"}, 1);
+    *std::find(args.begin(), args.end(), "boot") = "all";
+    test::Process station(args, dir.path() / "out.txt");
+    // A job with the calibration takes about half a minute: the phone's restarts are waited for.
+    ASSERT_EQ(station.Wait(110s), 0) << test::ReadFile((dir.path() / "out.txt").string());
+    for (const int number : {101, 102}) {
+        EXPECT_EQ(test::CalDifferences(number, dir.path() / "phones" / ("phone-" + std::to_string(number))), "")
+            << "phone " << number;
+    }
+    const auto entries = History();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_TRUE(entries[0].line.backup.taken && entries[1].line.backup.taken);
+    EXPECT_NE(entries[0].line.backup.sha256, entries[1].line.backup.sha256);
 }
 
 // The first Ctrl-C lets the phone in the middle of its job finish it; the station then ends

@@ -66,6 +66,19 @@ inline const std::vector<SimPage> SIM_PAGES = {
 // The catalogue's page read id, which the phones must know.
 inline constexpr std::uint16_t SIM_PAGE_READ_ID = 4660;
 
+// What differs between phone `number`'s calibration pages and setting as kept in `folder` and
+// its factory's; empty when nothing.
+inline std::string CalDifferences(int number, const std::filesystem::path& folder) {
+    const sim::CalDatabase now(number, folder), factory(number);
+    std::string wrong;
+    for (const SimPage& p : SIM_PAGES) {
+        const auto at = static_cast<std::size_t>(p.offset), size = static_cast<std::size_t>(p.bytes);
+        if (now.Read(p.db, p.segment, at, size) != factory.Read(p.db, p.segment, at, size)) wrong += std::string(" ") + p.name;
+    }
+    if (now.Setting() != factory.Setting()) wrong += " setting";
+    return wrong;
+}
+
 inline SimBytes ReadWholeFile(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     return SimBytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
