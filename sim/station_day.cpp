@@ -150,7 +150,7 @@ void StationDay::Leave(Line& line, Detach how) {
     record.jobs = line.phone->Inspect([](const PhoneCore& p) { return static_cast<int>(p.State().jobs); });
     record.left = true;
     line.attached = false;
-    const int number = line.number * 100 + record.phone;
+    const int number = NumberOf(line, static_cast<std::size_t>(record.phone) - 1);
     if (how == Detach::Vanish) {
         Note(number, "leaves: port closed");
         line.phone.reset();

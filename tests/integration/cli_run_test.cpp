@@ -34,8 +34,8 @@ using test::Process;
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-constexpr std::int32_t BOOT_SIZE = 2000, CP_SIZE = 3000, DATA_SIZE = 1500;
-constexpr std::int32_t CP_START = BOOT_SIZE, DATA_START = BOOT_SIZE + CP_SIZE;
+constexpr std::int32_t BOOT_SIZE = test::SmallJob::BOOT_SIZE, CP_START = test::SmallJob::CP_START,
+                       DATA_START = test::SmallJob::DATA_START;
 
 std::string Read(const fs::path& file) {
     std::ifstream in(file);
@@ -49,22 +49,7 @@ struct CliRunFixture : ::testing::Test {
     std::vector<std::uint8_t> image;
     std::unique_ptr<sim::SimBank> bank;
 
-    void SetUp() override {
-        image.resize(DATA_START + DATA_SIZE);
-        for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8));
-        // The CP version block right behind its checksum word at 0x100 of the CP section.
-        const std::size_t block = CP_START + 0x100 + 2;
-        std::memset(&image[block], 0, 32);
-        std::memcpy(&image[block], "TESTID", 6);
-        std::memcpy(&image[block + 10], "MODEL", 5);
-        std::ofstream(dir.path() / "image.bin", std::ios::binary)
-            .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
-        std::ofstream(dir.path() / "ZOLT.ini")
-            << "[MainConfig]\nCheckInfo=TESTID\nMobileName=MODEL\nUpdateFlag=0\n"
-            << "[BootConfig]\nStart=0\nSize=" << BOOT_SIZE << "\nChksumPos=0x100\n"
-            << "[CpConfig]\nStart=" << CP_START << "\nSize=" << CP_SIZE << "\nChksumPos=" << CP_START + 0x100 << "\n"
-            << "[DataConfig]\nStart=" << DATA_START << "\nSize=" << DATA_SIZE << "\n";
-    }
+    void SetUp() override { image = test::SmallJob::Write(dir.path()); }
     void StartPhones(int count, const std::function<void(sim::SimPhone&, int)>& adjust = {}) {
         // No time of the phone's own: these runs are about what the program reports.
         sim::PhoneOptions options;

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstring>
-#include <fstream>
 #include <map>
 #include <thread>
 
@@ -22,29 +20,11 @@ using namespace std::chrono_literals;
 using sim::Detach;
 namespace fs = std::filesystem;
 
-// A Boot section small enough that a phone's job takes about a second at the line's speed.
-constexpr std::int32_t BOOT_SIZE = 2000, CP_SIZE = 3000, DATA_SIZE = 1500;
-constexpr std::int32_t CP_START = BOOT_SIZE, DATA_START = BOOT_SIZE + CP_SIZE;
-
 struct StationFixture : ::testing::Test {
     test::TempDir dir;
     std::unique_ptr<sim::StationDay> day;
 
-    void SetUp() override {
-        std::vector<std::uint8_t> image(DATA_START + DATA_SIZE);
-        for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 13 + (i >> 7));
-        const std::size_t block = CP_START + 0x100 + 2;
-        std::memset(&image[block], 0, 32);
-        std::memcpy(&image[block], "TESTID", 6);
-        std::memcpy(&image[block + 10], "MODEL", 5);
-        std::ofstream(dir.path() / "image.bin", std::ios::binary)
-            .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
-        std::ofstream(dir.path() / "ZOLT.ini")
-            << "[MainConfig]\nCheckInfo=TESTID\nMobileName=MODEL\nUpdateFlag=0\n"
-            << "[BootConfig]\nStart=0\nSize=" << BOOT_SIZE << "\nChksumPos=0x100\n"
-            << "[CpConfig]\nStart=" << CP_START << "\nSize=" << CP_SIZE << "\nChksumPos=" << CP_START + 0x100 << "\n"
-            << "[DataConfig]\nStart=" << DATA_START << "\nSize=" << DATA_SIZE << "\n";
-    }
+    void SetUp() override { (void)test::SmallJob::Write(dir.path()); }
     fs::path Link(int line) const { return dir.path() / ("line" + std::to_string(line)); }
 
     // Plays the day: line L's phones in `lines[L - 1]`; `fault` may spoil some phones.

@@ -79,6 +79,32 @@ inline std::string CalDifferences(int number, const std::filesystem::path& folde
     return wrong;
 }
 
+// A job small enough that a phone's whole job takes about a second at the line's speed: an
+// image of three sections, its identification in the CP version block right behind the CP
+// checksum word, and the configuration that places them.
+struct SmallJob {
+    static constexpr std::int32_t BOOT_SIZE = 2000, CP_SIZE = 3000, DATA_SIZE = 1500;
+    static constexpr std::int32_t CP_START = BOOT_SIZE, DATA_START = BOOT_SIZE + CP_SIZE;
+
+    // Writes image.bin and ZOLT.ini into `dir`; returns the image.
+    static SimBytes Write(const std::filesystem::path& dir) {
+        SimBytes image(DATA_START + DATA_SIZE);
+        for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8));
+        const std::size_t block = CP_START + 0x100 + 2;
+        std::memset(&image[block], 0, 32);
+        std::memcpy(&image[block], "TESTID", 6);
+        std::memcpy(&image[block + 10], "MODEL", 5);
+        std::ofstream(dir / "image.bin", std::ios::binary)
+            .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+        std::ofstream(dir / "ZOLT.ini")
+            << "[MainConfig]\nCheckInfo=TESTID\nMobileName=MODEL\nUpdateFlag=0\n"
+            << "[BootConfig]\nStart=0\nSize=" << BOOT_SIZE << "\nChksumPos=0x100\n"
+            << "[CpConfig]\nStart=" << CP_START << "\nSize=" << CP_SIZE << "\nChksumPos=" << CP_START + 0x100 << "\n"
+            << "[DataConfig]\nStart=" << DATA_START << "\nSize=" << DATA_SIZE << "\n";
+        return image;
+    }
+};
+
 inline SimBytes ReadWholeFile(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     return SimBytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
