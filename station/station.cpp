@@ -149,13 +149,17 @@ void Station::PhoneEnded(std::size_t k) {
     line.lastPassed = LineResult(tasks, LineGroups::IndexInGroup(line.line)) == "ok";
     ++(line.lastPassed ? line.passed : line.failed);
     line.lastEnded = std::chrono::steady_clock::now();
+    line.state = StationState::TakeOff;
     if (draining_) {
-        line.state = StationState::Stopped;
-        line.endedOnPhone = true;
+        Retire(line);
         return;
     }
-    line.state = StationState::TakeOff;
     StartWatch(k, Watch::UntilGone);
+}
+
+void Station::Retire(StationLine& line) {
+    if (line.state == StationState::TakeOff) line.endedOnPhone = true;
+    line.state = StationState::Stopped;
 }
 
 void Station::Drain() {
@@ -163,7 +167,7 @@ void Station::Drain() {
     for (std::size_t k = 0; k < lines_.size(); ++k) {
         if (lines_[k].state == StationState::Working) continue;
         StopWatch(k);
-        lines_[k].state = StationState::Stopped;
+        Retire(lines_[k]);
     }
 }
 
@@ -176,7 +180,7 @@ std::vector<int> Station::StopNow() {
             groups_.StopLine(lines_[k].line);
             abandoned.push_back(lines_[k].line);
         }
-        lines_[k].state = StationState::Stopped;
+        Retire(lines_[k]);
     }
     return abandoned;
 }

@@ -39,7 +39,7 @@ struct StationLine {
     int passed = 0;
     int failed = 0;
     bool lastPassed = false;  // the outcome of the line's last phone, once it has had one
-    bool endedOnPhone = false;  // stopped as its phone ended: that phone is still on the line
+    bool endedOnPhone = false;  // stopped with its finished phone still on it
     std::chrono::steady_clock::time_point started;                   // when its last phone was started
     std::optional<std::chrono::steady_clock::time_point> lastEnded;  // when its last phone ended
 };
@@ -87,6 +87,8 @@ private:
     void StopWatch(std::size_t k);
     void PhoneHere(std::size_t k);
     void PhoneEnded(std::size_t k);
+    // The line takes no more phones; a finished phone still on it keeps its outcome shown.
+    static void Retire(StationLine& line);
 
     LineGroups& groups_;
     LineEventSink& sink_;
